@@ -1,0 +1,97 @@
+// Test helpers: a private omniNames, child processes and a loopback ORB.
+#ifndef PIXMOOR_TESTS_SUPPORT_TESTSUPPORT_H
+#define PIXMOOR_TESTS_SUPPORT_TESTSUPPORT_H
+
+#include <omniORB4/CORBA.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace pixmoor_test {
+
+// Returns a TCP port on 127.0.0.1 that was free a moment ago.
+int freeTcpPort();
+// Creates a fresh directory under $TMPDIR (or /tmp); returns its path.
+std::string makeTempDir(const std::string& tag);
+// Removes a directory tree.
+void removeTree(const std::string& path);
+// Returns the path of a built executable, e.g. buildPath("host/PixmoorComp").
+std::string buildPath(const std::string& relative);
+// Returns the path of a file in the source tree.
+std::string sourcePath(const std::string& relative);
+// Writes `text` to `path`.
+void writeFile(const std::string& path, const std::string& text);
+// Returns the content of `path` ("" when missing).
+std::string readFile(const std::string& path);
+// Returns seconds on a monotonic clock.
+double now();
+
+// A child process with its standard output and error captured in files.
+class ChildProcess {
+ public:
+  // Starts argv[0] (a path) with `argv`, `env` entries ("KEY=value") added to the
+  // environment and `cwd` as working directory ("" keeps ours).
+  ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+               const std::string& cwd = "");
+  // Kills the process (SIGKILL) if it still runs.
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return m_pid; }
+  bool running();
+  void signal(int sig);
+  // Waits up to `timeoutSec` for the exit; true when it exited. `status` gets
+  // the raw wait status.
+  bool waitExit(double timeoutSec, int* status = nullptr);
+  // Returns what the process wrote so far.
+  std::string stdoutText() const;
+  std::string stderrText() const;
+  // Waits until standard output (or error) contains `needle`.
+  bool waitForStdout(const std::string& needle, double timeoutSec) const;
+  bool waitForStderr(const std::string& needle, double timeoutSec) const;
+
+ private:
+  pid_t m_pid = -1;
+  bool m_reaped = false;
+  int m_status = 0;
+  std::string m_dir;
+};
+
+// A private omniNames on 127.0.0.1, in a temporary directory.
+class NameServer {
+ public:
+  NameServer();
+  ~NameServer();
+  NameServer(const NameServer&) = delete;
+  NameServer& operator=(const NameServer&) = delete;
+
+  // Starts omniNames on `port` (0 picks a free one) with an empty data
+  // directory; waits until it answers. Returns false when it does not.
+  bool start(int port = 0);
+  // Stops it (SIGTERM, then SIGKILL) and forgets its data.
+  void stop();
+  int port() const { return m_port; }
+  // "127.0.0.1:<port>", the form rtc.conf's corba.nameservers takes.
+  std::string address() const;
+  // "corbaloc::127.0.0.1:<port>/NameService".
+  std::string corbaloc() const;
+
+ private:
+  int m_port = 0;
+  std::string m_dir;
+  ChildProcess* m_process = nullptr;
+};
+
+// Returns the test process's ORB (initialised once, listening on 127.0.0.1).
+CORBA::ORB_ptr orb();
+// Resolves a "a.host_cxt/b.rtc" style name on the name server at `corbaloc`;
+// nil when it is not bound or the server cannot be reached.
+CORBA::Object_ptr resolveName(const std::string& corbaloc, const std::string& path);
+// Returns the host name as the framework's %h gives it.
+std::string hostName();
+
+}  // namespace pixmoor_test
+
+#endif
