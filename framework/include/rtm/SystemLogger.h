@@ -43,7 +43,11 @@ class Logger {
   void lock();
   void unlock();
   // Starts a line at `level`; the line is written when std::endl flushes it.
+  // Threads sharing a logger hold lock() around the line, as the macros do.
   std::ostream& level(int level);
+  // Writes `message` as one line at `level` when that level is enabled; safe
+  // from any thread without lock().
+  void log(int level, const std::string& message);
 
   // Applies the manager's logger.* keys process-wide: enable, file_name
   // (%p is the process id; STDOUT/STDERR; comma list), log_level and
@@ -59,6 +63,7 @@ class Logger {
 
  private:
   class LineBuffer;
+  void write(int level, const std::string& message);
   std::string m_name;
   std::recursive_mutex m_mutex;
   std::unique_ptr<LineBuffer> m_buffer;
