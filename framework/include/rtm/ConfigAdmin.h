@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 namespace RTC {
@@ -45,7 +46,7 @@ class ConfigAdmin {
       (*trans)(*target, def.c_str());
       return false;
     };
-    return addBinding(param_name, def_val, setter);
+    return addBinding(param_name, def_val, setter, typeid(VarType));
   }
 
   // Applies the active set to the bound variables when anything changed since
@@ -70,12 +71,15 @@ class ConfigAdmin {
   bool removeConfigurationSet(const std::string& id);
   // Makes `id` the active set; hint sets ("__" prefix) are never activated.
   bool activateConfigurationSet(const std::string& id);
+  // Sets one value of the active set; false for an empty name.
+  bool setActiveValue(const std::string& name, const std::string& value);
   // Returns the names of the bound parameters, in binding order.
   std::vector<std::string> getParameterNames() const;
 
  private:
   typedef std::function<bool(const std::string&)> Setter;
-  bool addBinding(const std::string& name, const std::string& def, const Setter& setter);
+  bool addBinding(const std::string& name, const std::string& def, const Setter& setter,
+                  const std::type_info& type);
 
   struct State;
   std::unique_ptr<State> m_state;
