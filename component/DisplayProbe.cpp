@@ -85,7 +85,8 @@ bool waylandCompositorAnswers(std::string* reason) {
   }
   std::memcpy(address.sun_path, path.c_str(), path.size());
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  bool answers = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  bool answers =
+      fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   if (fd >= 0) ::close(fd);
   if (!answers) *reason = "no Wayland compositor answers at " + path;
   return answers;

@@ -14,8 +14,6 @@
 #include <cstdlib>
 #include <thread>
 
-#include "TestSupport.h"
-
 namespace pixmoor_test {
 
 namespace {
@@ -55,6 +53,11 @@ std::uint8_t channel(unsigned long pixel, const MaskShift& m) {
   return static_cast<std::uint8_t>((v * 255) / ((1UL << m.bits) - 1));
 }
 
+double now() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
 
 std::uint32_t WindowPixels::rgb(int x, int y) const {
@@ -80,8 +83,8 @@ std::string XWindowCapture::titleOf(unsigned long window) {
   int format = 0;
   unsigned long count = 0, after = 0;
   unsigned char* data = nullptr;
-  if (XGetWindowProperty(m_display, window, netWmName, 0, 1024, False, utf8, &type, &format,
-                         &count, &after, &data) == Success &&
+  if (XGetWindowProperty(m_display, window, netWmName, 0, 1024, False, utf8, &type, &format, &count,
+                         &after, &data) == Success &&
       data) {
     if (type == utf8 && format == 8) title.assign(reinterpret_cast<char*>(data), count);
     XFree(data);

@@ -1,5 +1,6 @@
-// Test helpers that look at real windows on the X server named by DISPLAY:
-// find a top-level window by its title, read its geometry, grab its pixels.
+// Looks at real windows on the X server named by DISPLAY: finds a top-level
+// window by its title, reads its geometry, grabs its pixels. Used by the
+// tests and by tools/screenshot.
 #ifndef PIXMOOR_TESTS_SUPPORT_XWINDOWCAPTURE_H
 #define PIXMOOR_TESTS_SUPPORT_XWINDOWCAPTURE_H
 

@@ -31,8 +31,8 @@ class PatternWindow {
                                    0, 0, 0);
     XStoreName(m_display, m_window, title);
     long pid = ::getpid();
-    XChangeProperty(m_display, m_window, XInternAtom(m_display, "_NET_WM_PID", False),
-                    XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
+    XChangeProperty(m_display, m_window, XInternAtom(m_display, "_NET_WM_PID", False), XA_CARDINAL,
+                    32, PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
     XSelectInput(m_display, m_window, ExposureMask);
     XMapRaised(m_display, m_window);
     XSync(m_display, False);
@@ -50,8 +50,8 @@ class PatternWindow {
   void draw() {
     Visual* visual = DefaultVisual(m_display, DefaultScreen(m_display));
     int depth = DefaultDepth(m_display, DefaultScreen(m_display));
-    XImage* image = XCreateImage(m_display, visual, depth, ZPixmap, 0, nullptr, m_width, m_height,
-                                 32, 0);
+    XImage* image =
+        XCreateImage(m_display, visual, depth, ZPixmap, 0, nullptr, m_width, m_height, 32, 0);
     image->data = static_cast<char*>(std::malloc(image->bytes_per_line * m_height));
     for (int y = 0; y < m_height; ++y)
       for (int x = 0; x < m_width; ++x)
@@ -97,8 +97,8 @@ TEST(XWindowCapture, FindsGrabsAndLosesAWindowByTitle) {
   EXPECT_TRUE(capture.findWindows("pixmoor capture", 0).empty()) << "titles match exactly";
 
   WindowPixels pixels;
-  bool exact = capture.waitForPixels("pixmoor capture probe", ::getpid(), 300, 200,
-                                     matchesPattern, 10, &pixels);
+  bool exact = capture.waitForPixels("pixmoor capture probe", ::getpid(), 300, 200, matchesPattern,
+                                     10, &pixels);
   if (!exact) window.draw();  // a server without backing store may have dropped it
   exact = exact || capture.waitForPixels("pixmoor capture probe", ::getpid(), 300, 200,
                                          matchesPattern, 10, &pixels);
