@@ -5,13 +5,22 @@
 #include <rtm/RTC.h>
 #include <coil/Properties.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace RTC {
+
+class ConnectorBase;
+class Logger;
 
 // A named port with a CORBA PortService object. The owning component calls
 // setOwner() once when the port is added, lists its reference and profile,
 // and calls deactivatePort() when the component exits.
+//
+// The connection protocol (connect, notify_connect passed along the profile's
+// port list, disconnect, ...) lives here; each port kind supplies its
+// connectors through createConnector() and subscribeInterfaces().
 class PortBase {
  public:
   explicit PortBase(const char* name);
@@ -27,22 +36,75 @@ class PortBase {
   // Returns the PortService reference (a new reference; nil before setOwner).
   PortService_ptr getPortRef() const;
   // Returns the port's profile, connectors included; the caller owns it.
-  virtual PortProfile* getPortProfile() const = 0;
+  // Connectors whose peers are gone are dropped first.
+  virtual PortProfile* getPortProfile() const;
   // Removes every connection (telling peers) and deactivates the port's
   // CORBA objects. Called before the owner goes away.
-  virtual void deactivatePort() = 0;
+  virtual void deactivatePort();
   // Returns the port's own properties (port.port_type, dataport.*).
   const coil::Properties& getProperties() const { return m_properties; }
 
+  // ---- The PortService operations; the port's servant forwards here. ----
+
+  // Joins the ports of `connector_profile`: fills an empty connector_id with
+  // a fresh UUID, adds the default byte-order list and calls notify_connect
+  // on ports[0]. On return the profile is the completed one.
+  ReturnCode_t connect(ConnectorProfile& connector_profile);
+  // Publishes this port's interfaces, passes the profile to the next port of
+  // the list, subscribes to what the others published and keeps the
+  // connection. Leaves nothing behind on failure.
+  ReturnCode_t notify_connect(ConnectorProfile& connector_profile);
+  // Ends connection `connector_id` on every port it joins.
+  ReturnCode_t disconnect(const char* connector_id);
+  // Removes this port's side of `connector_id` and passes the request on.
+  ReturnCode_t notify_disconnect(const char* connector_id);
+  // Ends every connection of this port.
+  ReturnCode_t disconnect_all();
+  // Returns copies of the connections' profiles; the caller owns the list.
+  ConnectorProfileList* get_connector_profiles();
+  // Returns a copy of one connection's profile (an empty profile when the id
+  // is unknown); the caller owns it.
+  ConnectorProfile* get_connector_profile(const char* connector_id);
+
+  // Returns the number of connections.
+  size_t connectorCount() const;
+  // Drops the connections whose peer ports no longer answer; returns how
+  // many were dropped.
+  size_t dropDeadConnectors() const;
+
  protected:
   // Activates the port's servant; implemented by each port kind.
-  virtual PortService_ptr activatePort() = 0;
+  virtual PortService_ptr activatePort();
+
+  // Checks the connection's properties and creates this port's connector
+  // for it, publishing into `profile.properties` what the peers need (an
+  // object reference). Returns RTC_OK, or BAD_PARAMETER for properties this
+  // port cannot serve; then `connector` stays empty.
+  virtual ReturnCode_t createConnector(const std::string& id, const coil::Properties& props,
+                                       ConnectorProfile& profile,
+                                       std::shared_ptr<ConnectorBase>& connector) = 0;
+  // Binds the new connector to what the other ports published.
+  virtual ReturnCode_t subscribeInterfaces(const coil::Properties& props,
+                                           ConnectorBase& connector) = 0;
+
+  // Returns the first connector (empty when there is none).
+  std::shared_ptr<ConnectorBase> firstConnector() const;
+  // Replaces `out` with the current connectors, in connection order.
+  void copyConnectors(std::vector<std::shared_ptr<ConnectorBase> >& out) const;
+  // Removes connection `id` on this port only: its peer is gone.
+  void dropConnector(const std::string& id) const;
+  // Returns the port's logger.
+  Logger& portLog() const;
 
   std::string m_name;
   std::string m_fullName;
   RTObject_var m_owner;
   PortService_var m_objref;
   coil::Properties m_properties;
+
+ private:
+  struct Connections;
+  std::unique_ptr<Connections> m_connections;
 };
 
 }  // namespace RTC

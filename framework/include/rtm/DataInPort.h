@@ -1,0 +1,7 @@
+// The framework's header for inbound data ports.
+#ifndef RTM_DATAINPORT_H
+#define RTM_DATAINPORT_H
+
+#include <rtm/InPort.h>
+
+#endif

@@ -1,0 +1,7 @@
+// The framework's header for outbound data ports.
+#ifndef RTM_DATAOUTPORT_H
+#define RTM_DATAOUTPORT_H
+
+#include <rtm/OutPort.h>
+
+#endif

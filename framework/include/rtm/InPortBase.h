@@ -1,0 +1,54 @@
+// RTC::InPortBase: the type-independent half of an inbound data port.
+#ifndef RTM_INPORTBASE_H
+#define RTM_INPORTBASE_H
+
+#include <rtm/PortBase.h>
+
+#include <memory>
+#include <string>
+
+namespace RTC {
+
+// An inbound data port speaking corba_cdr, push and pull. Samples pushed by
+// peers land in one buffer per connection; the component reads the first
+// connection's buffer (or pulls from it) through InPort<T>.
+class InPortBase : public PortBase {
+ public:
+  // Checks whether bytes hold one whole sample, in the given byte order.
+  typedef bool (*SampleCheck)(const CORBA::Octet* data, CORBA::ULong length, bool littleEndian);
+  // Decodes bytes into `target`, in the given byte order; false on failure.
+  typedef bool (*SampleDecode)(void* target, const CORBA::Octet* data, CORBA::ULong length,
+                               bool littleEndian);
+
+  // Creates port `name` for samples of repository ID `data_type`.
+  InPortBase(const char* name, const char* data_type);
+  ~InPortBase() override;
+
+  // Returns whether the first connection's buffer holds an unread sample.
+  bool hasUnreadSample() const;
+  // Returns the number of samples dropped or refused since the port was made
+  // (malformed data, full buffers).
+  unsigned long refusedSamples() const;
+
+ protected:
+  // Takes the next sample of the first connection (a pull connection asks
+  // its peer) and decodes it into `target`. False when there is no
+  // connection or nothing could be read.
+  bool readSample(SampleDecode decode, void* target);
+  // Sets the check incoming samples must pass; set once by InPort<T>.
+  void setSampleCheck(SampleCheck check);
+
+  ReturnCode_t createConnector(const std::string& id, const coil::Properties& props,
+                               ConnectorProfile& profile,
+                               std::shared_ptr<ConnectorBase>& connector) override;
+  ReturnCode_t subscribeInterfaces(const coil::Properties& props,
+                                   ConnectorBase& connector) override;
+
+ private:
+  struct State;
+  std::unique_ptr<State> m_state;
+};
+
+}  // namespace RTC
+
+#endif

@@ -1,0 +1,43 @@
+// RTC::OutPortBase: the type-independent half of an outbound data port.
+#ifndef RTM_OUTPORTBASE_H
+#define RTM_OUTPORTBASE_H
+
+#include <rtm/PortBase.h>
+
+#include <memory>
+#include <string>
+
+namespace RTC {
+
+// An outbound data port speaking corba_cdr: push (flush, new and periodic
+// publishers) and pull. write() marshals a sample once per byte order in use
+// and hands it to every connection.
+class OutPortBase : public PortBase {
+ public:
+  // Appends `value` to `out` in the stream's byte order.
+  typedef void (*SampleEncode)(const void* value, cdrMemoryStream& out);
+
+  // Creates port `name` for samples of repository ID `data_type`.
+  OutPortBase(const char* name, const char* data_type);
+  ~OutPortBase() override;
+
+ protected:
+  // Sends the sample `value` to every connection (a pull connection keeps
+  // it for its peer). False when there is no connection or any connection
+  // failed to take it.
+  bool writeSample(SampleEncode encode, const void* value);
+
+  ReturnCode_t createConnector(const std::string& id, const coil::Properties& props,
+                               ConnectorProfile& profile,
+                               std::shared_ptr<ConnectorBase>& connector) override;
+  ReturnCode_t subscribeInterfaces(const coil::Properties& props,
+                                   ConnectorBase& connector) override;
+
+ private:
+  struct State;
+  std::unique_ptr<State> m_state;
+};
+
+}  // namespace RTC
+
+#endif
