@@ -90,8 +90,7 @@ bool ImageUtil::sequenceToImage(const RTC::TimedLongSeq::_data_seq& seq) {
   if (!m_valid) {
     return false;
   }
-  const std::int64_t pixels =
-      static_cast<std::int64_t>(m_frontImage.rows) * m_frontImage.cols;
+  const std::int64_t pixels = static_cast<std::int64_t>(m_frontImage.rows) * m_frontImage.cols;
   if (static_cast<std::int64_t>(seq.length()) != pixels) {
     return false;
   }
@@ -130,8 +129,7 @@ void ImageUtil::swapImages() {
   cv::swap(m_frontImage, m_backImage);
 }
 
-bool ImageUtil::sequenceToImageReference(const RTC::TimedLongSeq::_data_seq& seq,
-                                         cv::Mat& image) {
+bool ImageUtil::sequenceToImageReference(const RTC::TimedLongSeq::_data_seq& seq, cv::Mat& image) {
   if (!isConvertible(image)) {
     return false;
   }
@@ -153,8 +151,7 @@ bool ImageUtil::sequenceToImageReference(const RTC::TimedLongSeq::_data_seq& seq
   return true;
 }
 
-void ImageUtil::imageToSequenceReference(const cv::Mat& image,
-                                         RTC::TimedLongSeq::_data_seq& seq) {
+void ImageUtil::imageToSequenceReference(const cv::Mat& image, RTC::TimedLongSeq::_data_seq& seq) {
   const std::int64_t pixels = static_cast<std::int64_t>(image.rows) * image.cols;
   if (!isConvertible(image) || pixels > 0xFFFFFFFF) {
     seq.length(0);

@@ -1,5 +1,3 @@
-#include "ImageUtil.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,6 +6,8 @@
 #include <opencv2/core.hpp>
 #include <random>
 #include <vector>
+
+#include "ImageUtil.h"
 
 namespace {
 
@@ -52,8 +52,7 @@ class CountingAllocator : public cv::MatAllocator {
     ++m_count;
     return cv::Mat::getStdAllocator()->allocate(dims, sizes, type, data, step, flags, usage);
   }
-  bool allocate(cv::UMatData* data, cv::AccessFlag flags,
-                cv::UMatUsageFlags usage) const override {
+  bool allocate(cv::UMatData* data, cv::AccessFlag flags, cv::UMatUsageFlags usage) const override {
     return cv::Mat::getStdAllocator()->allocate(data, flags, usage);
   }
   void deallocate(cv::UMatData* data) const override {
@@ -95,9 +94,8 @@ TEST(ImageUtil, DecodesKnownValuesIgnoringTheTopByte) {
     cv::Vec3b bgr;
   };
   const Case cases[] = {
-      {0xFF030201u, {1, 2, 3}},       {0x00030201u, {1, 2, 3}},
-      {0x7F302010u, {0x10, 0x20, 0x30}}, {0x80FFFFFFu, {255, 255, 255}},
-      {0xFF000000u, {0, 0, 0}},       {0x00800001u, {1, 0, 0x80}},
+      {0xFF030201u, {1, 2, 3}},       {0x00030201u, {1, 2, 3}}, {0x7F302010u, {0x10, 0x20, 0x30}},
+      {0x80FFFFFFu, {255, 255, 255}}, {0xFF000000u, {0, 0, 0}}, {0x00800001u, {1, 0, 0x80}},
   };
   for (const Case& c : cases) {
     ImageUtil image(1, 1, 3);
@@ -228,11 +226,19 @@ TEST(ImageUtil, RefusesInvalidSizesWithoutAllocating) {
     int width, height, channels;
   };
   const Case cases[] = {
-      {0, 10, 3},      {10, 0, 3},         {-1, 10, 3},     {10, -5, 3},
-      {100000, 100000, 3}, {8193, 8192, 3}, {INT_MAX, INT_MAX, 3},
+      {0, 10, 3},
+      {10, 0, 3},
+      {-1, 10, 3},
+      {10, -5, 3},
+      {100000, 100000, 3},
+      {8193, 8192, 3},
+      {INT_MAX, INT_MAX, 3},
       {INT_MIN, -1, 3},   // both negative, yet the product is positive
       {65536, 65536, 3},  // 2^32 pixels: wraps to 0 in 32 bits
-      {10, 10, 1},     {10, 10, 2},        {10, 10, 5},     {10, 10, 0},
+      {10, 10, 1},
+      {10, 10, 2},
+      {10, 10, 5},
+      {10, 10, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " x" << c.channels);

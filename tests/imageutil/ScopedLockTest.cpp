@@ -1,5 +1,3 @@
-#include "ScopedLock.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +8,7 @@
 #include <thread>
 
 #include "LockObject.h"
+#include "ScopedLock.h"
 
 namespace {
 
