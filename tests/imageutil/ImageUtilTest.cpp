@@ -164,16 +164,6 @@ TEST(ImageUtil, MirrorsIntoTheBackImageAndSwaps) {
   }
 }
 
-TEST(ImageUtil, SwapImagesExchangesFrontAndBack) {
-  ImageUtil image(2, 2, 3);
-  const unsigned char* front = image.getImage().data;
-  image.swapImages();
-  const unsigned char* back = image.getImage().data;
-  EXPECT_NE(front, back);
-  image.swapImages();
-  EXPECT_EQ(front, image.getImage().data);
-}
-
 TEST(ImageUtil, FastPathsMatchTheReferenceOnRandomFrames) {
   std::mt19937 random(2024);
   const cv::Size sizes[] = {{1, 1}, {3, 5}, {17, 9}, {1, 1001}, {1001, 1}, {641, 479}};
