@@ -94,18 +94,22 @@ void listContext(Session& session, CosNaming::NamingContext_ptr context, const s
   }
 }
 
-RTC::ExecutionContext_ptr ownedContext(RTC::RTObject_ptr component, const ParsedArgs& parsed,
-                                       const std::string& target) {
-  const std::string indexText = parsed.value("ec", "0");
+CORBA::ULong contextIndex(const ParsedArgs& parsed) {
+  const std::string text = parsed.value("ec", "0");
   char* end = nullptr;
-  const long index = std::strtol(indexText.c_str(), &end, 10);
-  if (indexText.empty() || *end != '\0' || index < 0) {
-    throw usageError("--ec '" + indexText + "' is not a context number");
+  const long index = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || index < 0 || index > 1000000) {
+    throw usageError("--ec '" + text + "' is not a context number");
   }
+  return static_cast<CORBA::ULong>(index);
+}
+
+RTC::ExecutionContext_ptr ownedContext(RTC::RTObject_ptr component, CORBA::ULong index,
+                                       const std::string& target) {
   RTC::ExecutionContextList_var contexts = component->get_owned_contexts();
-  if (static_cast<CORBA::ULong>(index) >= contexts->length()) {
+  if (index >= contexts->length()) {
     throw CtlError(target + " has " + std::to_string(contexts->length()) +
-                   " execution context(s); there is no number " + indexText);
+                   " execution context(s); there is no number " + std::to_string(index));
   }
   RTC::ExecutionContext_ptr context = RTC::ExecutionContext::_duplicate(contexts[index]);
   if (CORBA::is_nil(context)) throw CtlError(target + " lists a nil execution context");
@@ -257,6 +261,7 @@ int runLifecycle(const std::string& command, Session& session,
     return kExitOk;
   }
   parsed.requirePositionals(command, 1, 1000, "one or more component PATHs");
+  const CORBA::ULong index = contextIndex(parsed);
   std::vector<RtmPath> paths;
   for (const std::string& text : parsed.positional) paths.push_back(componentPath(text));
 
@@ -264,7 +269,7 @@ int runLifecycle(const std::string& command, Session& session,
     const std::string target = path.objectPath();
     RTC::RTObject_var component = session.component(path);
     try {
-      RTC::ExecutionContext_var context = ownedContext(component, parsed, target);
+      RTC::ExecutionContext_var context = ownedContext(component, index, target);
       if (command == "state") {
         const std::string state = stateName(context->get_component_state(component));
         out << (paths.size() > 1 ? target + ": " : "") << state << "\n";

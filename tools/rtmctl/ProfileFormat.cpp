@@ -42,13 +42,8 @@ std::string anyToText(const CORBA::Any& value) {
   if (value >>= f) return numberText(f);
   CORBA::Boolean b;
   if (value >>= CORBA::Any::to_boolean(b)) return b ? "true" : "false";
-  CORBA::Object_ptr object;
-  if (value >>= CORBA::Any::to_object(object)) {
-    // to_object hands over a new reference.
-    CORBA::Object_var owned = object;
-    return CORBA::is_nil(owned) ? "<nil reference>" : "<object reference>";
-  }
   CORBA::TypeCode_var type = value.type();
+  if (type->kind() == CORBA::tk_objref) return "<object reference>";
   if (type->kind() == CORBA::tk_null || type->kind() == CORBA::tk_void) return "";
   try {
     return std::string("<") + type->id() + ">";

@@ -1,0 +1,107 @@
+#include "ProfileFormat.h"
+
+#include <gtest/gtest.h>
+#include <rtm/idl/BasicDataTypeSkel.h>
+
+#include <sstream>
+
+#include "ConfigCommands.h"
+#include "TestSupport.h"
+
+namespace rtmctl {
+namespace {
+
+// omniORB copies and unpacks Any values only once an ORB exists.
+class OrbEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { pixmoor_test::orb(); }
+};
+const ::testing::Environment* const kOrb =
+    ::testing::AddGlobalTestEnvironment(new OrbEnvironment);
+
+SDOPackage::NVList nvList(const std::vector<std::pair<const char*, const char*>>& entries) {
+  SDOPackage::NVList list;
+  list.length(static_cast<CORBA::ULong>(entries.size()));
+  for (CORBA::ULong i = 0; i < list.length(); ++i) {
+    list[i].name = entries[i].first;
+    list[i].value <<= entries[i].second;
+  }
+  return list;
+}
+
+TEST(ProfileFormat, ShowsAnyValuesAsText) {
+  CORBA::Any text, number, negative, real, flag, nilObject, structure, empty;
+  text <<= "corba_cdr";
+  number <<= static_cast<CORBA::ULong>(307200);
+  negative <<= static_cast<CORBA::Long>(-5);
+  real <<= 2.5;
+  flag <<= CORBA::Any::from_boolean(true);
+  nilObject <<= CORBA::Object::_nil();
+  structure <<= RTC::Time{1, 2};
+  EXPECT_EQ(anyToText(text), "corba_cdr");
+  EXPECT_EQ(anyToText(number), "307200");
+  EXPECT_EQ(anyToText(negative), "-5");
+  EXPECT_EQ(anyToText(real), "2.5");
+  EXPECT_EQ(anyToText(flag), "true");
+  EXPECT_EQ(anyToText(nilObject), "<object reference>");
+  EXPECT_EQ(anyToText(structure), "<IDL:RTC/Time:1.0>");
+  EXPECT_EQ(anyToText(empty), "");
+}
+
+TEST(ProfileFormat, LooksUpNamedValues) {
+  const SDOPackage::NVList list = nvList({{"port.port_type", "DataInPort"}, {"empty", ""}});
+  EXPECT_EQ(nvValue(list, "port.port_type"), "DataInPort");
+  EXPECT_TRUE(nvHas(list, "empty"));
+  EXPECT_FALSE(nvHas(list, "missing"));
+  EXPECT_EQ(nvValue(list, "missing"), "");
+}
+
+TEST(ProfileFormat, ShortensLongValuesUnlessAskedForAll) {
+  const std::string ior = "IOR:" + std::string(400, '0');
+  const std::string shown = displayValue(ior, false);
+  EXPECT_LT(shown.size(), 80u);
+  EXPECT_EQ(shown.compare(0, 8, "IOR:0000"), 0);
+  EXPECT_NE(shown.find("404 characters"), std::string::npos);
+  EXPECT_EQ(displayValue(ior, true), ior);
+  EXPECT_EQ(displayValue("short", false), "short");
+}
+
+TEST(ProfileFormat, WritesConnectorWithPortsAndProperties) {
+  RTC::ConnectorProfile profile;
+  profile.name = "out_in";
+  profile.connector_id = "c78fd978";
+  profile.properties = nvList({{"dataport.dataflow_type", "push"}, {"dataport.outport", ""}});
+  std::ostringstream out;
+  writeConnector(out, profile, {"Src0.out", "Sink0.in"}, 2, false);
+  EXPECT_EQ(out.str(),
+            "  out_in  (id c78fd978)\n"
+            "    ports: Src0.out, Sink0.in\n"
+            "    properties:\n"
+            "      dataport.dataflow_type: push\n"
+            "      dataport.outport:\n");
+}
+
+TEST(ProfileFormat, NamesCodesAndStates) {
+  EXPECT_EQ(returnCodeName(RTC::PRECONDITION_NOT_MET), "PRECONDITION_NOT_MET");
+  EXPECT_EQ(returnCodeName(RTC::RTC_OK), "RTC_OK");
+  EXPECT_EQ(stateName(RTC::ERROR_STATE), "ERROR");
+  EXPECT_EQ(stateName(RTC::INACTIVE_STATE), "INACTIVE");
+  EXPECT_EQ(kindName(RTC::PERIODIC), "PERIODIC");
+}
+
+TEST(ConfigCommands, ChangesOnlyTheNamedParameter) {
+  SDOPackage::ConfigurationSet set;
+  set.id = "default";
+  set.configuration_data = nvList({{"width", "640"}, {"height", "480"}});
+  EXPECT_TRUE(setParameterValue(set, "height", "720"));
+  EXPECT_EQ(nvValue(set.configuration_data, "width"), "640");
+  EXPECT_EQ(nvValue(set.configuration_data, "height"), "720");
+  EXPECT_FALSE(setParameterValue(set, "depth", "3"));
+  EXPECT_EQ(set.configuration_data.length(), 2u);
+  EXPECT_EQ(parameterNames(set), "width, height");
+  EXPECT_TRUE(isHintSet("__widget__"));
+  EXPECT_FALSE(isHintSet("default"));
+}
+
+}  // namespace
+}  // namespace rtmctl
