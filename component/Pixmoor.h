@@ -1,0 +1,47 @@
+// Pixmoor: a data-flow component that shows the frames arriving on its
+// "image" port in a desktop window.
+#ifndef COMPONENT_PIXMOOR_H
+#define COMPONENT_PIXMOOR_H
+
+#include <rtm/DataFlowComponentBase.h>
+#include <rtm/DataInPort.h>
+#include <rtm/Manager.h>
+#include <rtm/idl/BasicDataTypeSkel.h>
+
+class ImageUtil;
+
+// The viewer component: one inbound port of RTC::TimedLongSeq frames and four
+// configuration parameters (frame size and mirroring).
+class Pixmoor : public RTC::DataFlowComponentBase {
+ public:
+  // Constructs the component for `manager`; the port and parameters are
+  // published by onInitialize().
+  explicit Pixmoor(RTC::Manager* manager);
+  // Releases a frame buffer still held.
+  virtual ~Pixmoor();
+
+  // Publishes the "image" port and binds the four parameters to their
+  // defaults.
+  virtual RTC::ReturnCode_t onInitialize();
+
+ protected:
+  // Width and height in pixels of the frames expected.
+  int m_input_image_width;
+  int m_input_image_height;
+  // Non-zero mirrors each frame left-right / top-bottom.
+  int m_flip_h;
+  int m_flip_v;
+  // The last frame read from the port.
+  RTC::TimedLongSeq m_image;
+  // The inbound port "image", bound to m_image.
+  RTC::InPort<RTC::TimedLongSeq> m_imageIn;
+  // The frame buffer, owned from activation to deactivation.
+  ImageUtil* m_imageUtil;
+};
+
+extern "C" {
+// Registers the Pixmoor component type (profile and factory) with `manager`.
+DLL_EXPORT void PixmoorInit(RTC::Manager* manager);
+};
+
+#endif

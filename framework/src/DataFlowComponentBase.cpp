@@ -1,0 +1,9 @@
+#include <rtm/DataFlowComponentBase.h>
+
+namespace RTC {
+
+DataFlowComponentBase::DataFlowComponentBase(Manager* manager) : RTObject_impl(manager) {}
+
+DataFlowComponentBase::~DataFlowComponentBase() {}
+
+}  // namespace RTC

@@ -1,0 +1,92 @@
+// RTC::RTObjectServant: the component's CORBA object.
+#ifndef RTM_SRC_RTOBJECTSERVANT_H
+#define RTM_SRC_RTOBJECTSERVANT_H
+
+#include <rtm/RTC.h>
+#include <rtm/SystemLogger.h>
+
+#include <condition_variable>
+#include <mutex>
+
+namespace RTC {
+
+class RTObject_impl;
+
+// The OpenRTM::DataFlowComponent servant. Every operation forwards to the
+// RTObject_impl through the servant guard; once detached (the component is
+// going away) operations raise OBJECT_NOT_EXIST instead.
+class RTObjectServant : public POA_OpenRTM::DataFlowComponent {
+ public:
+  // Forwards to `impl`, which must outlive the servant or detach() it first.
+  explicit RTObjectServant(RTObject_impl& impl);
+  ~RTObjectServant() override;
+  RTObjectServant(const RTObjectServant&) = delete;
+  RTObjectServant& operator=(const RTObjectServant&) = delete;
+
+  // Stops forwarding and waits for the operations in progress to return.
+  // Must not be called from one of this servant's own operations.
+  void detach();
+
+  // RTC::ComponentAction and RTC::DataFlowComponentAction
+  ReturnCode_t on_initialize() override;
+  ReturnCode_t on_finalize() override;
+  ReturnCode_t on_startup(ExecutionContextHandle_t exec_handle) override;
+  ReturnCode_t on_shutdown(ExecutionContextHandle_t exec_handle) override;
+  ReturnCode_t on_activated(ExecutionContextHandle_t exec_handle) override;
+  ReturnCode_t on_deactivated(ExecutionContextHandle_t exec_handle) override;
+  ReturnCode_t on_aborting(ExecutionContextHandle_t exec_handle) override;
+  ReturnCode_t on_error(ExecutionContextHandle_t exec_handle) override;
+  ReturnCode_t on_reset(ExecutionContextHandle_t exec_handle) override;
+  ReturnCode_t on_execute(ExecutionContextHandle_t exec_handle) override;
+  ReturnCode_t on_state_update(ExecutionContextHandle_t exec_handle) override;
+  ReturnCode_t on_rate_changed(ExecutionContextHandle_t exec_handle) override;
+
+  // RTC::LightweightRTObject
+  ReturnCode_t initialize() override;
+  ReturnCode_t finalize() override;
+  CORBA::Boolean is_alive(ExecutionContext_ptr exec_context) override;
+  ReturnCode_t exit() override;
+  ExecutionContextHandle_t attach_context(ExecutionContext_ptr exec_context) override;
+  ReturnCode_t detach_context(ExecutionContextHandle_t exec_handle) override;
+  ExecutionContext_ptr get_context(ExecutionContextHandle_t exec_handle) override;
+  ExecutionContextList* get_owned_contexts() override;
+  ExecutionContextList* get_participating_contexts() override;
+  ExecutionContextHandle_t get_context_handle(ExecutionContext_ptr cxt) override;
+
+  // RTC::RTObject
+  ComponentProfile* get_component_profile() override;
+  PortServiceList* get_ports() override;
+
+  // SDOPackage::SDOSystemElement and SDOPackage::SDO
+  SDOPackage::OrganizationList* get_owned_organizations() override;
+  char* get_sdo_id() override;
+  char* get_sdo_type() override;
+  SDOPackage::DeviceProfile* get_device_profile() override;
+  SDOPackage::ServiceProfileList* get_service_profiles() override;
+  SDOPackage::ServiceProfile* get_service_profile(const char* id) override;
+  SDOPackage::SDOService_ptr get_sdo_service(const char* id) override;
+  SDOPackage::Configuration_ptr get_configuration() override;
+  SDOPackage::Monitoring_ptr get_monitoring() override;
+  SDOPackage::OrganizationList* get_organizations() override;
+  SDOPackage::NVList* get_status_list() override;
+  CORBA::Any* get_status(const char* nme) override;
+
+ private:
+  class Call;
+  // Runs `f` on the component behind the guard; lifecycle results fall back
+  // to RTC_ERROR when a C++ exception escapes.
+  template <class F>
+  auto forward(const char* op, F&& f) -> decltype(f(*static_cast<RTObject_impl*>(nullptr)));
+  template <class F>
+  ReturnCode_t forwardAction(const char* op, F&& f);
+
+  std::mutex m_mutex;
+  std::condition_variable m_idle;
+  RTObject_impl* m_impl;
+  int m_calls = 0;
+  Logger m_log;
+};
+
+}  // namespace RTC
+
+#endif
