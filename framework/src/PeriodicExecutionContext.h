@@ -15,11 +15,21 @@ namespace RTC {
 // State changes requested through the CORBA object (or the C++ calls below)
 // run on that thread; with sync_transition the request returns once the
 // transition has run, or RTC_ERROR after transition_timeout.
+//
+// Requests made while the context is stopped are still carried out by the
+// thread (only the periodic on_execute / on_state_update / on_error calls
+// pause), so activating or deactivating a stopped context answers at once
+// instead of timing out. A request made from the context's own thread (a
+// component calling back into its context from an action) cannot wait for
+// itself: it is queued, runs right after the current action, and answers
+// RTC_OK once its preconditions hold. A request that times out before its
+// turn came is withdrawn, so RTC_ERROR never hides a transition that happens
+// later; one already under way finishes.
 class PeriodicExecutionContext {
  public:
   // `props` holds the exec_cxt.periodic.* / exec_cxt.* keys relative to
   // "exec_cxt": "periodic.rate", "sync_transition", "transition_timeout",
-  // "periodic.type".
+  // "periodic.type" (and optionally "name", shown in the profile).
   explicit PeriodicExecutionContext(const coil::Properties& props);
   ~PeriodicExecutionContext();
   PeriodicExecutionContext(const PeriodicExecutionContext&) = delete;
@@ -29,10 +39,14 @@ class PeriodicExecutionContext {
   ExecutionContextService_ptr getObjRef();
 
   // Makes `comp` the context's owner and participant with handle 0; `ref` is
-  // its CORBA reference, used to match requests. The component is INACTIVE.
+  // its CORBA reference, used to match requests (and, narrowed to RTObject,
+  // the profile's owner). The component is INACTIVE. Returns -1 when `comp`
+  // is null or an owner is already bound.
   UniqueId bindComponent(ExecutionContextParticipant* comp, LightweightRTObject_ptr ref);
   // Deactivates the component when active, calls on_shutdown when running,
-  // and forgets it. Blocks until done (bounded by transition_timeout).
+  // and forgets it. Blocks until done (bounded by transition_timeout; after
+  // that the component is forgotten without its actions, but never while one
+  // of its actions is still running). BAD_PARAMETER when it is not bound.
   ReturnCode_t unbindComponent(ExecutionContextParticipant* comp);
 
   // The ExecutionContext operations, usable without CORBA.
@@ -46,6 +60,14 @@ class PeriodicExecutionContext {
   ReturnCode_t reset_component(LightweightRTObject_ptr comp);
   LifeCycleState get_component_state(LightweightRTObject_ptr comp);
   ExecutionContextProfile* get_profile();
+  ExecutionKind get_kind() const;
+  // Adds a component reached over CORBA: it is told through attach_context
+  // and then driven like the owner, INACTIVE at first.
+  ReturnCode_t add_component(LightweightRTObject_ptr comp);
+  // Removes a component added by add_component that is not ACTIVE
+  // (detach_context is called on it); PRECONDITION_NOT_MET for an ACTIVE one.
+  // The owner leaves through unbindComponent only.
+  ReturnCode_t remove_component(LightweightRTObject_ptr comp);
 
  private:
   struct Impl;

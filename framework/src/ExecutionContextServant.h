@@ -1,0 +1,59 @@
+// RTC::ExecutionContextServant: the CORBA face of a PeriodicExecutionContext.
+#ifndef RTM_SRC_EXECUTIONCONTEXTSERVANT_H
+#define RTM_SRC_EXECUTIONCONTEXTSERVANT_H
+
+#include <rtm/RTC.h>
+#include <rtm/SystemLogger.h>
+
+#include <condition_variable>
+#include <mutex>
+
+namespace RTC {
+
+class PeriodicExecutionContext;
+
+// Forwards every ExecutionContextService operation to its context. The
+// context detaches it before going away; later calls raise OBJECT_NOT_EXIST.
+class ExecutionContextServant : public POA_RTC::ExecutionContextService {
+ public:
+  explicit ExecutionContextServant(PeriodicExecutionContext& ec);
+  ExecutionContextServant(const ExecutionContextServant&) = delete;
+  ExecutionContextServant& operator=(const ExecutionContextServant&) = delete;
+
+  // Cuts the servant off its context and waits for the calls under way.
+  void detach();
+
+  CORBA::Boolean is_running() override;
+  ReturnCode_t start() override;
+  ReturnCode_t stop() override;
+  CORBA::Double get_rate() override;
+  ReturnCode_t set_rate(CORBA::Double rate) override;
+  ReturnCode_t add_component(LightweightRTObject_ptr comp) override;
+  ReturnCode_t remove_component(LightweightRTObject_ptr comp) override;
+  ReturnCode_t activate_component(LightweightRTObject_ptr comp) override;
+  ReturnCode_t deactivate_component(LightweightRTObject_ptr comp) override;
+  ReturnCode_t reset_component(LightweightRTObject_ptr comp) override;
+  LifeCycleState get_component_state(LightweightRTObject_ptr comp) override;
+  ExecutionKind get_kind() override;
+  ExecutionContextProfile* get_profile() override;
+
+ private:
+  class Call;
+  // Runs `f` on the context through the servant guard while keeping the
+  // context from being detached; forwardCode answers an escaped C++
+  // exception with RTC_ERROR, forward with CORBA::INTERNAL.
+  template <class F>
+  auto forward(const char* op, F&& f) -> decltype(f(*static_cast<PeriodicExecutionContext*>(0)));
+  template <class F>
+  ReturnCode_t forwardCode(const char* op, F&& f);
+
+  std::mutex m_mutex;
+  std::condition_variable m_idle;
+  PeriodicExecutionContext* m_ec;
+  unsigned m_calls = 0;
+  Logger m_log;
+};
+
+}  // namespace RTC
+
+#endif
