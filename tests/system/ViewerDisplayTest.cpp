@@ -1,0 +1,199 @@
+// What the viewer puts on screen, read back from the X server: frames shown
+// pixel-exact in a window of the picture's size, mirrors as the parameters
+// ask, size changes at the next activation, windows gone after deactivation.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <opencv2/core.hpp>
+#include <sstream>
+#include <thread>
+
+#include "ViewerHarness.h"
+#include "XWindowCapture.h"
+
+using namespace pixmoor_test;
+
+namespace {
+
+// A picture whose every pixel differs from every other, so that any mirror,
+// shift or channel swap shows: blue and green carry the low bits of x + seed
+// and y, red the high bits of both.
+cv::Mat testPicture(int width, int height, int seed) {
+  cv::Mat picture(height, width, CV_8UC3);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      cv::Vec3b& p = picture.at<cv::Vec3b>(y, x);
+      p[0] = static_cast<uchar>(x + seed);
+      p[1] = static_cast<uchar>(y);
+      p[2] = static_cast<uchar>((x >> 8) << 4 | (y >> 8));
+    }
+  }
+  return picture;
+}
+
+// The frame encoding of `picture`: one element per pixel, blue in bits 0-7,
+// green 8-15, red 16-23, alpha 0xFF.
+std::vector<CORBA::Long> encode(const cv::Mat& picture) {
+  std::vector<CORBA::Long> pixels;
+  pixels.reserve(picture.total());
+  for (int y = 0; y < picture.rows; ++y) {
+    for (int x = 0; x < picture.cols; ++x) {
+      const cv::Vec3b& p = picture.at<cv::Vec3b>(y, x);
+      pixels.push_back(static_cast<CORBA::Long>(0xFF000000u | p[2] << 16 | p[1] << 8 | p[0]));
+    }
+  }
+  return pixels;
+}
+
+cv::Mat mirrored(const cv::Mat& picture, bool horizontal, bool vertical) {
+  cv::Mat out = picture.clone();
+  if (horizontal && vertical)
+    cv::flip(picture, out, -1);
+  else if (horizontal)
+    cv::flip(picture, out, 1);
+  else if (vertical)
+    cv::flip(picture, out, 0);
+  return out;
+}
+
+std::string firstDifference(const WindowPixels& pixels, const cv::Mat& expected) {
+  std::ostringstream out;
+  if (pixels.width != expected.cols || pixels.height != expected.rows) {
+    out << "window " << pixels.width << "x" << pixels.height << ", picture " << expected.cols << "x"
+        << expected.rows;
+    return out.str();
+  }
+  for (int y = 0; y < expected.rows; ++y) {
+    for (int x = 0; x < expected.cols; ++x) {
+      const cv::Vec3b& e = expected.at<cv::Vec3b>(y, x);
+      std::uint32_t want = static_cast<std::uint32_t>(e[2]) << 16 | e[1] << 8 | e[0];
+      if (pixels.rgb(x, y) != want) {
+        out << "first difference at (" << x << "," << y << "): window " << std::hex
+            << pixels.rgb(x, y) << ", picture " << want;
+        return out.str();
+      }
+    }
+  }
+  return "none";
+}
+
+class ViewerDisplayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (displayName().empty()) GTEST_SKIP() << "DISPLAY is not set: no X server to show on";
+    m_lock.reset(new DisplayLock);
+    ASSERT_TRUE(m_capture.isOpen()) << "no X server answers at DISPLAY=" << displayName();
+    ASSERT_TRUE(m_viewer.start());
+    ASSERT_TRUE(m_viewer.connectProducer());
+  }
+
+  // Sends `picture` and checks that the window shows `expected`, exactly and
+  // at exactly its size.
+  ::testing::AssertionResult sendAndSee(const cv::Mat& picture, const cv::Mat& expected) {
+    OpenRTM::PortStatus status = m_viewer.sendFrame(encode(picture));
+    if (status != OpenRTM::PORT_OK)
+      return ::testing::AssertionFailure() << "put answered " << status;
+    return sees(expected);
+  }
+
+  ::testing::AssertionResult sees(const cv::Mat& expected) {
+    WindowPixels pixels;
+    double start = now();
+    auto same = [&](const WindowPixels& p) {
+      return p.width == expected.cols && p.height == expected.rows &&
+             std::equal(p.bgr.begin(), p.bgr.end(), expected.data);
+    };
+    bool ok = m_capture.waitForPixels(kViewerWindow, m_viewer.process().pid(), expected.cols,
+                                      expected.rows, same, 30, &pixels);
+    std::printf("window showed the %dx%d picture after %.3f s\n", expected.cols, expected.rows,
+                now() - start);
+    if (ok) return ::testing::AssertionSuccess();
+    std::vector<WindowInfo> windows =
+        m_capture.findWindows(kViewerWindow, m_viewer.process().pid());
+    ::testing::AssertionResult failure = ::testing::AssertionFailure();
+    failure << windows.size() << " window(s) titled " << kViewerWindow;
+    if (!windows.empty())
+      failure << " (" << windows[0].width << "x" << windows[0].height << "); "
+              << firstDifference(pixels, expected);
+    return failure << "\nlog:\n" << m_viewer.log();
+  }
+
+  std::unique_ptr<DisplayLock> m_lock;
+  XWindowCapture m_capture;
+  ViewerHarness m_viewer;
+};
+
+TEST_F(ViewerDisplayTest, ShowsFramesExactlyAndMirrorsThemFromTheNextFrameOn) {
+  ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
+  cv::Mat picture = testPicture(640, 480, 0);
+  ASSERT_TRUE(sendAndSee(picture, picture));
+
+  // Each change of flip_h / flip_v applies to the next frame, while active.
+  const struct {
+    const char* flipH;
+    const char* flipV;
+    bool horizontal, vertical;
+  } cases[] = {{"1", "0", true, false},
+               {"0", "1", false, true},
+               {"-3", "7", true, true},
+               {"0", "0", false, false}};
+  int seed = 1;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("flip_h ") + c.flipH + ", flip_v " + c.flipV);
+    ASSERT_TRUE(m_viewer.setParameter("flip_h", c.flipH));
+    ASSERT_TRUE(m_viewer.setParameter("flip_v", c.flipV));
+    // The context applies the change after its next cycle (1 ms); give it
+    // ample time so that the frame below is the first one after it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    picture = testPicture(640, 480, seed++);
+    EXPECT_TRUE(sendAndSee(picture, mirrored(picture, c.horizontal, c.vertical)));
+  }
+  EXPECT_EQ(RTC::ACTIVE_STATE, m_viewer.state());
+}
+
+TEST_F(ViewerDisplayTest, TakesANewSizeAtTheNextActivationOnly) {
+  ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
+  ASSERT_TRUE(sendAndSee(testPicture(640, 480, 0), testPicture(640, 480, 0)));
+
+  ASSERT_TRUE(m_viewer.setParameter("input_image_width", "1920"));
+  ASSERT_TRUE(m_viewer.setParameter("input_image_height", "1080"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  cv::Mat still = testPicture(640, 480, 5);
+  EXPECT_TRUE(sendAndSee(still, still)) << "the size read at activation holds until deactivation";
+
+  ASSERT_EQ(RTC::RTC_OK, m_viewer.deactivate());
+  ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
+  cv::Mat large = testPicture(1920, 1080, 9);
+  EXPECT_TRUE(sendAndSee(large, large));
+
+  ASSERT_TRUE(m_viewer.setParameter("input_image_width", "3840"));
+  ASSERT_TRUE(m_viewer.setParameter("input_image_height", "2160"));
+  ASSERT_EQ(RTC::RTC_OK, m_viewer.deactivate());
+  ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
+  cv::Mat huge = testPicture(3840, 2160, 3);
+  EXPECT_TRUE(sendAndSee(huge, huge));
+}
+
+TEST_F(ViewerDisplayTest, DeactivationClosesTheWindowAndActivationBringsItBack) {
+  pid_t pid = m_viewer.process().pid();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
+    cv::Mat picture = testPicture(640, 480, 40 + round);
+    ASSERT_TRUE(sendAndSee(picture, picture));
+    ASSERT_EQ(RTC::RTC_OK, m_viewer.deactivate());
+    EXPECT_TRUE(m_capture.waitForNoWindow(kViewerWindow, pid, 10));
+  }
+  EXPECT_TRUE(m_viewer.process().waitForStdout("Pixmoor::onDeactivated()\n", 5));
+  std::string out = m_viewer.process().stdoutText();
+  EXPECT_EQ(
+      "Pixmoor::onInitialize()\n"
+      "Pixmoor::onActivated()\n"
+      "Pixmoor::onDeactivated()\n"
+      "Pixmoor::onActivated()\n"
+      "Pixmoor::onDeactivated()\n",
+      out);
+  EXPECT_EQ(std::string::npos, m_viewer.log().find("ERROR"));
+}
+
+}  // namespace
