@@ -1,7 +1,6 @@
-#include "ArgParser.h"
-
 #include <gtest/gtest.h>
 
+#include "ArgParser.h"
 #include "CtlError.h"
 
 namespace rtmctl {

@@ -1,7 +1,6 @@
-#include "ConnectorSettings.h"
-
 #include <gtest/gtest.h>
 
+#include "ConnectorSettings.h"
 #include "CtlError.h"
 
 namespace rtmctl {
@@ -52,18 +51,24 @@ TEST(ConnectorSettings, ExplicitPropertyOverridesShorthandInPlace) {
 TEST(ConnectorSettings, PeriodicPushNeedsARateFromEitherSpelling) {
   EXPECT_THROW(build({"--subscription", "periodic"}), CtlError);
   EXPECT_THROW(build({"-p", "dataport.subscription_type=periodic"}), CtlError);
-  EXPECT_NO_THROW(
-      build({"--subscription", "periodic", "-p", "dataport.publisher.push_rate=10"}));
+  EXPECT_NO_THROW(build({"--subscription", "periodic", "-p", "dataport.publisher.push_rate=10"}));
   // Pull ignores the subscription type, so no rate is needed.
   EXPECT_NO_THROW(build({"--dataflow", "pull", "--subscription", "periodic"}));
 }
 
 TEST(ConnectorSettings, RefusesValuesNoPortAccepts) {
-  const std::vector<std::vector<std::string>> bad = {
-      {"--dataflow", "both"},     {"--subscription", "sometimes"}, {"--endian", "middle"},
-      {"--push-rate", "0"},       {"--push-rate", "fast"},         {"--push-policy", "most"},
-      {"--buffer-length", "-1"},  {"--buffer-length", "x"},        {"-p", "novalue"},
-      {"-p", "=v"},               {"--name", ""},                  {"--interface", ""}};
+  const std::vector<std::vector<std::string>> bad = {{"--dataflow", "both"},
+                                                     {"--subscription", "sometimes"},
+                                                     {"--endian", "middle"},
+                                                     {"--push-rate", "0"},
+                                                     {"--push-rate", "fast"},
+                                                     {"--push-policy", "most"},
+                                                     {"--buffer-length", "-1"},
+                                                     {"--buffer-length", "x"},
+                                                     {"-p", "novalue"},
+                                                     {"-p", "=v"},
+                                                     {"--name", ""},
+                                                     {"--interface", ""}};
   for (const auto& args : bad) {
     SCOPED_TRACE(args[0] + " " + args[1]);
     try {

@@ -1,11 +1,10 @@
-#include "ProfileFormat.h"
-
 #include <gtest/gtest.h>
 #include <rtm/idl/BasicDataTypeSkel.h>
 
 #include <sstream>
 
 #include "ConfigCommands.h"
+#include "ProfileFormat.h"
 #include "TestSupport.h"
 
 namespace rtmctl {
@@ -16,8 +15,7 @@ class OrbEnvironment : public ::testing::Environment {
  public:
   void SetUp() override { pixmoor_test::orb(); }
 };
-const ::testing::Environment* const kOrb =
-    ::testing::AddGlobalTestEnvironment(new OrbEnvironment);
+const ::testing::Environment* const kOrb = ::testing::AddGlobalTestEnvironment(new OrbEnvironment);
 
 SDOPackage::NVList nvList(const std::vector<std::pair<const char*, const char*>>& entries) {
   SDOPackage::NVList list;

@@ -1,8 +1,7 @@
-#include "RtmPath.h"
-
 #include <gtest/gtest.h>
 
 #include "CtlError.h"
+#include "RtmPath.h"
 
 namespace rtmctl {
 namespace {
@@ -17,15 +16,24 @@ struct PathCase {
 
 TEST(RtmPath, ParsesServerNamingPathAndPort) {
   const PathCase cases[] = {
-      {"/localhost:2809/h.host_cxt/Pixmoor0.rtc:image", "localhost", 2809,
-       {{"h", "host_cxt"}, {"Pixmoor0", "rtc"}}, "image"},
-      {"/localhost/h.host_cxt/Pixmoor0.rtc", "localhost", 2809,
-       {{"h", "host_cxt"}, {"Pixmoor0", "rtc"}}, ""},
+      {"/localhost:2809/h.host_cxt/Pixmoor0.rtc:image",
+       "localhost",
+       2809,
+       {{"h", "host_cxt"}, {"Pixmoor0", "rtc"}},
+       "image"},
+      {"/localhost/h.host_cxt/Pixmoor0.rtc",
+       "localhost",
+       2809,
+       {{"h", "host_cxt"}, {"Pixmoor0", "rtc"}},
+       ""},
       {"/127.0.0.1:31000", "127.0.0.1", 31000, {}, ""},
       {"/127.0.0.1:31000/", "127.0.0.1", 31000, {}, ""},
       // Host names with dots keep them: only the last dot separates the kind.
-      {"/ns/my.lab.host.host_cxt/Cam0.rtc:out", "ns", 2809,
-       {{"my.lab.host", "host_cxt"}, {"Cam0", "rtc"}}, "out"},
+      {"/ns/my.lab.host.host_cxt/Cam0.rtc:out",
+       "ns",
+       2809,
+       {{"my.lab.host", "host_cxt"}, {"Cam0", "rtc"}},
+       "out"},
       {"/ns//plain/x.rtc:Cam0.out", "ns", 2809, {{"plain", ""}, {"x", "rtc"}}, "Cam0.out"},
   };
   for (const PathCase& c : cases) {

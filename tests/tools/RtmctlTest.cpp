@@ -1,11 +1,10 @@
 // Command-line handling that is decided before any remote call.
-#include "Rtmctl.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "CtlError.h"
+#include "Rtmctl.h"
 
 namespace rtmctl {
 namespace {
@@ -23,9 +22,9 @@ Result run(const std::vector<std::string>& args) {
 }
 
 TEST(Rtmctl, EveryCommandExplainsItselfWithoutTouchingTheNetwork) {
-  const std::vector<std::string> commands = {"list",     "show",  "ports",      "connect",
+  const std::vector<std::string> commands = {"list",       "show",     "ports",      "connect",
                                              "disconnect", "activate", "deactivate", "reset",
-                                             "state",    "config", "exit"};
+                                             "state",      "config",   "exit"};
   for (const std::string& command : commands) {
     SCOPED_TRACE(command);
     const Result result = run({command, "--help"});
