@@ -20,8 +20,8 @@ void ParsedArgs::add(const std::string& name, const std::string& value) {
   m_options[name].push_back(value);
 }
 
-void ParsedArgs::requirePositionals(const std::string& command, std::size_t least,
-                                    std::size_t most, const std::string& what) const {
+void ParsedArgs::requirePositionals(const std::string& command, std::size_t least, std::size_t most,
+                                    const std::string& what) const {
   if (positional.size() < least || positional.size() > most) {
     throw usageError("'" + command + "' takes " + what + " (see rtmctl " + command + " --help)");
   }
@@ -87,7 +87,8 @@ ParsedArgs parseArgs(const std::string& command, const std::vector<std::string>&
         hasInlineValue = true;
       }
     }
-    if (spec == nullptr) throw usageError("unknown option '" + word + "' for '" + command + "'" + seeHelp);
+    if (spec == nullptr)
+      throw usageError("unknown option '" + word + "' for '" + command + "'" + seeHelp);
 
     if (!spec->takesValue) {
       if (hasInlineValue) throw usageError("option --" + spec->name + " takes no value" + seeHelp);
@@ -95,7 +96,8 @@ ParsedArgs parseArgs(const std::string& command, const std::vector<std::string>&
     } else if (hasInlineValue) {
       parsed.add(spec->name, inlineValue);
     } else {
-      if (i + 1 >= args.size()) throw usageError("option --" + spec->name + " needs a value" + seeHelp);
+      if (i + 1 >= args.size())
+        throw usageError("option --" + spec->name + " needs a value" + seeHelp);
       parsed.add(spec->name, args[++i]);
     }
   }

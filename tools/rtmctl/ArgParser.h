@@ -10,8 +10,8 @@ namespace rtmctl {
 
 // One option a command accepts: --name, optionally -s, with or without a value.
 struct OptionSpec {
-  std::string name;      // long name without dashes: "property"
-  char shortName = 0;    // 'p' for -p; 0 for none
+  std::string name;    // long name without dashes: "property"
+  char shortName = 0;  // 'p' for -p; 0 for none
   bool takesValue = false;
 };
 

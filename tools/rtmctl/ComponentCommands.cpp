@@ -59,7 +59,8 @@ const char* const kExitCommandUsage =
 
 RtmPath componentPath(const std::string& text) {
   RtmPath path = parseRtmPath(text);
-  if (path.segments.empty()) throw usageError("'" + text + "' names a name server, not a component");
+  if (path.segments.empty())
+    throw usageError("'" + text + "' names a name server, not a component");
   return path;
 }
 
@@ -130,8 +131,7 @@ std::string stateLine(RTC::RTObject_ptr component) {
   return line + (context->is_running() ? ")" : ", stopped)");
 }
 
-std::string portDisplayName(RTC::PortService_ptr port,
-                            const RTC::PortProfileList& known) {
+std::string portDisplayName(RTC::PortService_ptr port, const RTC::PortProfileList& known) {
   if (CORBA::is_nil(port)) return "<nil port>";
   try {
     for (CORBA::ULong i = 0; i < known.length(); ++i) {
@@ -144,8 +144,8 @@ std::string portDisplayName(RTC::PortService_ptr port,
   }
 }
 
-void writePort(const RTC::PortProfile& port, const RTC::PortProfileList& all,
-               bool full, std::ostream& out) {
+void writePort(const RTC::PortProfile& port, const RTC::PortProfileList& all, bool full,
+               std::ostream& out) {
   out << static_cast<const char*>(port.name) << "\n";
   out << "  properties:\n";
   writeProperties(out, port.properties, 4, full);
@@ -174,7 +174,8 @@ void showPorts(Session& session, const RtmPath& path, bool full, std::ostream& o
       const RTC::PortProfile& port = profile->port_profiles[i];
       names += std::string(names.empty() ? "" : ", ") +
                shortPortName(static_cast<const char*>(port.name));
-      if (!path.portName.empty() && !portNameMatches(static_cast<const char*>(port.name), path.portName)) {
+      if (!path.portName.empty() &&
+          !portNameMatches(static_cast<const char*>(port.name), path.portName)) {
         continue;
       }
       found = true;
@@ -200,8 +201,10 @@ int runList(Session& session, const std::vector<std::string>& args, std::ostream
     return kExitOk;
   }
   parsed.requirePositionals("list", 0, 1, "at most one PATH");
-  const RtmPath path = parseRtmPath(parsed.positional.empty() ? "/localhost" : parsed.positional[0]);
-  if (!path.portName.empty()) throw usageError("'list' lists naming paths; drop ':" + path.portName + "'");
+  const RtmPath path =
+      parseRtmPath(parsed.positional.empty() ? "/localhost" : parsed.positional[0]);
+  if (!path.portName.empty())
+    throw usageError("'list' lists naming paths; drop ':" + path.portName + "'");
 
   CORBA::Object_var object = session.resolve(path, "naming context or object");
   CosNaming::NamingContext_var context;
@@ -251,8 +254,8 @@ int runPorts(Session& session, const std::vector<std::string>& args, std::ostrea
   return kExitOk;
 }
 
-int runLifecycle(const std::string& command, Session& session,
-                 const std::vector<std::string>& args, std::ostream& out) {
+int runLifecycle(const std::string& command, Session& session, const std::vector<std::string>& args,
+                 std::ostream& out) {
   const ParsedArgs parsed = parseArgs(command, args, {{"ec", 0, true}});
   if (parsed.help) {
     char usage[1024];
@@ -296,7 +299,8 @@ int runLifecycle(const std::string& command, Session& session,
         }
         const std::string hint = code == RTC::PRECONDITION_NOT_MET
                                      ? " (not possible from its current state)"
-                                     : code == RTC::RTC_ERROR ? " (see the component's log)" : "";
+                                 : code == RTC::RTC_ERROR ? " (see the component's log)"
+                                                          : "";
         throw CtlError(command + " " + target + " failed: " + returnCodeName(code) + hint + now);
       }
       out << done << " " << target << "\n";

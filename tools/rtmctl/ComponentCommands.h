@@ -17,8 +17,8 @@ int runShow(Session& session, const std::vector<std::string>& args, std::ostream
 // `ports PATH[:PORT]`: prints ports with their properties and connectors.
 int runPorts(Session& session, const std::vector<std::string>& args, std::ostream& out);
 // `activate|deactivate|reset|state PATH...` through the owned execution context.
-int runLifecycle(const std::string& command, Session& session,
-                 const std::vector<std::string>& args, std::ostream& out);
+int runLifecycle(const std::string& command, Session& session, const std::vector<std::string>& args,
+                 std::ostream& out);
 // `exit PATH...`: asks each component to finish.
 int runExit(Session& session, const std::vector<std::string>& args, std::ostream& out);
 

@@ -34,8 +34,8 @@ SDOPackage::Configuration_ptr configurationOf(Session& session, const RtmPath& p
   } catch (const SDOPackage::InterfaceNotImplemented&) {
     throw CtlError(componentLabel(path) + " offers no configuration interface");
   } catch (const CORBA::UserException& ex) {
-    throw CtlError("reading the configuration of " + componentLabel(path) + " failed: " +
-                   ex._name());
+    throw CtlError("reading the configuration of " + componentLabel(path) +
+                   " failed: " + ex._name());
   }
 }
 
@@ -69,9 +69,10 @@ SDOPackage::ConfigurationSet* chosenSet(SDOPackage::Configuration_ptr configurat
     }
     return configuration->get_active_configuration_set();
   } catch (const CORBA::UserException&) {
-    if (!parsed.has("set")) throw CtlError(componentLabel(path) + " has no active configuration set");
-    throw CtlError("no configuration set '" + parsed.value("set") + "' on " +
-                   componentLabel(path) + "; it has: " + setIds(configuration));
+    if (!parsed.has("set"))
+      throw CtlError(componentLabel(path) + " has no active configuration set");
+    throw CtlError("no configuration set '" + parsed.value("set") + "' on " + componentLabel(path) +
+                   "; it has: " + setIds(configuration));
   }
 }
 
@@ -158,11 +159,11 @@ int configActivate(Session& session, const ParsedArgs& parsed, const RtmPath& pa
       throw CtlError(componentLabel(path) + " would not activate set '" + id + "'");
     }
   } catch (const SDOPackage::InvalidParameter&) {
-    throw CtlError("no configuration set '" + id + "' on " + componentLabel(path) + "; it has: " +
-                   setIds(configuration));
+    throw CtlError("no configuration set '" + id + "' on " + componentLabel(path) +
+                   "; it has: " + setIds(configuration));
   } catch (const CORBA::UserException& ex) {
-    throw CtlError("activating set '" + id + "' on " + componentLabel(path) + " failed: " +
-                   ex._name());
+    throw CtlError("activating set '" + id + "' on " + componentLabel(path) +
+                   " failed: " + ex._name());
   }
   out << "activated set '" << id << "' on " << componentLabel(path) << "\n";
   return kExitOk;
@@ -195,7 +196,8 @@ bool isHintSet(const std::string& id) { return id.compare(0, 2, "__") == 0; }
 int runConfig(Session& session, const std::vector<std::string>& args, std::ostream& out) {
   const ParsedArgs parsed = parseArgs("config", args, {{"set", 's', true}, {"all", 0, false}});
   if (parsed.help || parsed.positional.empty()) {
-    if (!parsed.help) throw usageError("'config' needs get, set, sets or activate (see rtmctl config --help)");
+    if (!parsed.help)
+      throw usageError("'config' needs get, set, sets or activate (see rtmctl config --help)");
     out << kConfigUsage;
     return kExitOk;
   }
@@ -204,7 +206,8 @@ int runConfig(Session& session, const std::vector<std::string>& args, std::ostre
     throw usageError("unknown config action '" + action +
                      "'; use get, set, sets or activate (see rtmctl config --help)");
   }
-  if (parsed.positional.size() < 2) throw usageError("'config " + action + "' needs a component PATH");
+  if (parsed.positional.size() < 2)
+    throw usageError("'config " + action + "' needs a component PATH");
   const RtmPath path = parseRtmPath(parsed.positional[1]);
   if (path.segments.empty()) throw usageError("'" + parsed.positional[1] + "' names no component");
   try {

@@ -103,9 +103,8 @@ bool connectsTo(const RTC::ConnectorProfile& connector, RTC::PortService_ptr por
 std::string connectorList(const RTC::ConnectorProfileList& connectors) {
   std::string text;
   for (CORBA::ULong i = 0; i < connectors.length(); ++i) {
-    text += std::string(text.empty() ? "" : ", ") +
-            static_cast<const char*>(connectors[i].name) + " (id " +
-            static_cast<const char*>(connectors[i].connector_id) + ")";
+    text += std::string(text.empty() ? "" : ", ") + static_cast<const char*>(connectors[i].name) +
+            " (id " + static_cast<const char*>(connectors[i].connector_id) + ")";
   }
   return text.empty() ? "none" : text;
 }
@@ -136,7 +135,8 @@ int runConnect(Session& session, const std::vector<std::string>& args, std::ostr
   if (firstType == "DataInPort" || secondType == "DataOutPort") {
     std::swap(outPort, inPort);
     if (!parsed.has("name")) {
-      settings.name = shortPortName(outPort.path.portName) + "_" + shortPortName(inPort.path.portName);
+      settings.name =
+          shortPortName(outPort.path.portName) + "_" + shortPortName(inPort.path.portName);
     }
   }
 
@@ -181,11 +181,13 @@ int runDisconnect(Session& session, const std::vector<std::string>& args, std::o
   const bool all = parsed.has("all");
   const bool between = parsed.positional.size() == 2;
   if (all && (byId || byName || between)) {
-    throw usageError("--all removes every connector of one port; it takes no --id, --name or PORT2");
+    throw usageError(
+        "--all removes every connector of one port; it takes no --id, --name or PORT2");
   }
   if (!all && !byId && !byName && !between) {
-    throw usageError("say which connections: --id ID, --name NAME, a second port, or --all "
-                     "(see rtmctl disconnect --help)");
+    throw usageError(
+        "say which connections: --id ID, --name NAME, a second port, or --all "
+        "(see rtmctl disconnect --help)");
   }
   const RtmPath path = portPath(parsed.positional[0]);
   const RtmPath otherPath = between ? portPath(parsed.positional[1]) : RtmPath();
@@ -197,8 +199,8 @@ int runDisconnect(Session& session, const std::vector<std::string>& args, std::o
       const CORBA::ULong count = port.profile->connector_profiles.length();
       const RTC::ReturnCode_t code = port.port->disconnect_all();
       if (code != RTC::RTC_OK) {
-        throw CtlError("disconnecting every connector of " + label + " failed: " +
-                       returnCodeName(code));
+        throw CtlError("disconnecting every connector of " + label +
+                       " failed: " + returnCodeName(code));
       }
       out << "disconnected " << count << (count == 1 ? " connector" : " connectors") << " of "
           << label << "\n";
@@ -215,17 +217,19 @@ int runDisconnect(Session& session, const std::vector<std::string>& args, std::o
     const RTC::ConnectorProfileList& connectors = port.profile->connector_profiles;
     std::vector<CORBA::ULong> chosen;
     for (CORBA::ULong i = 0; i < connectors.length(); ++i) {
-      if (byId && parsed.value("id") != static_cast<const char*>(connectors[i].connector_id)) continue;
+      if (byId && parsed.value("id") != static_cast<const char*>(connectors[i].connector_id))
+        continue;
       if (byName && parsed.value("name") != static_cast<const char*>(connectors[i].name)) continue;
       if (between && !connectsTo(connectors[i], other)) continue;
       chosen.push_back(i);
     }
     if (chosen.empty()) {
-      std::string wanted = byId ? "with id '" + parsed.value("id") + "'"
-                                : byName ? "called '" + parsed.value("name") + "'" : "";
+      std::string wanted = byId     ? "with id '" + parsed.value("id") + "'"
+                           : byName ? "called '" + parsed.value("name") + "'"
+                                    : "";
       if (between) wanted += std::string(wanted.empty() ? "" : " ") + "to " + otherLabel;
-      throw CtlError("no connector " + wanted + " on " + label + "; it has: " +
-                     connectorList(connectors));
+      throw CtlError("no connector " + wanted + " on " + label +
+                     "; it has: " + connectorList(connectors));
     }
     if (byName && !byId && !between && chosen.size() > 1) {
       throw CtlError("several connectors on " + label + " are called '" + parsed.value("name") +

@@ -61,9 +61,9 @@ void ConnectorSettings::setProperty(const std::string& key, const std::string& v
 }
 
 std::vector<OptionSpec> connectOptionSpecs() {
-  return {{"name", 'n', true},         {"id", 'i', true},          {"property", 'p', true},
-          {"interface", 0, true},      {"dataflow", 0, true},      {"subscription", 0, true},
-          {"push-rate", 0, true},      {"push-policy", 0, true},   {"endian", 0, true},
+  return {{"name", 'n', true},       {"id", 'i', true},        {"property", 'p', true},
+          {"interface", 0, true},    {"dataflow", 0, true},    {"subscription", 0, true},
+          {"push-rate", 0, true},    {"push-policy", 0, true}, {"endian", 0, true},
           {"buffer-length", 0, true}};
 }
 
@@ -93,7 +93,8 @@ ConnectorSettings buildConnectorSettings(const ParsedArgs& args, const std::stri
   settings.setProperty(kSubscriptionType, subscription);
   if (args.has("push-rate")) {
     const std::string rate = args.value("push-rate");
-    if (!isPositiveNumber(rate)) throw usageError("--push-rate '" + rate + "' is not a rate in Hz above 0");
+    if (!isPositiveNumber(rate))
+      throw usageError("--push-rate '" + rate + "' is not a rate in Hz above 0");
     settings.setProperty(kPushRate, rate);
   }
   if (args.has("push-policy")) {
@@ -108,7 +109,8 @@ ConnectorSettings buildConnectorSettings(const ParsedArgs& args, const std::stri
   }
   if (args.has("buffer-length")) {
     const std::string length = args.value("buffer-length");
-    if (!isPositiveInteger(length)) throw usageError("--buffer-length '" + length + "' is not a count above 0");
+    if (!isPositiveInteger(length))
+      throw usageError("--buffer-length '" + length + "' is not a count above 0");
     settings.setProperty(kBufferLength, length);
   }
   // Explicit properties come last so they can override any shorthand.

@@ -68,32 +68,48 @@ bool nvHas(const SDOPackage::NVList& list, const std::string& name) {
 
 std::string returnCodeName(RTC::ReturnCode_t code) {
   switch (code) {
-    case RTC::RTC_OK: return "RTC_OK";
-    case RTC::RTC_ERROR: return "RTC_ERROR";
-    case RTC::BAD_PARAMETER: return "BAD_PARAMETER";
-    case RTC::UNSUPPORTED: return "UNSUPPORTED";
-    case RTC::OUT_OF_RESOURCES: return "OUT_OF_RESOURCES";
-    case RTC::PRECONDITION_NOT_MET: return "PRECONDITION_NOT_MET";
-    default: return "return code " + numberText(static_cast<int>(code));
+    case RTC::RTC_OK:
+      return "RTC_OK";
+    case RTC::RTC_ERROR:
+      return "RTC_ERROR";
+    case RTC::BAD_PARAMETER:
+      return "BAD_PARAMETER";
+    case RTC::UNSUPPORTED:
+      return "UNSUPPORTED";
+    case RTC::OUT_OF_RESOURCES:
+      return "OUT_OF_RESOURCES";
+    case RTC::PRECONDITION_NOT_MET:
+      return "PRECONDITION_NOT_MET";
+    default:
+      return "return code " + numberText(static_cast<int>(code));
   }
 }
 
 std::string stateName(RTC::LifeCycleState state) {
   switch (state) {
-    case RTC::CREATED_STATE: return "CREATED";
-    case RTC::INACTIVE_STATE: return "INACTIVE";
-    case RTC::ACTIVE_STATE: return "ACTIVE";
-    case RTC::ERROR_STATE: return "ERROR";
-    default: return "state " + numberText(static_cast<int>(state));
+    case RTC::CREATED_STATE:
+      return "CREATED";
+    case RTC::INACTIVE_STATE:
+      return "INACTIVE";
+    case RTC::ACTIVE_STATE:
+      return "ACTIVE";
+    case RTC::ERROR_STATE:
+      return "ERROR";
+    default:
+      return "state " + numberText(static_cast<int>(state));
   }
 }
 
 std::string kindName(RTC::ExecutionKind kind) {
   switch (kind) {
-    case RTC::PERIODIC: return "PERIODIC";
-    case RTC::EVENT_DRIVEN: return "EVENT_DRIVEN";
-    case RTC::OTHER: return "OTHER";
-    default: return "kind " + numberText(static_cast<int>(kind));
+    case RTC::PERIODIC:
+      return "PERIODIC";
+    case RTC::EVENT_DRIVEN:
+      return "EVENT_DRIVEN";
+    case RTC::OTHER:
+      return "OTHER";
+    default:
+      return "kind " + numberText(static_cast<int>(kind));
   }
 }
 

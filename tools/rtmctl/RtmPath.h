@@ -12,9 +12,7 @@ struct NameSegment {
   std::string id;
   std::string kind;
 
-  bool operator==(const NameSegment& other) const {
-    return id == other.id && kind == other.kind;
-  }
+  bool operator==(const NameSegment& other) const { return id == other.id && kind == other.kind; }
 };
 
 // A parsed path: /host[:port]/seg/seg/...[:portname].

@@ -117,8 +117,7 @@ CORBA::Object_ptr Session::resolve(const RtmPath& path, const std::string& noun)
     message += ": nothing called '" + segmentText(path.segments[missing]) + "' in " + parent;
     try {
       CORBA::Object_var parentObject =
-          missing == 0 ? CORBA::Object::_duplicate(root)
-                       : root->resolve(toCosName(path, missing));
+          missing == 0 ? CORBA::Object::_duplicate(root) : root->resolve(toCosName(path, missing));
       CosNaming::NamingContext_var parentContext = CosNaming::NamingContext::_narrow(parentObject);
       if (!CORBA::is_nil(parentContext)) {
         const std::vector<NameEntry> siblings = entries(parentContext, parent);
@@ -185,8 +184,8 @@ CosNaming::Name toCosName(const RtmPath& path, std::size_t count) {
 }
 
 std::string nameComponentText(const CosNaming::NameComponent& component) {
-  return segmentText({static_cast<const char*>(component.id),
-                      static_cast<const char*>(component.kind)});
+  return segmentText(
+      {static_cast<const char*>(component.id), static_cast<const char*>(component.kind)});
 }
 
 void failRemote(const CORBA::SystemException& ex, const std::string& target, int callTimeoutMs) {

@@ -3,9 +3,9 @@
 #define PIXMOOR_TOOLS_RTMCTL_SESSION_H
 
 #include <omniORB4/CORBA.h>
-#include <omniORB4/Naming.hh>
 #include <rtm/idl/RTCSkel.h>
 
+#include <omniORB4/Naming.hh>
 #include <string>
 #include <vector>
 
@@ -15,7 +15,7 @@ namespace rtmctl {
 
 // One entry of a naming context.
 struct NameEntry {
-  std::string name;    // "Pixmoor0.rtc"
+  std::string name;  // "Pixmoor0.rtc"
   bool isContext = false;
 };
 
