@@ -26,9 +26,14 @@ class InPortBase : public PortBase {
 
   // Returns whether the first connection's buffer holds an unread sample.
   bool hasUnreadSample() const;
-  // Returns the number of samples dropped or refused since the port was made
-  // (malformed data, full buffers).
-  unsigned long refusedSamples() const;
+  // What arrived on the port since it was made, over all its connections.
+  struct Counters {
+    unsigned long stored;    // samples stored in a connection's buffer
+    unsigned long adopted;   // of those, stored without copying their bytes
+    unsigned long refused;   // malformed samples answered PORT_ERROR
+  };
+  // Returns the port's counters.
+  Counters counters() const;
 
  protected:
   // Takes the next sample of the first connection (a pull connection asks

@@ -91,8 +91,14 @@ class PortBase {
   std::shared_ptr<ConnectorBase> firstConnector() const;
   // Replaces `out` with the current connectors, in connection order.
   void copyConnectors(std::vector<std::shared_ptr<ConnectorBase> >& out) const;
-  // Removes connection `id` on this port only: its peer is gone.
+  // Removes connection `id` on this port only (its peer is gone) and
+  // closes the connector.
   void dropConnector(const std::string& id) const;
+  // As dropConnector, for a connector's own thread, which cannot wait for
+  // itself: the connector is closed by closeDroppedConnectors() later.
+  void dropConnectorLater(const std::string& id) const;
+  // Closes the connectors dropped by dropConnectorLater().
+  void closeDroppedConnectors() const;
   // Returns the port's logger.
   Logger& portLog() const;
 
@@ -103,6 +109,8 @@ class PortBase {
   coil::Properties m_properties;
 
  private:
+  std::shared_ptr<ConnectorBase> takeConnector(const std::string& id) const;
+
   struct Connections;
   std::unique_ptr<Connections> m_connections;
 };

@@ -1,0 +1,94 @@
+#include "CdrBuffer.h"
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+namespace RTC {
+
+namespace {
+
+bool aligned8(const void* p) { return (reinterpret_cast<std::uintptr_t>(p) & 7u) == 0; }
+
+}  // namespace
+
+static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= 8,
+              "in-place CDR reads need new[] to return 8-aligned storage");
+
+bool CdrChunk::assign(const CORBA::Octet* data, CORBA::ULong length) {
+  if (length > m_capacity) {
+    release();
+    try {
+      m_data = OpenRTM::CdrData::allocbuf(length);
+    } catch (const std::bad_alloc&) {
+      m_data = nullptr;
+    }
+    if (m_data == nullptr) return false;
+    m_capacity = length;
+  }
+  if (length > 0) std::memcpy(m_data, data, length);
+  m_length = length;
+  return true;
+}
+
+bool CdrChunk::takeFrom(OpenRTM::CdrData& seq, bool& ok) {
+  const CORBA::ULong length = seq.length();
+  const CORBA::ULong maximum = seq.maximum();
+  if (seq.release() && length > 0 && aligned8(seq.NP_data())) {
+    CORBA::Octet* buffer = seq.get_buffer(true);
+    if (buffer != nullptr) {
+      release();
+      m_data = buffer;
+      m_capacity = maximum;
+      m_length = length;
+      ok = true;
+      return true;
+    }
+  }
+  ok = assign(seq.NP_data(), length);
+  return false;
+}
+
+void CdrChunk::release() {
+  if (m_data != nullptr) OpenRTM::CdrData::freebuf(m_data);
+  m_data = nullptr;
+  m_length = 0;
+  m_capacity = 0;
+}
+
+CdrQueue::CdrQueue(const BufferSettings& settings) : m_ring(settings) {
+  // Enough spares for every ring slot's storage to come back, plus a few
+  // callers storing at once; pushSpare never grows past this.
+  m_spares.reserve(settings.length + 4);
+}
+
+CdrChunk CdrQueue::acquire() {
+  std::lock_guard<std::mutex> guard(m_spareMutex);
+  if (m_spares.empty()) return CdrChunk();
+  CdrChunk chunk(std::move(m_spares.back()));
+  m_spares.pop_back();
+  return chunk;
+}
+
+void CdrQueue::recycle(CdrChunk& chunk) {
+  chunk.clear();
+  std::lock_guard<std::mutex> guard(m_spareMutex);
+  if (m_spares.size() < m_spares.capacity()) m_spares.push_back(std::move(chunk));
+}
+
+BufferStatus CdrQueue::commit(CdrChunk& chunk) {
+  const BufferStatus status = m_ring.put(chunk);
+  recycle(chunk);
+  return status;
+}
+
+BufferStatus CdrQueue::storeCopy(const CORBA::Octet* data, CORBA::ULong length) {
+  CdrChunk chunk = acquire();
+  if (!chunk.assign(data, length)) {
+    recycle(chunk);
+    return BufferStatus::Error;
+  }
+  return commit(chunk);
+}
+
+}  // namespace RTC

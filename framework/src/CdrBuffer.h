@@ -1,0 +1,94 @@
+// Owned sample bytes and the connector queue built from them.
+#ifndef RTM_SRC_CDRBUFFER_H
+#define RTM_SRC_CDRBUFFER_H
+
+#include <rtm/RTC.h>
+#include <rtm/idl/DataPortSkel.h>
+
+#include <mutex>
+#include <vector>
+
+#include "RingBuffer.h"
+
+namespace RTC {
+
+// The bytes of one sample in a buffer of its own. Storage comes from
+// OpenRTM::CdrData::allocbuf, so a sequence's buffer can be adopted as it is,
+// and always starts 8-aligned, as in-place CDR reads need. Growing is the
+// only allocation; the storage is kept for the next sample.
+class CdrChunk {
+ public:
+  CdrChunk() = default;
+  ~CdrChunk() { release(); }
+  CdrChunk(const CdrChunk&) = delete;
+  CdrChunk& operator=(const CdrChunk&) = delete;
+  CdrChunk(CdrChunk&& other) noexcept { swap(*this, other); }
+  CdrChunk& operator=(CdrChunk&& other) noexcept {
+    swap(*this, other);
+    return *this;
+  }
+  friend void swap(CdrChunk& a, CdrChunk& b) noexcept {
+    std::swap(a.m_data, b.m_data);
+    std::swap(a.m_length, b.m_length);
+    std::swap(a.m_capacity, b.m_capacity);
+  }
+
+  const CORBA::Octet* data() const { return m_data; }
+  CORBA::ULong length() const { return m_length; }
+  CORBA::ULong capacity() const { return m_capacity; }
+  bool empty() const { return m_length == 0; }
+
+  // Copies `length` bytes in, reusing the storage when it is large enough.
+  // False (and empty) when memory runs out.
+  bool assign(const CORBA::Octet* data, CORBA::ULong length);
+  // Takes over the buffer of `seq` without copying when the sequence owns
+  // it and it is 8-aligned, leaving `seq` empty; otherwise copies. Returns
+  // whether the buffer was adopted; `ok` tells whether the chunk holds it.
+  bool takeFrom(OpenRTM::CdrData& seq, bool& ok);
+  // Forgets the bytes but keeps the storage.
+  void clear() { m_length = 0; }
+  // Frees the storage.
+  void release();
+
+ private:
+  CORBA::Octet* m_data = nullptr;
+  CORBA::ULong m_length = 0;
+  CORBA::ULong m_capacity = 0;
+};
+
+// A connector's sample queue: a RingBuffer of chunks plus a small pool of
+// spare chunks. Bytes are copied or adopted into a spare chunk outside the
+// queue's lock, and the chunk is then swapped in; storage cycles between the
+// pool and the ring, so a steady stream allocates nothing.
+class CdrQueue {
+ public:
+  explicit CdrQueue(const BufferSettings& settings);
+  CdrQueue(const CdrQueue&) = delete;
+  CdrQueue& operator=(const CdrQueue&) = delete;
+
+  // Returns a spare chunk to fill outside the queue's lock.
+  CdrChunk acquire();
+  // Stores a filled chunk; its spare storage goes back to the pool.
+  BufferStatus commit(CdrChunk& chunk);
+  // Returns an unused chunk's storage to the pool.
+  void recycle(CdrChunk& chunk);
+  // Stores a copy of `length` bytes (acquire, copy, commit).
+  BufferStatus storeCopy(const CORBA::Octet* data, CORBA::ULong length);
+  // Takes the oldest unread sample into `chunk` (its old storage goes into
+  // the queue).
+  BufferStatus take(CdrChunk& chunk) { return m_ring.take(chunk); }
+
+  size_t readable() const { return m_ring.readable(); }
+  unsigned long overwritten() const { return m_ring.overwritten(); }
+  const BufferSettings& settings() const { return m_ring.settings(); }
+  void close() { m_ring.close(); }
+
+ private:
+  RingBuffer<CdrChunk> m_ring;
+  std::mutex m_spareMutex;
+  std::vector<CdrChunk> m_spares;
+};
+
+}  // namespace RTC
+
+#endif
