@@ -1,8 +1,12 @@
 #include "Pixmoor.h"
 
 #include <cstdio>
+#include <string>
 
 #include "ImageUtil.h"
+
+// The title of the one window the viewer shows its frames in.
+const char* const windowName = "Pixmoor.exe";
 
 // The component type's profile: alternating keys and values, then "".
 static const char* component_spec[] = {
@@ -54,6 +58,79 @@ RTC::ReturnCode_t Pixmoor::onInitialize() {
   bindParameter("flip_v", m_flip_v, "0");
 
   std::printf("Pixmoor::onInitialize()\n");
+  return RTC::RTC_OK;
+}
+
+RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
+  if (m_input_image_width <= 0 || m_input_image_height <= 0) {
+    RTC_ERROR(("invalid image size..."));
+    return RTC::RTC_ERROR;
+  }
+  // A framework that leaves the error state without deactivating would
+  // otherwise leak the buffer of the earlier activation here.
+  delete m_imageUtil;
+  m_imageUtil = new ImageUtil(m_input_image_width, m_input_image_height, 3);
+  if (!m_imageUtil->isValid()) {
+    delete m_imageUtil;
+    m_imageUtil = 0;
+    RTC_ERROR(("invalid image size..."));
+    RTC_ERROR(("cannot hold a %dx%d picture: at most %lld pixels, and memory permitting",
+                m_input_image_width, m_input_image_height,
+                static_cast<long long>(ImageUtil::kMaxPixels)));
+    return RTC::RTC_ERROR;
+  }
+  // Qt ends the whole process when it cannot reach a display, so make sure
+  // there is one before the first window call.
+  std::string reason;
+  if (!m_display->reachable(&reason)) {
+    delete m_imageUtil;
+    m_imageUtil = 0;
+    RTC_ERROR(("no display to show images on: %s", reason.c_str()));
+    return RTC::RTC_ERROR;
+  }
+  try {
+    m_display->openWindow(windowName);
+    m_display->show(windowName, m_imageUtil->getImage());
+  } catch (const cv::Exception& e) {
+    delete m_imageUtil;
+    m_imageUtil = 0;
+    RTC_ERROR(("cannot open the window %s: %s", windowName, e.what()));
+    return RTC::RTC_ERROR;
+  }
+  std::printf("Pixmoor::onActivated()\n");
+  return RTC::RTC_OK;
+}
+
+RTC::ReturnCode_t Pixmoor::onExecute(RTC::UniqueId /*ec_id*/) {
+  if (!m_imageIn.isNew()) return RTC::RTC_OK;
+  // When nothing can be read, m_image still holds the previous frame, which
+  // is then shown again.
+  m_imageIn.read();
+  if (m_imageUtil == 0 || !m_imageUtil->sequenceToImage(m_image.data)) {
+    RTC_ERROR(("invalid image size...."));
+    return RTC::RTC_ERROR;
+  }
+  if (m_flip_h != 0) m_imageUtil->flipHorizontal();
+  if (m_flip_v != 0) m_imageUtil->flipVertical();
+  try {
+    m_display->show(windowName, m_imageUtil->getImage());
+    m_display->processEvents(1);
+  } catch (const cv::Exception& e) {
+    RTC_ERROR(("cannot show the frame in the window %s: %s", windowName, e.what()));
+    return RTC::RTC_ERROR;
+  }
+  return RTC::RTC_OK;
+}
+
+RTC::ReturnCode_t Pixmoor::onDeactivated(RTC::UniqueId /*ec_id*/) {
+  try {
+    m_display->closeAllWindows();
+  } catch (const cv::Exception& e) {
+    RTC_ERROR(("cannot close the windows: %s", e.what()));
+  }
+  delete m_imageUtil;
+  m_imageUtil = 0;
+  std::printf("Pixmoor::onDeactivated()\n");
   return RTC::RTC_OK;
 }
 

@@ -8,6 +8,8 @@
 #include <rtm/Manager.h>
 #include <rtm/idl/BasicDataTypeSkel.h>
 
+#include "ImageDisplay.h"
+
 class ImageUtil;
 
 // The viewer component: one inbound port of RTC::TimedLongSeq frames and four
@@ -24,6 +26,18 @@ class Pixmoor : public RTC::DataFlowComponentBase {
   // defaults.
   virtual RTC::ReturnCode_t onInitialize();
 
+  // Creates a frame buffer of the configured size and opens the window;
+  // RTC_ERROR when the size is invalid or there is no display to show on.
+  virtual RTC::ReturnCode_t onActivated(RTC::UniqueId ec_id);
+  // Closes every window and releases the frame buffer.
+  virtual RTC::ReturnCode_t onDeactivated(RTC::UniqueId ec_id);
+  // Shows the next unread frame, mirrored as configured; RTC_ERROR for a
+  // frame that is not width x height pixels.
+  virtual RTC::ReturnCode_t onExecute(RTC::UniqueId ec_id);
+
+  // Sends the window calls to `display` instead of the desktop (tests).
+  void setDisplay(ImageDisplay* display) { m_display = display; }
+
  protected:
   // Width and height in pixels of the frames expected.
   int m_input_image_width;
@@ -37,6 +51,8 @@ class Pixmoor : public RTC::DataFlowComponentBase {
   RTC::InPort<RTC::TimedLongSeq> m_imageIn;
   // The frame buffer, owned from activation to deactivation.
   ImageUtil* m_imageUtil;
+  // Where the window calls go; not owned.
+  ImageDisplay* m_display = &desktopDisplay();
 };
 
 extern "C" {
