@@ -26,6 +26,18 @@ bool isUnreachable(const CORBA::Exception& e) {
          CORBA::INV_OBJREF::_downcast(&e) != nullptr;
 }
 
+// Runs `f`, once more after a COMM_FAILURE: a connection kept open to a
+// name server that has restarted since fails on its first reuse, and the
+// second attempt opens a new one.
+template <class F>
+void retryOnce(F&& f) {
+  try {
+    f();
+  } catch (const CORBA::COMM_FAILURE&) {
+    f();
+  }
+}
+
 }  // namespace
 
 NamingManager::NamingManager(CORBA::ORB_ptr orb, Logger& log, unsigned long timeoutMs)
@@ -194,7 +206,7 @@ int NamingManager::bindObject(const std::string& path, CORBA::Object_ptr obj) {
   int bound = 0;
   for (Server& server : m_servers) {
     try {
-      bindOn(server, name, obj);
+      retryOnce([&] { bindOn(server, name, obj); });
       reportSuccess(server);
       m_log.log(Logger::RTL_INFO, "bound '" + path + "' on " + server.address);
       ++bound;
@@ -214,7 +226,7 @@ void NamingManager::unbindObject(const std::string& path, CORBA::Object_ptr obj)
   if (name.length() == 0) return;
   for (Server& server : m_servers) {
     try {
-      unbindOn(server, name, obj);
+      retryOnce([&] { unbindOn(server, name, obj); });
       reportSuccess(server);
     } catch (const CORBA::Exception& e) {
       // Shutting down goes on without the name server; the name stays
@@ -243,18 +255,22 @@ void NamingManager::update() {
   for (Server& server : m_servers) {
     for (const Binding& b : m_bindings) {
       CosNaming::Name name = toName(b.path);
+      bool unreachable = false;
       try {
-        if (!isBoundOn(server, name)) {
-          bindOn(server, name, b.obj);
-          m_log.log(Logger::RTL_INFO, "bound '" + b.path + "' again on " + server.address);
-        }
+        retryOnce([&] {
+          if (!isBoundOn(server, name)) {
+            bindOn(server, name, b.obj);
+            m_log.log(Logger::RTL_INFO, "bound '" + b.path + "' again on " + server.address);
+          }
+        });
         reportSuccess(server);
       } catch (const CORBA::Exception& e) {
         reportFailure(server, "binding '" + b.path + "'", e);
-        // One failure per server per round is enough: the others would only
-        // wait for the same timeout.
-        if (isUnreachable(e)) break;
+        unreachable = isUnreachable(e);
       }
+      // One failure per server per round is enough: the others would only
+      // wait for the same timeout.
+      if (unreachable) break;
     }
   }
 }
