@@ -1,0 +1,443 @@
+// The manager and the component object in one process: factories, creation
+// and its failures, per-type settings, the component's CORBA answers, the
+// lifecycle through its execution context, configuration and exit.
+#include <gtest/gtest.h>
+#include <rtm/DataFlowComponentBase.h>
+#include <rtm/Manager.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PeriodicExecutionContext.h"
+#include "TestSupport.h"
+
+namespace {
+
+using pixmoor_test::now;
+
+// Lifecycle calls of every probe, in order, as "<instance>:<action>".
+std::mutex g_callsMutex;
+std::vector<std::string> g_calls;
+std::atomic<int> g_deleted{0};
+
+void record(const std::string& call) {
+  std::lock_guard<std::mutex> lock(g_callsMutex);
+  g_calls.push_back(call);
+}
+
+std::vector<std::string> callsOf(const std::string& instance) {
+  std::lock_guard<std::mutex> lock(g_callsMutex);
+  std::vector<std::string> out;
+  for (const std::string& c : g_calls) {
+    if (c.compare(0, instance.size() + 1, instance + ":") == 0) out.push_back(c.substr(instance.size() + 1));
+  }
+  return out;
+}
+
+template <class P>
+bool waitUntil(P pred, double timeoutSec) {
+  double end = now() + timeoutSec;
+  while (!pred()) {
+    if (now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+// Records its transitions; what it answers is steered by its properties.
+class Probe : public RTC::DataFlowComponentBase {
+ public:
+  explicit Probe(RTC::Manager* manager) : RTC::DataFlowComponentBase(manager) {}
+
+  RTC::ReturnCode_t onInitialize() override {
+    bindParameter("level", m_level, "3");
+    bindParameter("extra", m_extra, "none");
+    record(name() + ":onInitialize");
+    return getProperties().getProperty("test.fail_init") == "1" ? RTC::RTC_ERROR : RTC::RTC_OK;
+  }
+  RTC::ReturnCode_t onFinalize() override { return note("onFinalize"); }
+  RTC::ReturnCode_t onActivated(RTC::UniqueId) override {
+    record(name() + ":onActivated level=" + std::to_string(m_level));
+    return m_failActivate ? RTC::RTC_ERROR : RTC::RTC_OK;
+  }
+  RTC::ReturnCode_t onDeactivated(RTC::UniqueId) override { return note("onDeactivated"); }
+  RTC::ReturnCode_t onAborting(RTC::UniqueId) override { return note("onAborting"); }
+  RTC::ReturnCode_t onReset(RTC::UniqueId) override { return note("onReset"); }
+  RTC::ReturnCode_t onExecute(RTC::UniqueId) override {
+    if (m_throwInExecute) throw std::runtime_error("probe failure");
+    return RTC::RTC_OK;
+  }
+
+  std::string name() { return getInstanceName(); }
+  int level() const { return m_level; }
+  std::string extra() const { return m_extra; }
+  std::atomic<bool> m_failActivate{false};
+  std::atomic<bool> m_throwInExecute{false};
+
+ private:
+  RTC::ReturnCode_t note(const char* what) {
+    record(name() + ":" + what);
+    return RTC::RTC_OK;
+  }
+  // Written on the context's thread, read by the tests while it is idle or
+  // polled; as in the component, no lock.
+  int m_level = 0;
+  std::string m_extra;
+};
+
+RTC::RTObject_impl* createProbe(RTC::Manager* m) { return new Probe(m); }
+void deleteProbe(RTC::RTObject_impl* rtc) {
+  ++g_deleted;
+  delete rtc;
+}
+RTC::RTObject_impl* createNothing(RTC::Manager*) { return nullptr; }
+RTC::RTObject_impl* createThrowing(RTC::Manager*) { throw std::runtime_error("factory failure"); }
+
+const char* probe_spec[] = {"implementation_id", "Probe", "type_name", "Probe",
+                            "description", "a recording probe", "version", "2.0.1",
+                            "vendor", "tests", "category", "Tests",
+                            "conf.default.level", "3", "conf.__widget__.level", "text",
+                            ""};
+
+class ManagerEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    s_dir = pixmoor_test::makeTempDir("manager");
+    s_namePort = pixmoor_test::freeTcpPort();
+    pixmoor_test::writeFile(s_dir + "/tuned.conf", "conf.default.extra: from-file\n");
+    pixmoor_test::writeFile(
+        s_dir + "/rtc.conf",
+        "corba.endpoint: 127.0.0.1:\n"
+        "corba.nameservers: 127.0.0.1:" + std::to_string(s_namePort) + "\n"
+        "logger.file_name: " + s_dir + "/rtc.log\n"
+        "logger.log_level: DEBUG\n"
+        "exec_cxt.transition_timeout: 5\n"
+        "exec_cxt.periodic.rate: 200\n"
+        "naming.formats: %h.host_cxt/%n.rtc, tests/%t_%N.%c\n"
+        "manager.shutdown_on_nortcs: NO\n"
+        "Tests.Tuned.conf.default.level: 9\n"
+        "Tests.Tuned.exec_cxt.periodic.rate: 50\n"
+        "Tests.Tuned.config_file: " + s_dir + "/tuned.conf\n");
+    std::string conf = s_dir + "/rtc.conf";
+    std::vector<char*> argv = {const_cast<char*>("ManagerTest"), const_cast<char*>("-f"),
+                               &conf[0], nullptr};
+    RTC::Manager* manager = RTC::Manager::init(3, argv.data());
+    ASSERT_TRUE(manager->activateManager());
+    ASSERT_TRUE(s_names.start(s_namePort));
+  }
+  void TearDown() override {
+    double t0 = now();
+    RTC::Manager::instance().shutdown();
+    std::printf("manager shutdown: %.3f s\n", now() - t0);
+    s_names.stop();
+    pixmoor_test::removeTree(s_dir);
+  }
+  static std::string s_dir;
+  static int s_namePort;
+  static pixmoor_test::NameServer s_names;
+};
+std::string ManagerEnvironment::s_dir;
+int ManagerEnvironment::s_namePort = 0;
+pixmoor_test::NameServer ManagerEnvironment::s_names;
+
+::testing::Environment* const g_env = ::testing::AddGlobalTestEnvironment(new ManagerEnvironment);
+
+RTC::Manager& manager() { return RTC::Manager::instance(); }
+
+void registerOnce(const char* id, const char* type, RTC::RtcNewFunc create) {
+  for (const coil::Properties& p : manager().getFactoryProfiles()) {
+    if (p.getProperty("implementation_id") == id) return;
+  }
+  coil::Properties profile(probe_spec);
+  profile.setProperty("implementation_id", id);
+  profile.setProperty("type_name", type);
+  ASSERT_TRUE(manager().registerFactory(profile, create, deleteProbe));
+}
+
+Probe* create(const char* args) {
+  return dynamic_cast<Probe*>(manager().createComponent(args));
+}
+
+RTC::ExecutionContext_ptr contextOf(RTC::RTObject_impl* comp) {
+  RTC::RTObject_var ref = comp->getObjRef();
+  return ref->get_context(0);
+}
+
+TEST(Manager, RegisterFactoryKeepsItsOwnCopyOfTheProfile) {
+  coil::Properties profile(probe_spec);
+  profile.setProperty("implementation_id", "Copied");
+  ASSERT_TRUE(manager().registerFactory(profile, createProbe, deleteProbe));
+  profile.setProperty("type_name", "Changed");
+  profile.setProperty("implementation_id", "Other");
+  EXPECT_FALSE(manager().registerFactory(profile, nullptr, deleteProbe));
+
+  coil::Properties again(probe_spec);
+  again.setProperty("implementation_id", "Copied");
+  EXPECT_FALSE(manager().registerFactory(again, createProbe, deleteProbe)) << "duplicate id";
+
+  bool found = false;
+  for (const coil::Properties& p : manager().getFactoryProfiles()) {
+    if (p.getProperty("implementation_id") != "Copied") continue;
+    found = true;
+    EXPECT_EQ("Probe", p.getProperty("type_name"));
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST(Manager, CreationFailuresReturnNullAndLeaveNothingBehind) {
+  registerOnce("Probe", "Probe", createProbe);
+  registerOnce("Nothing", "Nothing", createNothing);
+  registerOnce("Throwing", "Throwing", createThrowing);
+  const size_t before = manager().getComponents().size();
+  const int deletedBefore = g_deleted;
+
+  EXPECT_EQ(nullptr, manager().createComponent("NoSuchType"));
+  EXPECT_EQ(nullptr, manager().createComponent("Nothing"));
+  EXPECT_EQ(nullptr, manager().createComponent("Throwing"));
+  EXPECT_EQ(nullptr, manager().createComponent(nullptr));
+  // A failing onInitialize: the object is destroyed through its delete
+  // function and its instance name is free again.
+  EXPECT_EQ(nullptr, manager().createComponent("Probe?test.fail_init=1&instance_name=Doomed"));
+  EXPECT_EQ(deletedBefore + 1, g_deleted.load());
+  EXPECT_EQ(before, manager().getComponents().size());
+  EXPECT_EQ(nullptr, manager().getComponent("Doomed"));
+
+  Probe* doomedAgain = create("Probe?instance_name=Doomed");
+  ASSERT_NE(nullptr, doomedAgain);
+  EXPECT_STREQ("Doomed", doomedAgain->getInstanceName());
+  EXPECT_EQ(nullptr, manager().createComponent("Probe?instance_name=Doomed")) << "name in use";
+}
+
+TEST(Manager, NumbersInstancesPerTypeAndNamesThemOnTheNameServer) {
+  registerOnce("Numbered", "Numbered", createProbe);
+  Probe* first = create("Numbered");
+  Probe* second = create("RTC:tests:Tests:Numbered:C++:2.0.1");
+  ASSERT_NE(nullptr, first);
+  ASSERT_NE(nullptr, second);
+  EXPECT_STREQ("Numbered0", first->getInstanceName());
+  EXPECT_STREQ("Numbered1", second->getInstanceName());
+  EXPECT_EQ(first, manager().getComponent("Numbered0"));
+
+  const std::string loc = ManagerEnvironment::s_names.corbaloc();
+  CORBA::Object_var bound =
+      pixmoor_test::resolveName(loc, pixmoor_test::hostName() + ".host_cxt/Numbered1.rtc");
+  ASSERT_FALSE(CORBA::is_nil(bound));
+  RTC::RTObject_var ref = second->getObjRef();
+  EXPECT_TRUE(bound->_is_equivalent(ref));
+  // Every format of naming.formats is bound: %t type, %N number, %c category.
+  CORBA::Object_var formatted = pixmoor_test::resolveName(loc, "tests/Numbered_1.Tests");
+  EXPECT_FALSE(CORBA::is_nil(formatted));
+  EXPECT_EQ(pixmoor_test::hostName() + ".host_cxt/Numbered1.rtc,tests/Numbered_1.Tests",
+            second->getProperties().getProperty("naming.names"));
+}
+
+TEST(Manager, PerTypeSettingsReachTheProfileTheBoundVariablesAndTheContext) {
+  registerOnce("Tuned", "Tuned", createProbe);
+  registerOnce("Probe", "Probe", createProbe);
+  Probe* tuned = create("Tuned");
+  Probe* plain = create("Probe");
+  ASSERT_NE(nullptr, tuned);
+  ASSERT_NE(nullptr, plain);
+  EXPECT_EQ(9, tuned->level()) << "rtc.conf's Tests.Tuned.conf.default.level";
+  EXPECT_EQ("from-file", tuned->extra()) << "Tests.Tuned.config_file";
+  EXPECT_EQ(3, plain->level());
+  EXPECT_EQ("none", plain->extra());
+
+  RTC::ExecutionContext_var tunedEc = contextOf(tuned);
+  RTC::ExecutionContext_var plainEc = contextOf(plain);
+  EXPECT_DOUBLE_EQ(50.0, tunedEc->get_rate());
+  EXPECT_DOUBLE_EQ(200.0, plainEc->get_rate()) << "manager-wide exec_cxt.periodic.rate";
+}
+
+TEST(Manager, ComponentObjectAnswersAsTheFrameworkDoes) {
+  registerOnce("Probe", "Probe", createProbe);
+  Probe* probe = create("Probe");
+  ASSERT_NE(nullptr, probe);
+  RTC::RTObject_var ref = probe->getObjRef();
+  ASSERT_FALSE(CORBA::is_nil(ref));
+  EXPECT_TRUE(ref->_is_a("IDL:openrtm.aist.go.jp/OpenRTM/DataFlowComponent:1.0"));
+  EXPECT_TRUE(ref->_is_a("IDL:omg.org/RTC/DataFlowComponent:1.0"));
+  EXPECT_TRUE(ref->_is_a("IDL:org.omg/SDOPackage/SDO:1.0"));
+
+  RTC::ComponentProfile_var profile = ref->get_component_profile();
+  EXPECT_STREQ(probe->getInstanceName(), profile->instance_name);
+  EXPECT_STREQ("Probe", profile->type_name);
+  EXPECT_STREQ("a recording probe", profile->description);
+  EXPECT_STREQ("2.0.1", profile->version);
+  EXPECT_STREQ("tests", profile->vendor);
+  EXPECT_STREQ("Tests", profile->category);
+  EXPECT_EQ(0u, profile->port_profiles.length());
+  EXPECT_TRUE(CORBA::is_nil(profile->parent));
+  bool sawLevel = false;
+  for (CORBA::ULong i = 0; i < profile->properties.length(); ++i) {
+    const char* value = nullptr;
+    ASSERT_TRUE(profile->properties[i].value >>= value) << profile->properties[i].name;
+    if (std::string(profile->properties[i].name) == "conf.default.level") {
+      sawLevel = true;
+      EXPECT_STREQ("3", value);
+    }
+  }
+  EXPECT_TRUE(sawLevel);
+
+  CORBA::String_var id = ref->get_sdo_id();
+  CORBA::String_var type = ref->get_sdo_type();
+  EXPECT_STREQ(probe->getInstanceName(), id.in());
+  EXPECT_STREQ("a recording probe", type.in());
+
+  RTC::ExecutionContextList_var owned = ref->get_owned_contexts();
+  ASSERT_EQ(1u, owned->length());
+  RTC::ExecutionContext_var ec = ref->get_context(0);
+  EXPECT_TRUE(ec->_is_equivalent(owned[0]));
+  EXPECT_EQ(0, ref->get_context_handle(ec));
+  EXPECT_TRUE(ref->is_alive(ec));
+  EXPECT_TRUE(CORBA::is_nil(RTC::ExecutionContext_var(ref->get_context(1000))));
+  RTC::ExecutionContextList_var others = ref->get_participating_contexts();
+  EXPECT_EQ(0u, others->length());
+  EXPECT_EQ(RTC::BAD_PARAMETER, ref->detach_context(1000));
+
+  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, ref->initialize());
+  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, ref->finalize());
+
+  SDOPackage::Configuration_var config = ref->get_configuration();
+  EXPECT_FALSE(CORBA::is_nil(config));
+  EXPECT_THROW(SDOPackage::Monitoring_var(ref->get_monitoring()),
+               SDOPackage::InterfaceNotImplemented);
+  EXPECT_THROW(CORBA::Any_var(ref->get_status("x")), SDOPackage::InvalidParameter);
+  EXPECT_THROW(SDOPackage::ServiceProfile_var(ref->get_service_profile("x")),
+               SDOPackage::InvalidParameter);
+  EXPECT_THROW(SDOPackage::SDOService_var(ref->get_sdo_service("x")),
+               SDOPackage::InvalidParameter);
+  EXPECT_EQ(0u, SDOPackage::OrganizationList_var(ref->get_organizations())->length());
+  EXPECT_EQ(0u, SDOPackage::NVList_var(ref->get_status_list())->length());
+  EXPECT_EQ(0u, SDOPackage::ServiceProfileList_var(ref->get_service_profiles())->length());
+}
+
+TEST(Manager, LifecycleThroughTheContextRunsExitAndEntryActionsInOrder) {
+  registerOnce("Probe", "Probe", createProbe);
+  Probe* probe = create("Probe");
+  ASSERT_NE(nullptr, probe);
+  const std::string name = probe->getInstanceName();
+  RTC::RTObject_var ref = probe->getObjRef();
+  RTC::ExecutionContext_var ec = contextOf(probe);
+
+  EXPECT_EQ(RTC::INACTIVE_STATE, ec->get_component_state(ref));
+  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, ec->deactivate_component(ref));
+  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, ec->reset_component(ref));
+  ASSERT_EQ(RTC::RTC_OK, ec->activate_component(ref));
+  EXPECT_EQ(RTC::ACTIVE_STATE, ec->get_component_state(ref));
+  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, ec->activate_component(ref));
+  ASSERT_EQ(RTC::RTC_OK, ec->deactivate_component(ref));
+  EXPECT_EQ(RTC::INACTIVE_STATE, ec->get_component_state(ref));
+
+  // A failing activation passes through on_deactivated into ERROR, and is
+  // reported as the failure it is.
+  probe->m_failActivate = true;
+  EXPECT_EQ(RTC::RTC_ERROR, ec->activate_component(ref));
+  EXPECT_EQ(RTC::ERROR_STATE, ec->get_component_state(ref));
+  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, ec->activate_component(ref));
+  probe->m_failActivate = false;
+  ASSERT_EQ(RTC::RTC_OK, ec->reset_component(ref));
+  EXPECT_EQ(RTC::INACTIVE_STATE, ec->get_component_state(ref));
+
+  std::vector<std::string> expected = {"onInitialize",  "onActivated level=3", "onDeactivated",
+                                       "onActivated level=3", "onDeactivated", "onAborting",
+                                       "onReset"};
+  EXPECT_EQ(expected, callsOf(name));
+}
+
+TEST(Manager, ExceptionFromAnActionBecomesAnErrorNotACrash) {
+  registerOnce("Probe", "Probe", createProbe);
+  Probe* probe = create("Probe");
+  ASSERT_NE(nullptr, probe);
+  RTC::RTObject_var ref = probe->getObjRef();
+  RTC::ExecutionContext_var ec = contextOf(probe);
+  ASSERT_EQ(RTC::RTC_OK, ec->activate_component(ref));
+  probe->m_throwInExecute = true;
+  EXPECT_TRUE(waitUntil([&] { return ec->get_component_state(ref) == RTC::ERROR_STATE; }, 10.0));
+  probe->m_throwInExecute = false;
+  EXPECT_EQ(RTC::RTC_OK, ec->reset_component(ref));
+  EXPECT_NE(std::string::npos,
+            pixmoor_test::readFile(ManagerEnvironment::s_dir + "/rtc.log")
+                .find("onExecute() threw: probe failure"));
+}
+
+// What the usual tools do: send the whole active set back, then activate it.
+void setParameter(RTC::RTObject_ptr ref, const char* name, const char* value) {
+  SDOPackage::Configuration_var config = ref->get_configuration();
+  SDOPackage::ConfigurationSet_var set = config->get_active_configuration_set();
+  bool found = false;
+  for (CORBA::ULong i = 0; i < set->configuration_data.length(); ++i) {
+    if (std::string(set->configuration_data[i].name) == name) {
+      set->configuration_data[i].value <<= value;
+      found = true;
+    }
+  }
+  if (!found) {
+    CORBA::ULong n = set->configuration_data.length();
+    set->configuration_data.length(n + 1);
+    set->configuration_data[n].name = CORBA::string_dup(name);
+    set->configuration_data[n].value <<= value;
+  }
+  ASSERT_TRUE(config->set_configuration_set_values(set.in()));
+  ASSERT_TRUE(config->activate_configuration_set(set->id));
+}
+
+TEST(Manager, ConfigurationChangesReachTheBoundVariableOnTheContextThread) {
+  registerOnce("Probe", "Probe", createProbe);
+  Probe* probe = create("Probe");
+  ASSERT_NE(nullptr, probe);
+  const std::string name = probe->getInstanceName();
+  RTC::RTObject_var ref = probe->getObjRef();
+  RTC::ExecutionContext_var ec = contextOf(probe);
+
+  setParameter(ref, "level", "12");
+  EXPECT_EQ(3, probe->level()) << "applied only at the context's update points";
+  ASSERT_EQ(RTC::RTC_OK, ec->activate_component(ref));
+  EXPECT_EQ("onActivated level=12", callsOf(name).back()) << "applied just before onActivated";
+
+  setParameter(ref, "level", "-4");
+  EXPECT_TRUE(waitUntil([&] { return probe->level() == -4; }, 10.0)) << "applied while active";
+  setParameter(ref, "level", "many");
+  EXPECT_TRUE(waitUntil([&] { return probe->level() == 3; }, 10.0)) << "bad value: the default";
+  ASSERT_EQ(RTC::RTC_OK, ec->deactivate_component(ref));
+}
+
+TEST(Manager, ExitFinalizesRemovesTheNameAndDestroysTheComponent) {
+  registerOnce("Leaving", "Leaving", createProbe);
+  Probe* probe = create("Leaving");
+  ASSERT_NE(nullptr, probe);
+  const std::string name = probe->getInstanceName();
+  RTC::RTObject_var ref = probe->getObjRef();
+  RTC::ExecutionContext_var ec = contextOf(probe);
+  ASSERT_EQ(RTC::RTC_OK, ec->activate_component(ref));
+  const std::string path = pixmoor_test::hostName() + ".host_cxt/" + name + ".rtc";
+  const std::string loc = ManagerEnvironment::s_names.corbaloc();
+  ASSERT_FALSE(CORBA::is_nil(CORBA::Object_var(pixmoor_test::resolveName(loc, path))));
+  const int deletedBefore = g_deleted;
+
+  double t0 = now();
+  EXPECT_EQ(RTC::RTC_OK, ref->exit());
+  EXPECT_TRUE(CORBA::is_nil(CORBA::Object_var(pixmoor_test::resolveName(loc, path))))
+      << "unbound by the time exit() answers";
+  EXPECT_TRUE(waitUntil([&] { return g_deleted > deletedBefore; }, 10.0));
+  std::printf("exit to destruction: %.3f s\n", now() - t0);
+  EXPECT_EQ(nullptr, manager().getComponent(name.c_str()));
+  std::vector<std::string> tail = callsOf(name);
+  ASSERT_GE(tail.size(), 2u);
+  EXPECT_EQ("onDeactivated", tail[tail.size() - 2]);
+  EXPECT_EQ("onFinalize", tail.back());
+  EXPECT_THROW(ref->get_sdo_id(), CORBA::OBJECT_NOT_EXIST);
+
+  // The number is free again.
+  Probe* again = create("Leaving");
+  ASSERT_NE(nullptr, again);
+  EXPECT_EQ(name, again->getInstanceName());
+}
+
+}  // namespace
