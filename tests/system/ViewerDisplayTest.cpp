@@ -134,7 +134,7 @@ TEST_F(ViewerDisplayTest, ShowsFramesExactlyAndMirrorsThemFromTheNextFrameOn) {
     const char* flipV;
     bool horizontal, vertical;
   } cases[] = {{"1", "0", true, false},
-               {"0", "1", false, true},
+               {"0", "-2", false, true},
                {"-3", "7", true, true},
                {"0", "0", false, false}};
   int seed = 1;
