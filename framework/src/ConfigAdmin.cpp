@@ -1,7 +1,6 @@
+#include <cxxabi.h>
 #include <rtm/ConfigAdmin.h>
 #include <rtm/SystemLogger.h>
-
-#include <cxxabi.h>
 
 #include <cstdlib>
 #include <utility>
@@ -126,8 +125,8 @@ ConfigAdmin::ConfigAdmin(const coil::Properties& conf, Logger* log) : m_state(ne
 
 ConfigAdmin::~ConfigAdmin() = default;
 
-bool ConfigAdmin::addBinding(const std::string& name, const std::string& def,
-                             const Setter& setter, const std::type_info& type) {
+bool ConfigAdmin::addBinding(const std::string& name, const std::string& def, const Setter& setter,
+                             const std::type_info& type) {
   if (name.empty()) return false;
   State& s = *m_state;
   std::lock_guard<std::mutex> updating(s.updateMutex);
@@ -211,8 +210,7 @@ std::string ConfigAdmin::getActiveId() const {
   return m_state->active;
 }
 
-bool ConfigAdmin::setConfigurationSetValues(const std::string& id,
-                                            const coil::Properties& values) {
+bool ConfigAdmin::setConfigurationSetValues(const std::string& id, const coil::Properties& values) {
   State& s = *m_state;
   std::lock_guard<std::mutex> guard(s.mutex);
   coil::Properties* set = s.find(id);

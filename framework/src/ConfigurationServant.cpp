@@ -229,8 +229,8 @@ CORBA::Boolean ConfigurationServant::remove_configuration_set(const char* config
 CORBA::Boolean ConfigurationServant::activate_configuration_set(const char* config_id) {
   return withAdmin("activate_configuration_set", [config_id](ConfigAdmin& admin) {
     if (isEmpty(config_id) || !admin.activateConfigurationSet(config_id)) {
-      std::string message = std::string("cannot activate configuration set '") +
-                            (config_id ? config_id : "") + "'";
+      std::string message =
+          std::string("cannot activate configuration set '") + (config_id ? config_id : "") + "'";
       throw SDOPackage::InvalidParameter(message.c_str());
     }
     return static_cast<CORBA::Boolean>(true);

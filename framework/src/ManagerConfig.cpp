@@ -10,6 +10,8 @@ namespace RTC {
 
 namespace {
 
+// Key/value pairs, as the profile arrays of components are written.
+// clang-format off
 const char* const kDefaults[] = {
     "corba.nameservers", "localhost",
     "corba.args", "",
@@ -36,6 +38,7 @@ const char* const kDefaults[] = {
     "manager.components.preactivation", "",
     "",
 };
+// clang-format on
 
 bool readable(const std::string& path) {
   std::ifstream in(path);
@@ -59,7 +62,9 @@ std::string located(const std::string& path, const std::string& problem) {
 
 ManagerConfig::ManagerConfig() : m_searchPaths(defaultSearchPaths()) {}
 
-coil::Properties ManagerConfig::defaults() { return coil::Properties(const_cast<const char**>(kDefaults)); }
+coil::Properties ManagerConfig::defaults() {
+  return coil::Properties(const_cast<const char**>(kDefaults));
+}
 
 std::vector<std::string> ManagerConfig::defaultSearchPaths() {
   return {"./rtc.conf", "/etc/rtc.conf", "/etc/rtc/rtc.conf", "/usr/local/etc/rtc.conf",
@@ -102,7 +107,8 @@ void ManagerConfig::parseArgs(int argc, char** argv) {
     } else if (option == 'p') {
       int port = -1;
       std::string trimmed = coil::eraseBothEndsBlank(value);
-      bool digits = !trimmed.empty() && trimmed.find_first_not_of("0123456789") == std::string::npos;
+      bool digits =
+          !trimmed.empty() && trimmed.find_first_not_of("0123456789") == std::string::npos;
       if (digits && coil::stringTo(port, trimmed.c_str()) && port >= 0 && port <= 65535) {
         m_argSettings.emplace_back("corba.endpoint", ":" + trimmed);
       } else {

@@ -41,8 +41,7 @@ const std::string& Properties::getProperty(const std::string& key) const {
   return getProperty(key, emptyString());
 }
 
-const std::string& Properties::getProperty(const std::string& key,
-                                           const std::string& def) const {
+const std::string& Properties::getProperty(const std::string& key, const std::string& def) const {
   for (const auto& entry : m_entries) {
     if (entry.first == key) return entry.second;
   }
@@ -119,8 +118,8 @@ std::vector<std::string> Properties::childNames(const std::string& prefix) const
     const std::string& key = entry.first;
     if (key.size() <= head.size() || key.compare(0, head.size(), head) != 0) continue;
     size_t dot = key.find('.', head.size());
-    std::string child = key.substr(head.size(), dot == std::string::npos ? std::string::npos
-                                                                         : dot - head.size());
+    std::string child =
+        key.substr(head.size(), dot == std::string::npos ? std::string::npos : dot - head.size());
     if (child.empty()) continue;
     bool seen = false;
     for (const auto& name : names) {

@@ -26,8 +26,8 @@ inline void logEscaped(const char* opName, Logger& log, LogThrottle& throttle,
                        const std::string& what) {
   unsigned long suppressed = 0;
   if (!throttle.allow(&suppressed)) return;
-  std::string message = std::string(opName != nullptr ? opName : "?") +
-                        ": unexpected exception: " + what;
+  std::string message =
+      std::string(opName != nullptr ? opName : "?") + ": unexpected exception: " + what;
   if (suppressed > 0) {
     message += " (" + std::to_string(suppressed) + " similar failures not logged)";
   }

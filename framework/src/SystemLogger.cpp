@@ -1,5 +1,4 @@
 #include <rtm/SystemLogger.h>
-
 #include <unistd.h>
 
 #include <atomic>

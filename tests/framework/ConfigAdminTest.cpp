@@ -1,7 +1,6 @@
+#include <gtest/gtest.h>
 #include <rtm/ConfigAdmin.h>
 #include <rtm/SystemLogger.h>
-
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>

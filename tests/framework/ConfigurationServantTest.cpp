@@ -166,11 +166,10 @@ TEST_F(ConfigurationServantTest, DeactivatedObjectIsGoneAndDetached) {
 TEST(ServantGuard, CorbaExceptionsPassOthersBecomeInternal) {
   RTC::Logger log("guard");
   EXPECT_EQ(RTC::guardServantCall("ok", log, [] { return 7; }), 7);
-  EXPECT_THROW(RTC::guardServantCall("user", log,
-                                     []() -> int { throw SDOPackage::NotAvailable("x"); }),
-               SDOPackage::NotAvailable);
-  EXPECT_THROW(RTC::guardServantCall("std", log,
-                                     []() -> int { throw std::runtime_error("boom"); }),
+  EXPECT_THROW(
+      RTC::guardServantCall("user", log, []() -> int { throw SDOPackage::NotAvailable("x"); }),
+      SDOPackage::NotAvailable);
+  EXPECT_THROW(RTC::guardServantCall("std", log, []() -> int { throw std::runtime_error("boom"); }),
                CORBA::INTERNAL);
   EXPECT_THROW(RTC::guardServantCall("any", log, []() { throw 42; }), CORBA::INTERNAL);
   EXPECT_EQ(RTC::guardServantCallOr("fallback", log, -1, []() -> int { throw std::bad_alloc(); }),

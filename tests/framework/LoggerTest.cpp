@@ -1,6 +1,5 @@
-#include <rtm/SystemLogger.h>
-
 #include <gtest/gtest.h>
+#include <rtm/SystemLogger.h>
 #include <unistd.h>
 
 #include <regex>
@@ -61,7 +60,8 @@ TEST_F(LoggerFile, LineFormatIsDateLevelNameMessage) {
   std::vector<std::string> lines = linesOf(pixmoor_test::readFile(path));
   ASSERT_EQ(lines.size(), 1u);
   // Default date format: "%b %d %H:%M:%S.%Q", e.g. "Dec 07 04:09:01.123".
-  std::regex pattern(R"(^[A-Z][a-z]{2} \d\d \d\d:\d\d:\d\d\.\d{3} ERROR: Pixmoor0: invalid image size 3 x 4$)");
+  std::regex pattern(
+      R"(^[A-Z][a-z]{2} \d\d \d\d:\d\d:\d\d\.\d{3} ERROR: Pixmoor0: invalid image size 3 x 4$)");
   EXPECT_TRUE(std::regex_match(lines[0], pattern)) << lines[0];
 }
 
@@ -164,7 +164,8 @@ TEST_F(LoggerFile, ConcurrentLoggersNeverInterleaveLines) {
   for (auto& th : threads) th.join();
   std::vector<std::string> lines = linesOf(pixmoor_test::readFile(path));
   ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines * 2));
-  std::regex pattern(R"(^.{19} (INFO: shared: (\d) ([a-z])\3{199}|WARNING: own(\d): ([a-z])\5{199})$)");
+  std::regex pattern(
+      R"(^.{19} (INFO: shared: (\d) ([a-z])\3{199}|WARNING: own(\d): ([a-z])\5{199})$)");
   for (const auto& line : lines) {
     std::smatch m;
     ASSERT_TRUE(std::regex_match(line, m, pattern)) << line;

@@ -12,10 +12,16 @@ TEST(StringUtil, StringToIntBehavesLikeStreamExtraction) {
     int value;
   };
   const Case cases[] = {
-      {"12abc", true, 12}, {"1.5", true, 1},          {" 7", true, 7},
-      {"-3", true, -3},    {"2147483647", true, 2147483647},
-      {"abc", false, 0},   {"99999999999", false, 0}, {"", false, 0},
-      {"-", false, 0},     {" ", false, 0},
+      {"12abc", true, 12},
+      {"1.5", true, 1},
+      {" 7", true, 7},
+      {"-3", true, -3},
+      {"2147483647", true, 2147483647},
+      {"abc", false, 0},
+      {"99999999999", false, 0},
+      {"", false, 0},
+      {"-", false, 0},
+      {" ", false, 0},
   };
   for (const Case& c : cases) {
     int value = -42;

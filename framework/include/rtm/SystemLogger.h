@@ -72,14 +72,14 @@ class Logger {
 
 }  // namespace RTC
 
-#define RTC_LOG_AT(lvl, fmt)                                   \
-  do {                                                         \
-    if (rtclog.isValid(lvl)) {                                 \
-      std::string rtc_log_str_ = ::coil::sprintf fmt;          \
-      rtclog.lock();                                           \
-      rtclog.level(lvl) << rtc_log_str_ << std::endl;          \
-      rtclog.unlock();                                         \
-    }                                                          \
+#define RTC_LOG_AT(lvl, fmt)                          \
+  do {                                                \
+    if (rtclog.isValid(lvl)) {                        \
+      std::string rtc_log_str_ = ::coil::sprintf fmt; \
+      rtclog.lock();                                  \
+      rtclog.level(lvl) << rtc_log_str_ << std::endl; \
+      rtclog.unlock();                                \
+    }                                                 \
   } while (0)
 
 #define RTC_FATAL(fmt) RTC_LOG_AT(::RTC::Logger::RTL_FATAL, fmt)
