@@ -110,7 +110,9 @@ void ManagerConfig::parseArgs(int argc, char** argv) {
       bool digits =
           !trimmed.empty() && trimmed.find_first_not_of("0123456789") == std::string::npos;
       if (digits && coil::stringTo(port, trimmed.c_str()) && port >= 0 && port <= 65535) {
-        m_argSettings.emplace_back("corba.endpoint", ":" + trimmed);
+        // The key the manager reads before corba.endpoint, so that -p beats
+        // either one set in the file.
+        m_argSettings.emplace_back("corba.endpoints", ":" + trimmed);
       } else {
         m_argWarnings.push_back("-p '" + value + "' is not a port number; ignored");
       }

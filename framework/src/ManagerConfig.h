@@ -13,7 +13,8 @@ namespace RTC {
 // Reads a component host's command line (-f FILE, -o "key:value", -a,
 // -p PORT, -d; anything else is ignored), finds the configuration file and
 // merges, later winning: built-in defaults, the file, the command line's
-// options in the order given.
+// options in the order given. -p PORT sets corba.endpoints to ":PORT", -a
+// manager.corba_servant to NO, -d manager.is_master to YES.
 class ManagerConfig {
  public:
   ManagerConfig();

@@ -60,13 +60,13 @@ TEST_F(ManagerConfigTest, FileThenCommandLineInTheOrderGiven) {
   RTC::ManagerConfig config;
   coil::Properties p = run({"-f", file, "-o", "exec_cxt.periodic.rate:60", "-p", "2810", "-a",
                             "-ORBendPoint", "giop:tcp:127.0.0.1:", "-x", "-d",
-                            "-ologger.log_level=TRACE", "-o", "corba.endpoint: host:1"},
+                            "-ologger.log_level=TRACE", "-o", "corba.endpoints: host:1"},
                            config);
   EXPECT_EQ(config.configFile(), file);
   EXPECT_EQ(p.getProperty("corba.nameservers"), "127.0.0.1:2900");
   EXPECT_EQ(p.getProperty("exec_cxt.periodic.rate"), "60");
   EXPECT_EQ(p.getProperty("logger.log_level"), "TRACE");
-  EXPECT_EQ(p.getProperty("corba.endpoint"), "host:1") << "a later -o wins over -p";
+  EXPECT_EQ(p.getProperty("corba.endpoints"), "host:1") << "a later -o wins over -p";
   EXPECT_EQ(p.getProperty("manager.corba_servant"), "NO");
   EXPECT_EQ(p.getProperty("manager.is_master"), "YES");
   ASSERT_EQ(config.warnings().size(), 1u);
@@ -75,10 +75,12 @@ TEST_F(ManagerConfigTest, FileThenCommandLineInTheOrderGiven) {
 
 TEST_F(ManagerConfigTest, PortOptionSetsTheEndpointAndRefusesNonsense) {
   RTC::ManagerConfig good;
-  EXPECT_EQ(run({"-p2810"}, good).getProperty("corba.endpoint"), ":2810");
+  // corba.endpoints, the key the manager reads first, so -p also beats a
+  // file that sets it.
+  EXPECT_EQ(run({"-p2810"}, good).getProperty("corba.endpoints"), ":2810");
   RTC::ManagerConfig bad;
   coil::Properties p = run({"-p", "28x0", "-p", "70000", "-o", "novalue", "-f"}, bad);
-  EXPECT_EQ(p.getProperty("corba.endpoint"), "");
+  EXPECT_EQ(p.getProperty("corba.endpoints"), "");
   EXPECT_EQ(bad.warnings().size(), 4u);
 }
 
