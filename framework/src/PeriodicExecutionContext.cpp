@@ -132,6 +132,7 @@ struct PeriodicExecutionContext::Impl {
   double rate = kDefaultRate;
   bool running = false;
   bool quit = false;
+  bool orphaned = false;  // destroyed from its own thread, which deletes us
   Clock::time_point nextTick;
   Clock::time_point lastTick;  // the deadline the last cycle ran for
   std::vector<EntryPtr> entries;
@@ -182,8 +183,13 @@ struct PeriodicExecutionContext::Impl {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    failPendingLocked();
+    bool orphan;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      failPendingLocked();
+      orphan = orphaned;
+    }
+    if (orphan) delete this;
   }
 
   void loop() {
@@ -278,13 +284,14 @@ struct PeriodicExecutionContext::Impl {
   }
 
   // Runs one action of `e` on this thread; exceptions count as RTC_ERROR. A
-  // participant that has left meanwhile is not called (RTC_OK).
+  // participant that has left meanwhile, or any once the context is being
+  // destroyed, is not called (RTC_OK).
   ReturnCode_t invoke(Entry& e, const char* action,
                       ReturnCode_t (ExecutionContextParticipant::*fn)(UniqueId)) {
     const Entry* outer;  // an action may call back into us and nest
     {
       std::lock_guard<std::mutex> lock(mutex);
-      if (e.detached) return RTC_OK;
+      if (e.detached || quit) return RTC_OK;
       outer = inCall;
       inCall = &e;
     }
@@ -512,16 +519,27 @@ PeriodicExecutionContext::~PeriodicExecutionContext() {
       RTC_DEBUG(("deactivating the execution context object: %s", e._name()));
     }
   }
+  // Destroyed from one of its own actions (a component deleting itself from
+  // on_execute, say): the thread cannot join itself, so it finishes the
+  // action it is in, leaves its loop and deletes the state it still uses.
+  const bool fromOwnThread = d.onThread();
   {
     std::lock_guard<std::mutex> lock(d.mutex);
     d.quit = true;
+    d.orphaned = fromOwnThread;
     d.wake.notify_all();
   }
-  if (d.thread.joinable()) d.thread.join();
+  if (fromOwnThread) {
+    d.thread.detach();
+  } else if (d.thread.joinable()) {
+    d.thread.join();
+  }
   if (d.servant != nullptr) {
     d.servant->detach();
     d.servant->_remove_ref();
+    d.servant = nullptr;
   }
+  if (fromOwnThread) static_cast<void>(m_impl.release());  // the thread deletes it
 }
 
 ExecutionContextService_ptr PeriodicExecutionContext::getObjRef() {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -502,6 +503,24 @@ TEST_F(PeriodicExecutionContextTest, UnbindFromTheComponentsOwnActionDoesNotDead
   ASSERT_TRUE(waitUntil([&] { return rig.state() == RTC::CREATED_STATE; }));
   EXPECT_EQ((Actions{"on_startup", "on_activated", "on_deactivated", "on_shutdown"}),
             rig.rec().transitions());
+  EXPECT_EQ(1u, rig.rec().count("on_execute"));
+  EXPECT_EQ(0u, rig.rec().count("on_state_update"));
+}
+
+// A thread cannot join itself: this used to end the process.
+TEST_F(PeriodicExecutionContextTest, DestroyedFromItsOwnActionFinishesCleanly) {
+  Rig rig;
+  std::atomic<bool> destroyed(false);
+  rig.rec().setHook([&](const std::string& action) {
+    if (action == "on_execute" && !destroyed) {
+      rig.ec.reset();
+      destroyed = true;
+    }
+  });
+  ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
+  ASSERT_EQ(RTC::RTC_OK, rig.ec->activate_component(rig.owner->ref()));
+  ASSERT_TRUE(waitUntil([&] { return destroyed.load(); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(1u, rig.rec().count("on_execute"));
   EXPECT_EQ(0u, rig.rec().count("on_state_update"));
 }
