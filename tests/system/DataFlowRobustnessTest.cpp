@@ -1,0 +1,212 @@
+// Connections that end badly: disconnecting from either end, a source that
+// is killed, and put calls carrying bytes that are not a sample.
+#include <rtm/idl/DataPortSkel.h>
+
+#include <csignal>
+#include <regex>
+
+#include "DataFlowHarness.h"
+
+using namespace dataflow_test;
+
+namespace {
+
+class DataFlowRobustnessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_harness.nameServerUp());
+    m_sink = &m_harness.startSink();
+    ASSERT_TRUE(m_harness.waitForComponent("FrameSink0")) << m_sink->stderrText();
+    m_in = m_harness.path("FrameSink0") + ":in";
+    ctl({"activate", m_harness.path("FrameSink0")});
+  }
+
+  ChildProcess& startSource(const std::string& name = "source") {
+    ChildProcess& source = m_harness.startSource("exec_cxt.periodic.rate: 20\n", name);
+    EXPECT_TRUE(m_harness.waitForComponent("FrameSource0")) << source.stderrText();
+    ctl({"config", "set", m_harness.path("FrameSource0"), "width", "32"});
+    ctl({"config", "set", m_harness.path("FrameSource0"), "height", "8"});
+    m_out = m_harness.path("FrameSource0") + ":out";
+    return source;
+  }
+
+  CommandResult ctl(const std::vector<std::string>& args) {
+    const CommandResult result = m_harness.rtmctl(args);
+    EXPECT_EQ(result.exitCode, 0) << result;
+    return result;
+  }
+
+  // Connects source and sink; returns the new connector's id.
+  std::string connect(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"connect", m_out, m_in};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const CommandResult result = ctl(args);
+    std::smatch id;
+    EXPECT_TRUE(std::regex_search(result.out, id, std::regex("\\(id ([^)]+)\\)"))) << result;
+    return id.size() > 1 ? id[1].str() : "";
+  }
+
+  std::size_t sampleCount() const { return parseSamples(m_sink->stdoutText()).size(); }
+
+  void expectBothPortsClean() {
+    EXPECT_EQ(m_harness.connectorCount("FrameSink0", "in"), 0u);
+    EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 0u);
+  }
+
+  DataFlowHarness m_harness{"robustness"};
+  ChildProcess* m_sink = nullptr;
+  std::string m_in, m_out;
+};
+
+TEST_F(DataFlowRobustnessTest, DisconnectFromEitherEndLeavesBothPortsClean) {
+  startSource();
+  ctl({"activate", m_harness.path("FrameSource0")});
+
+  const std::string id = connect({"--name", "first"});
+  ASSERT_TRUE(DataFlowHarness::waitForSamples(*m_sink, sampleCount() + 3, 30));
+  EXPECT_EQ(m_harness.connectorCount("FrameSink0", "in"), 1u);
+  EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 1u);
+  ctl({"disconnect", m_in, "--id", id});
+  expectBothPortsClean();
+  // Nothing flows once the connection is gone.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const std::size_t settled = sampleCount();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(sampleCount(), settled);
+
+  connect({"--name", "second"});
+  ctl({"disconnect", m_out, "--name", "second"});
+  expectBothPortsClean();
+
+  connect();
+  ctl({"disconnect", m_in, m_out});
+  expectBothPortsClean();
+
+  connect({"--name", "a"});
+  connect({"--name", "b", "--subscription", "new"});
+  EXPECT_EQ(m_harness.connectorCount("FrameSink0", "in"), 2u);
+  ctl({"disconnect", m_in, "--all"});
+  expectBothPortsClean();
+
+  // And the ports still connect afterwards.
+  connect();
+  EXPECT_TRUE(DataFlowHarness::waitForSamples(*m_sink, sampleCount() + 3, 30));
+}
+
+TEST_F(DataFlowRobustnessTest, AKilledSourceLeavesTheConsumerRunningAndConnectable) {
+  ChildProcess& first = startSource("source1");
+  connect();
+  ctl({"activate", m_harness.path("FrameSource0")});
+  ASSERT_TRUE(DataFlowHarness::waitForSamples(*m_sink, 3, 30));
+
+  first.signal(SIGKILL);
+  ASSERT_TRUE(first.waitExit(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(m_sink->running());
+  EXPECT_EQ(ctl({"state", m_harness.path("FrameSink0")}).out, "ACTIVE\n");
+
+  // A new source takes over the name; the consumer's dead first connector
+  // must not starve the new one.
+  ChildProcess& second = startSource("source2");
+  ASSERT_TRUE(second.running());
+  connect();
+  const std::size_t before = sampleCount();
+  ctl({"activate", m_harness.path("FrameSource0")});
+  EXPECT_TRUE(DataFlowHarness::waitForSamples(*m_sink, before + 5, 30)) << m_harness.log("sink");
+  // Reading the profile drops the dead connector.
+  EXPECT_EQ(m_harness.connectorCount("FrameSink0", "in"), 1u);
+  EXPECT_TRUE(m_sink->running());
+}
+
+// CDR of a TimedLongSeq in little-endian order, as a push connector carries it.
+OpenRTM::CdrData littleEndianSample(CORBA::ULong sec, CORBA::ULong nsec, CORBA::ULong claimed,
+                                    const std::vector<std::uint32_t>& elements) {
+  std::vector<std::uint32_t> words = {sec, nsec, claimed};
+  words.insert(words.end(), elements.begin(), elements.end());
+  OpenRTM::CdrData data;
+  data.length(static_cast<CORBA::ULong>(words.size() * 4));
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    for (int b = 0; b < 4; ++b) {
+      data[static_cast<CORBA::ULong>(i * 4 + b)] = static_cast<CORBA::Octet>(words[i] >> (8 * b));
+    }
+  }
+  return data;
+}
+
+OpenRTM::CdrData truncated(OpenRTM::CdrData data, CORBA::ULong length) {
+  data.length(length);
+  return data;
+}
+
+TEST_F(DataFlowRobustnessTest, MalformedPutsAnswerPortErrorAndTheNextFrameStillArrives) {
+  // Connect the sink's inport alone, as a foreign outport would, and call
+  // put on the object it publishes.
+  RTC::PortService_var inport = m_harness.port("FrameSink0", "in");
+  ASSERT_FALSE(CORBA::is_nil(inport));
+  RTC::ConnectorProfile profile;
+  profile.name = "hand_made";
+  profile.connector_id = "";
+  profile.ports.length(1);
+  profile.ports[0] = RTC::PortService::_duplicate(inport);
+  const char* properties[][2] = {{"dataport.interface_type", "corba_cdr"},
+                                 {"dataport.dataflow_type", "push"},
+                                 {"dataport.subscription_type", "flush"},
+                                 {"dataport.serializer.cdr.endian", "little"}};
+  profile.properties.length(4);
+  for (CORBA::ULong i = 0; i < 4; ++i) {
+    profile.properties[i].name = properties[i][0];
+    profile.properties[i].value <<= properties[i][1];
+  }
+  ASSERT_EQ(inport->connect(profile), RTC::RTC_OK);
+  OpenRTM::InPortCdr_var cdr;
+  for (CORBA::ULong i = 0; i < profile.properties.length(); ++i) {
+    if (std::string(profile.properties[i].name) != "dataport.corba_cdr.inport_ior") continue;
+    const char* ior = nullptr;
+    ASSERT_TRUE(profile.properties[i].value >>= ior);
+    CORBA::Object_var object = pixmoor_test::orb()->string_to_object(ior);
+    cdr = OpenRTM::InPortCdr::_narrow(object);
+  }
+  ASSERT_FALSE(CORBA::is_nil(cdr)) << "the inport published no dataport.corba_cdr.inport_ior";
+
+  const std::vector<std::uint32_t> pixels = {0xFF010203u, 0xFF040506u, 0xFF070809u};
+  const OpenRTM::CdrData valid = littleEndianSample(1234, 5678, 3, pixels);
+  const struct {
+    const char* what;
+    OpenRTM::CdrData data;
+  } malformed[] = {
+      {"empty", OpenRTM::CdrData()},
+      {"header cut short", truncated(valid, 10)},
+      {"last element cut short", truncated(valid, valid.length() - 1)},
+      {"count larger than the data", littleEndianSample(1, 2, 100, pixels)},
+      // 112 bytes claiming 2^30 elements: refused before anything is reserved.
+      {"absurd count", littleEndianSample(1, 2, 1u << 30, std::vector<std::uint32_t>(25, 7))},
+      {"count read in the wrong byte order", littleEndianSample(1, 2, 0x03000000u, pixels)},
+  };
+  for (const auto& bad : malformed) {
+    SCOPED_TRACE(bad.what);
+    EXPECT_EQ(cdr->put(bad.data), OpenRTM::PORT_ERROR);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(sampleCount(), 0u) << m_sink->stdoutText();
+  EXPECT_TRUE(m_sink->running());
+
+  ASSERT_EQ(cdr->put(valid), OpenRTM::PORT_OK);
+  ASSERT_TRUE(DataFlowHarness::waitForSamples(*m_sink, 1, 10)) << m_harness.log("sink");
+  const Sample got = parseSamples(m_sink->stdoutText()).front();
+  EXPECT_EQ(got.sec, 1234u);
+  EXPECT_EQ(got.nsec, 5678u);
+  EXPECT_EQ(got.length, 3u);
+  const std::int32_t expected[] = {static_cast<std::int32_t>(pixels[0]),
+                                   static_cast<std::int32_t>(pixels[1]),
+                                   static_cast<std::int32_t>(pixels[2])};
+  EXPECT_EQ(got.sum, framesink::frameChecksum(expected, 3));
+
+  // The port is as good as new: a real source connects and its frames arrive.
+  ASSERT_EQ(inport->disconnect(profile.connector_id), RTC::RTC_OK);
+  startSource();
+  connect();
+  ctl({"activate", m_harness.path("FrameSource0")});
+  EXPECT_TRUE(DataFlowHarness::waitForSamples(*m_sink, 4, 30)) << m_harness.log("sink");
+}
+
+}  // namespace
