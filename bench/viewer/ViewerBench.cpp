@@ -1,0 +1,256 @@
+// One onExecute of the viewer (read, decode, mirrors, show, 1 ms event pump)
+// at the usual frame sizes, with decoding alone as the baseline measured in
+// the same run; ends with one ratio line per size. The component runs in a
+// manager of this process; frames reach its port through a connection of its
+// own, outside the timed part, and every call, window ones included, is made
+// from the benchmark's thread.
+#include <benchmark/benchmark.h>
+#include <rtm/Manager.h>
+#include <rtm/idl/DataPortSkel.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ImageUtil.h"
+#include "Pixmoor.h"
+
+namespace {
+
+// Opens the viewer's members to the benchmark.
+class BenchViewer : public Pixmoor {
+ public:
+  using Pixmoor::m_flip_h;
+  using Pixmoor::m_flip_v;
+};
+
+Pixmoor* g_viewer = nullptr;
+OpenRTM::InPortCdr_var g_inport;
+
+// A frame whose pixels are all different, as CDR bytes (little endian:
+// tm.sec, tm.nsec, element count, elements) and as a decoded sequence.
+struct Frame {
+  OpenRTM::CdrData cdr;
+  RTC::TimedLongSeq::_data_seq pixels;
+};
+
+Frame makeFrame(int width, int height) {
+  Frame frame;
+  const CORBA::ULong count = static_cast<CORBA::ULong>(width) * static_cast<CORBA::ULong>(height);
+  frame.pixels.length(count);
+  frame.cdr.length(12 + 4 * count);
+  CORBA::Octet* out = frame.cdr.get_buffer();
+  auto put = [&out](CORBA::ULong v) {
+    for (int i = 0; i < 4; ++i) *out++ = static_cast<CORBA::Octet>(v >> (8 * i));
+  };
+  put(1);
+  put(0);
+  put(count);
+  for (CORBA::ULong i = 0; i < count; ++i) {
+    frame.pixels[i] = static_cast<CORBA::Long>(0xFF000000u | (i * 2654435761u >> 8));
+    put(static_cast<CORBA::ULong>(frame.pixels[i]));
+  }
+  return frame;
+}
+
+void setSize(int width, int height) {
+  RTC::ConfigAdmin& config = g_viewer->getConfigAdmin();
+  config.setActiveValue("input_image_width", std::to_string(width));
+  config.setActiveValue("input_image_height", std::to_string(height));
+  config.update();
+}
+
+void countFrames(benchmark::State& state, int width, int height) {
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(state.iterations() * std::int64_t(width) * height * 4);
+}
+
+void BM_DecodeOnly(benchmark::State& state) {
+  const int width = static_cast<int>(state.range(0));
+  const int height = static_cast<int>(state.range(1));
+  ImageUtil image(width, height, 3);
+  const Frame frame = makeFrame(width, height);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(image.sequenceToImage(frame.pixels));
+    benchmark::ClobberMemory();
+  }
+  countFrames(state, width, height);
+}
+
+// The window's share: show a picture and pump events for 1 ms, as onExecute
+// does after decoding.
+void BM_ShowAndPump(benchmark::State& state) {
+  const int width = static_cast<int>(state.range(0));
+  const int height = static_cast<int>(state.range(1));
+  ImageUtil image(width, height, 3);
+  image.sequenceToImage(makeFrame(width, height).pixels);
+  ImageDisplay& display = desktopDisplay();
+  display.openWindow("bench_viewer");
+  for (auto _ : state) {
+    display.show("bench_viewer", image.getImage());
+    display.processEvents(1);
+  }
+  display.closeAllWindows();
+  countFrames(state, width, height);
+}
+
+// range(2): 0 no mirror, 3 both mirrors.
+void BM_OnExecute(benchmark::State& state) {
+  const int width = static_cast<int>(state.range(0));
+  const int height = static_cast<int>(state.range(1));
+  const bool mirrors = state.range(2) != 0;
+  setSize(width, height);
+  static_cast<BenchViewer*>(g_viewer)->m_flip_h = mirrors;
+  static_cast<BenchViewer*>(g_viewer)->m_flip_v = mirrors;
+  if (g_viewer->onActivated(0) != RTC::RTC_OK) {
+    state.SkipWithError("activation failed (no display?)");
+    return;
+  }
+  const Frame frame = makeFrame(width, height);
+  for (auto _ : state) {
+    state.PauseTiming();
+    OpenRTM::PortStatus stored = g_inport->put(frame.cdr);
+    state.ResumeTiming();
+    if (stored != OpenRTM::PORT_OK || g_viewer->onExecute(0) != RTC::RTC_OK) {
+      state.SkipWithError("the frame was not shown");
+      break;
+    }
+  }
+  g_viewer->onDeactivated(0);
+  countFrames(state, width, height);
+}
+
+void frameSizes(benchmark::internal::Benchmark* bench) {
+  bench->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(BM_DecodeOnly)
+    ->Args({640, 480})
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Apply(frameSizes);
+BENCHMARK(BM_ShowAndPump)
+    ->Args({640, 480})
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Apply(frameSizes);
+BENCHMARK(BM_OnExecute)
+    ->Args({640, 480, 0})
+    ->Args({640, 480, 3})
+    ->Args({1920, 1080, 0})
+    ->Args({1920, 1080, 3})
+    ->Args({3840, 2160, 0})
+    ->Args({3840, 2160, 3})
+    ->Apply(frameSizes);
+
+// Prints as usual and remembers each run's real time per iteration.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+        m_seconds[run.benchmark_name()] = run.GetAdjustedRealTime() * 1e-3;
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  void printRatios() const {
+    std::printf("\nonExecute against decoding alone (same run):\n");
+    for (const char* size : {"640/480", "1920/1080", "3840/2160"}) {
+      const double decode = lookup("BM_DecodeOnly/" + std::string(size));
+      const double show = lookup("BM_ShowAndPump/" + std::string(size));
+      if (decode > 0 && show > 0)
+        std::printf("  %-10s %-13s %8.3f ms vs decode %7.3f ms: %6.1fx\n", size, "show + pump",
+                    show * 1e3, decode * 1e3, show / decode);
+      for (const char* mirrors : {"0", "3"}) {
+        const double execute = lookup("BM_OnExecute/" + std::string(size) + "/" + mirrors);
+        if (decode > 0 && execute > 0)
+          std::printf("  %-10s %-13s %8.3f ms vs decode %7.3f ms: %6.1fx\n", size,
+                      mirrors[0] == '0' ? "no mirror" : "both mirrors", execute * 1e3, decode * 1e3,
+                      execute / decode);
+      }
+    }
+  }
+
+ private:
+  double lookup(const std::string& name) const {
+    const auto found = m_seconds.find(name + "/real_time");
+    return found == m_seconds.end() ? 0.0 : found->second;
+  }
+  std::map<std::string, double> m_seconds;
+};
+
+// Starts a manager with the viewer in it and connects a producer of ours
+// to its "image" port.
+bool startViewer(const char* program) {
+  std::vector<std::string> args = {program,
+                                   "-o",
+                                   "naming.enable:NO",
+                                   "-o",
+                                   "corba.endpoint:127.0.0.1:",
+                                   "-o",
+                                   "logger.log_level:ERROR",
+                                   "-o",
+                                   "logger.file_name:STDERR"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  RTC::Manager* manager = RTC::Manager::init(static_cast<int>(args.size()), argv.data());
+  if (!manager->activateManager()) return false;
+  PixmoorInit(manager);
+  g_viewer = dynamic_cast<Pixmoor*>(manager->createComponent("Pixmoor"));
+  if (!g_viewer) return false;
+
+  RTC::PortServiceList_var ports = g_viewer->get_ports();
+  if (ports->length() != 1) return false;
+  RTC::ConnectorProfile connector;
+  connector.name = CORBA::string_dup("bench");
+  connector.connector_id = CORBA::string_dup("");
+  connector.ports.length(1);
+  connector.ports[0] = RTC::PortService::_duplicate(ports[0]);
+  const char* properties[][2] = {{"dataport.interface_type", "corba_cdr"},
+                                 {"dataport.dataflow_type", "push"},
+                                 {"dataport.subscription_type", "flush"},
+                                 {"dataport.serializer.cdr.endian", "little"}};
+  connector.properties.length(4);
+  for (CORBA::ULong i = 0; i < 4; ++i) {
+    connector.properties[i].name = CORBA::string_dup(properties[i][0]);
+    connector.properties[i].value <<= properties[i][1];
+  }
+  if (ports[0]->connect(connector) != RTC::RTC_OK) return false;
+  for (CORBA::ULong i = 0; i < connector.properties.length(); ++i) {
+    if (std::string(connector.properties[i].name) != "dataport.corba_cdr.inport_ior") continue;
+    const char* ior = nullptr;
+    connector.properties[i].value >>= ior;
+    CORBA::ORB_var orb = manager->getORB();
+    CORBA::Object_var obj = orb->string_to_object(ior);
+    g_inport = OpenRTM::InPortCdr::_narrow(obj);
+  }
+  return !CORBA::is_nil(g_inport);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (!std::getenv("DISPLAY")) {
+    std::fprintf(stderr,
+                 "bench_viewer shows frames and needs an X display, e.g.\n"
+                 "  xvfb-run -s \"-screen 0 4096x2304x24\" %s\n",
+                 argv[0]);
+    return 1;
+  }
+  if (!startViewer(argv[0])) {
+    std::fprintf(stderr, "bench_viewer: could not start the viewer in a manager\n");
+    return 1;
+  }
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.printRatios();
+  g_inport = OpenRTM::InPortCdr::_nil();
+  RTC::Manager::instance().shutdown();
+  benchmark::Shutdown();
+  return 0;
+}
