@@ -449,6 +449,7 @@ struct PeriodicExecutionContext::Impl {
       req->cancelled = req->cancellable;
       outcome = req->cancellable ? "; withdrawn" : "; still pending";
     }
+    lock.unlock();
     RTC_WARN(("%s did not complete within transition_timeout (%g s)%s", what, transitionTimeout,
               outcome));
     return RTC_ERROR;

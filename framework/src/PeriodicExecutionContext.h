@@ -31,6 +31,9 @@ class PeriodicExecutionContext {
   // "exec_cxt": "periodic.rate", "sync_transition", "transition_timeout",
   // "periodic.type" (and optionally "name", shown in the profile).
   explicit PeriodicExecutionContext(const coil::Properties& props);
+  // Withdraws the CORBA object and ends the thread once the action under way
+  // returns; components still bound get no further calls (unbind them first
+  // for their deactivation).
   ~PeriodicExecutionContext();
   PeriodicExecutionContext(const PeriodicExecutionContext&) = delete;
   PeriodicExecutionContext& operator=(const PeriodicExecutionContext&) = delete;
