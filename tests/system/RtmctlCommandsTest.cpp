@@ -1,0 +1,199 @@
+// rtmctl against live components: what each command prints, and the message
+// and exit code of each way a request can fail.
+#include <csignal>
+
+#include "DataFlowHarness.h"
+
+using namespace dataflow_test;
+
+namespace {
+
+bool contains(const std::string& text, const std::string& needle) {
+  return text.find(needle) != std::string::npos;
+}
+
+class RtmctlCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_harness.nameServerUp());
+    m_sink = &m_harness.startSink();
+    m_source = &m_harness.startSource();
+    ASSERT_TRUE(m_harness.waitForComponent("FrameSink0")) << m_sink->stderrText();
+    ASSERT_TRUE(m_harness.waitForComponent("FrameSource0")) << m_source->stderrText();
+    m_sinkPath = m_harness.path("FrameSink0");
+    m_sourcePath = m_harness.path("FrameSource0");
+    m_context = "/" + m_harness.names().address() + "/" + pixmoor_test::hostName() + ".host_cxt";
+  }
+
+  CommandResult run(const std::vector<std::string>& args) { return m_harness.rtmctl(args); }
+
+  // Runs a command that must succeed; returns its standard output.
+  std::string ok(const std::vector<std::string>& args) {
+    const CommandResult result = run(args);
+    EXPECT_EQ(result.exitCode, 0) << result;
+    EXPECT_EQ(result.err, "");
+    return result.out;
+  }
+
+  // Runs a command that must fail with exit code 1 and `message` on stderr.
+  void fails(const std::vector<std::string>& args, const std::string& message) {
+    const CommandResult result = run(args);
+    EXPECT_EQ(result.exitCode, 1) << result;
+    EXPECT_TRUE(contains(result.err, "rtmctl: " + message)) << result;
+    EXPECT_EQ(result.out, "");
+  }
+
+  DataFlowHarness m_harness{"rtmctl"};
+  ChildProcess* m_sink = nullptr;
+  ChildProcess* m_source = nullptr;
+  std::string m_sinkPath, m_sourcePath, m_context;
+};
+
+TEST_F(RtmctlCommandsTest, ListsAndShowsWhatTheNameServerHolds) {
+  EXPECT_EQ(ok({"list", "/" + m_harness.names().address()}),
+            m_context + "/\n" + m_sinkPath + "\n" + m_sourcePath + "\n");
+  EXPECT_EQ(ok({"list", m_context}), m_sinkPath + "\n" + m_sourcePath + "\n");
+  EXPECT_EQ(ok({"list", m_sinkPath}), m_sinkPath + "\n");
+
+  const std::string shown = ok({"show", m_sourcePath});
+  EXPECT_TRUE(contains(shown, "FrameSource0\n  type_name:   FrameSource\n")) << shown;
+  EXPECT_TRUE(contains(shown, "  state:       INACTIVE (execution context 0: PERIODIC, 20 Hz)"))
+      << shown;
+  EXPECT_TRUE(contains(shown, "    conf.default.pattern: bars\n")) << shown;
+  EXPECT_TRUE(contains(shown, "    out  DataOutPort IDL:RTC/TimedLongSeq:1.0, 0 connections\n"))
+      << shown;
+
+  const std::string ports = ok({"ports", m_sinkPath});
+  EXPECT_TRUE(contains(ports, "FrameSink0.in\n  properties:\n    port.port_type: DataInPort\n"))
+      << ports;
+  EXPECT_TRUE(contains(ports, "  connectors: (none)\n")) << ports;
+}
+
+TEST_F(RtmctlCommandsTest, SaysWhatIsMissing) {
+  const int deadPort = pixmoor_test::freeTcpPort();
+  const std::string deadServer = "127.0.0.1:" + std::to_string(deadPort);
+  const double start = pixmoor_test::now();
+  fails({"list", "/" + deadServer},
+        "cannot reach the name server at " + deadServer + " — is omniNames running?");
+  fails({"state", "/" + deadServer + "/h.host_cxt/Pixmoor0.rtc"},
+        "cannot reach the name server at " + deadServer);
+  std::printf("unreachable name server reported in %.2f s\n", pixmoor_test::now() - start);
+
+  fails({"show", m_context + "/Nope0.rtc"},
+        "no component at " + m_context + "/Nope0.rtc: nothing called 'Nope0.rtc' in " + m_context +
+            "; it holds: FrameSink0.rtc, FrameSource0.rtc");
+  fails({"show", "/" + m_harness.names().address() + "/elsewhere.host_cxt/X0.rtc"},
+        "no component at /" + m_harness.names().address() +
+            "/elsewhere.host_cxt/X0.rtc: nothing called 'elsewhere.host_cxt' in /" +
+            m_harness.names().address() + "; it holds: " + pixmoor_test::hostName() + ".host_cxt/");
+  fails({"show", m_context}, m_context + " is not a component");
+  fails({"ports", m_sinkPath + ":image"}, "no port 'image' on FrameSink0; it has: in");
+  fails({"connect", m_sourcePath + ":out", m_sinkPath + ":image"},
+        "no port 'image' on FrameSink0; it has: in");
+}
+
+TEST_F(RtmctlCommandsTest, DrivesTheLifeCycleAndReportsRefusals) {
+  EXPECT_EQ(ok({"state", m_sourcePath}), "INACTIVE\n");
+  EXPECT_EQ(ok({"activate", m_sourcePath, m_sinkPath}),
+            "activated " + m_sourcePath + "\nactivated " + m_sinkPath + "\n");
+  EXPECT_EQ(ok({"state", m_sourcePath, m_sinkPath}),
+            m_sourcePath + ": ACTIVE\n" + m_sinkPath + ": ACTIVE\n");
+  fails({"activate", m_sourcePath},
+        "activate " + m_sourcePath +
+            " failed: PRECONDITION_NOT_MET (not possible from its current state); it is now "
+            "ACTIVE");
+  EXPECT_EQ(ok({"deactivate", m_sourcePath}), "deactivated " + m_sourcePath + "\n");
+  fails({"reset", m_sourcePath}, "reset " + m_sourcePath + " failed: PRECONDITION_NOT_MET");
+
+  // An activation the component refuses ends in ERROR; reset brings it back.
+  ok({"config", "set", m_sourcePath, "width", "0"});
+  fails(
+      {"activate", m_sourcePath},
+      "activate " + m_sourcePath + " failed: RTC_ERROR (see the component's log); it is now ERROR");
+  EXPECT_EQ(ok({"state", m_sourcePath}), "ERROR\n");
+  ok({"config", "set", m_sourcePath, "width", "64"});
+  EXPECT_EQ(ok({"reset", m_sourcePath}), "reset " + m_sourcePath + "\n");
+  EXPECT_EQ(ok({"state", m_sourcePath}), "INACTIVE\n");
+  fails({"state", m_sourcePath, "--ec", "1"},
+        m_sourcePath + " has 1 execution context(s); there is no number 1");
+}
+
+TEST_F(RtmctlCommandsTest, ReadsAndChangesConfiguration) {
+  EXPECT_EQ(ok({"config", "get", m_sourcePath}),
+            "width: 640\nheight: 480\npattern: bars\nsource:\nframes: 0\n");
+  EXPECT_EQ(ok({"config", "set", m_sourcePath, "source", "/tmp/a picture.png"}),
+            "source = /tmp/a picture.png (set 'default', active)\n");
+  EXPECT_EQ(ok({"config", "get", m_sourcePath, "source"}), "/tmp/a picture.png\n");
+  EXPECT_EQ(ok({"config", "sets", m_sourcePath}), "* default\n");
+  EXPECT_TRUE(contains(ok({"config", "sets", m_sourcePath, "--all"}), "  __widget__\n"));
+  EXPECT_EQ(ok({"config", "get", m_sourcePath, "width", "--set", "__widget__"}), "text\n");
+
+  fails({"config", "get", m_sourcePath, "depth"},
+        "no parameter 'depth' in set 'default' of " + m_sourcePath +
+            "; it has: width, height, pattern, source, frames");
+  fails({"config", "set", m_sourcePath, "depth", "3"},
+        "no parameter 'depth' in set 'default' of " + m_sourcePath);
+  fails({"config", "get", m_sourcePath, "--set", "night"},
+        "no configuration set 'night' on " + m_sourcePath + "; it has: default");
+  fails({"config", "activate", m_sourcePath, "night"},
+        "no configuration set 'night' on " + m_sourcePath + "; it has: default");
+  EXPECT_EQ(ok({"config", "activate", m_sourcePath, "default"}),
+            "activated set 'default' on " + m_sourcePath + "\n");
+}
+
+TEST_F(RtmctlCommandsTest, RefusedConnectionsLeaveNoConnectorBehind) {
+  const std::string out = m_sourcePath + ":out";
+  const std::string in = m_sinkPath + ":in";
+  fails({"connect", in, in},
+        "both ports are DataInPorts (FrameSink0.in, FrameSink0.in); connect an outport to an "
+        "inport");
+  fails({"connect", out, in, "--interface", "shared_memory"},
+        "connecting FrameSource0.out -> FrameSink0.in failed: BAD_PARAMETER");
+  fails({"connect", out, in, "-p", "dataport.data_type=IDL:RTC/TimedShortSeq:1.0"},
+        "connecting FrameSource0.out -> FrameSink0.in failed: BAD_PARAMETER");
+  EXPECT_EQ(m_harness.connectorCount("FrameSink0", "in"), 0u);
+  EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 0u);
+
+  // The inport first is fine: the outport is asked, and the name follows it.
+  const std::string made = ok({"connect", in, out});
+  EXPECT_TRUE(contains(made, "connected FrameSource0.out -> FrameSink0.in: out_in (id ")) << made;
+  const std::string ports = ok({"ports", in});
+  EXPECT_TRUE(contains(ports, "      ports: FrameSource0.out, FrameSink0.in\n")) << ports;
+
+  ok({"connect", out, in});  // a second "out_in"
+  fails({"disconnect", in, "--name", "out_in"},
+        "several connectors on FrameSink0.in are called 'out_in'");
+  fails({"disconnect", in, "--id", "no-such-id"},
+        "no connector with id 'no-such-id' on FrameSink0.in");
+  EXPECT_TRUE(
+      contains(ok({"disconnect", in, "--all"}), "disconnected 2 connectors of FrameSink0.in"));
+  fails({"disconnect", in, out}, "no connector to FrameSource0.out on FrameSink0.in; it has: none");
+}
+
+TEST_F(RtmctlCommandsTest, DeadAndHungComponentsFailWithinTheTimeout) {
+  m_source->signal(SIGKILL);
+  ASSERT_TRUE(m_source->waitExit(10));
+  fails({"state", m_sourcePath}, "the component at " + m_sourcePath + " does not answer");
+
+  // A stopped process accepts the connection but never answers.
+  m_sink->signal(SIGSTOP);
+  const double start = pixmoor_test::now();
+  fails({"--timeout", "1000", "state", m_sinkPath},
+        "the component at " + m_sinkPath +
+            " did not answer within 1000 ms (raise it with --timeout)");
+  const double took = pixmoor_test::now() - start;
+  m_sink->signal(SIGCONT);
+  std::printf("hung component reported after %.2f s\n", took);
+  EXPECT_LT(took, 20.0);
+  EXPECT_EQ(ok({"state", m_sinkPath}), "INACTIVE\n");
+}
+
+TEST_F(RtmctlCommandsTest, ExitEndsTheComponentAndItsHost) {
+  EXPECT_EQ(ok({"exit", m_sourcePath}), "exited " + m_sourcePath + "\n");
+  int status = -1;
+  ASSERT_TRUE(m_source->waitExit(30, &status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ok({"list", m_context}), m_sinkPath + "\n");
+}
+
+}  // namespace
