@@ -48,7 +48,7 @@ struct PortBase::Connections {
   std::vector<Entry> entries;
   // Connectors dropped from their own threads, closed by the next caller.
   std::vector<std::shared_ptr<ConnectorBase> > dropped;
-  PortServiceServant* servant = nullptr;  // owned by the POA
+  PortServiceServant* servant = nullptr;  // one reference held by the port
   ActivatedObject object;
   Logger log;
 
@@ -80,8 +80,12 @@ PortService_ptr PortBase::getPortRef() const { return PortService::_duplicate(m_
 
 PortService_ptr PortBase::activatePort() {
   PortServiceServant* servant = new PortServiceServant(*this);
+  // The port keeps a reference of its own: the servant must outlive its
+  // object, which anyone may deactivate, until the port detaches it.
+  servant->_add_ref();
   CORBA::Object_var obj = m_connections->object.activate(servant);
   if (CORBA::is_nil(obj)) {
+    servant->_remove_ref();
     m_connections->log.log(Logger::RTL_ERROR, "cannot activate the port's CORBA object");
     return PortService::_nil();
   }
@@ -121,9 +125,10 @@ void PortBase::deactivatePort() {
   for (auto& c : dropped) c->close();
   if (m_connections->servant != nullptr) {
     m_connections->servant->detach();
+    m_connections->object.deactivate();
+    m_connections->servant->_remove_ref();
     m_connections->servant = nullptr;
   }
-  m_connections->object.deactivate();
   m_objref = PortService::_nil();
 }
 

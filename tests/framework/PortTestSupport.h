@@ -5,9 +5,12 @@
 
 #include <rtm/DataInPort.h>
 #include <rtm/DataOutPort.h>
+#include <rtm/idl/DataPortSkel.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -104,6 +107,151 @@ inline bool sameSample(const RTC::TimedLongSeq& a, const RTC::TimedLongSeq& b) {
   }
   return true;
 }
+
+// Returns the root POA of the test ORB.
+inline PortableServer::POA_ptr rootPoa() {
+  CORBA::Object_var obj = pixmoor_test::orb()->resolve_initial_references("RootPOA");
+  return PortableServer::POA::_narrow(obj);
+}
+
+// Deactivates the object behind `ref`, as if its process had let it go,
+// without anything else noticing.
+inline void killObject(CORBA::Object_ptr ref) {
+  PortableServer::POA_var poa = rootPoa();
+  PortableServer::ObjectId_var oid = poa->reference_to_id(ref);
+  poa->deactivate_object(oid.in());
+}
+
+// Returns the string property `name` of a connector profile ("" if absent).
+inline std::string profileValue(const RTC::ConnectorProfile& profile, const char* name) {
+  return NVUtil::toString(profile.properties, name);
+}
+
+// Returns the InPortCdr a push connection's inport published.
+inline OpenRTM::InPortCdr_ptr inportCdrOf(const RTC::ConnectorProfile& profile) {
+  const std::string ior = profileValue(profile, "dataport.corba_cdr.inport_ior");
+  if (ior.empty()) return OpenRTM::InPortCdr::_nil();
+  CORBA::Object_var obj = pixmoor_test::orb()->string_to_object(ior.c_str());
+  return OpenRTM::InPortCdr::_narrow(obj);
+}
+
+// Returns the only connector profile of `port` (empty when it has none or several).
+inline RTC::ConnectorProfile onlyProfile(RTC::PortBase& port) {
+  RTC::ConnectorProfileList_var list = port.get_connector_profiles();
+  if (list->length() != 1) return RTC::ConnectorProfile();
+  return list[0];
+}
+
+// Returns `values` as a CdrData.
+inline OpenRTM::CdrData cdrOf(const std::vector<std::uint8_t>& bytes) {
+  OpenRTM::CdrData data;
+  data.length(static_cast<CORBA::ULong>(bytes.size()));
+  for (CORBA::ULong i = 0; i < data.length(); ++i) data[i] = bytes[i];
+  return data;
+}
+
+// Appends `v` to `out` in the given byte order.
+inline void put32(std::vector<std::uint8_t>& out, std::uint32_t v, bool little) {
+  for (int i = 0; i < 4; ++i) {
+    const int shift = little ? 8 * i : 8 * (3 - i);
+    out.push_back(static_cast<std::uint8_t>(v >> shift));
+  }
+}
+
+// Returns the CDR bytes of a TimedLongSeq built by hand: sec, nsec, count,
+// then `elements`.
+inline std::vector<std::uint8_t> timedLongSeqBytes(std::uint32_t sec, std::uint32_t nsec,
+                                                   const std::vector<std::uint32_t>& elements,
+                                                   bool little) {
+  std::vector<std::uint8_t> out;
+  put32(out, sec, little);
+  put32(out, nsec, little);
+  put32(out, static_cast<std::uint32_t>(elements.size()), little);
+  for (std::uint32_t e : elements) put32(out, e, little);
+  return out;
+}
+
+// An InPortCdr that records every sample put to it and answers `answer`
+// (or raises `raise` when set).
+class CaptureInPortCdr : public POA_OpenRTM::InPortCdr {
+ public:
+  OpenRTM::PortStatus put(const OpenRTM::CdrData& data) override {
+    std::lock_guard<std::mutex> guard(mutex);
+    if (raiseMarshal) throw CORBA::MARSHAL(0, CORBA::COMPLETED_NO);
+    samples.emplace_back(data.get_buffer(), data.get_buffer() + data.length());
+    return answer;
+  }
+  std::vector<std::vector<std::uint8_t> > taken() {
+    std::lock_guard<std::mutex> guard(mutex);
+    return samples;
+  }
+  std::mutex mutex;
+  std::vector<std::vector<std::uint8_t> > samples;
+  OpenRTM::PortStatus answer = OpenRTM::PORT_OK;
+  bool raiseMarshal = false;
+};
+
+// A PortService standing in for a foreign inport: notify_connect publishes
+// `inportIor` and records the profile; notify_disconnect is counted.
+class FakeInPortService : public POA_RTC::PortService {
+ public:
+  explicit FakeInPortService(const std::string& inportIor) : m_ior(inportIor) {}
+  RTC::PortProfile* get_port_profile() override { return new RTC::PortProfile; }
+  RTC::ConnectorProfileList* get_connector_profiles() override {
+    return new RTC::ConnectorProfileList;
+  }
+  RTC::ConnectorProfile* get_connector_profile(const char*) override {
+    return new RTC::ConnectorProfile;
+  }
+  RTC::ReturnCode_t connect(RTC::ConnectorProfile&) override { return RTC::UNSUPPORTED; }
+  RTC::ReturnCode_t disconnect(const char*) override { return RTC::RTC_OK; }
+  RTC::ReturnCode_t disconnect_all() override { return RTC::RTC_OK; }
+  RTC::ReturnCode_t notify_connect(RTC::ConnectorProfile& profile) override {
+    NVUtil::setStringValue(profile.properties, "dataport.corba_cdr.inport_ior", m_ior.c_str());
+    ++connects;
+    return RTC::RTC_OK;
+  }
+  RTC::ReturnCode_t notify_disconnect(const char*) override {
+    ++disconnects;
+    return RTC::RTC_OK;
+  }
+  int connects = 0;
+  int disconnects = 0;
+
+ private:
+  std::string m_ior;
+};
+
+// Activates a servant of type T in the root POA for the scope's lifetime.
+template <class T>
+class Activated {
+ public:
+  template <class... Args>
+  explicit Activated(Args&&... args) : servant(new T(std::forward<Args>(args)...)) {
+    PortableServer::POA_var poa = rootPoa();
+    m_oid = poa->activate_object(servant);
+    ref = poa->id_to_reference(m_oid.in());
+  }
+  ~Activated() {
+    try {
+      PortableServer::POA_var poa = rootPoa();
+      poa->deactivate_object(m_oid.in());
+    } catch (const CORBA::Exception&) {
+    }
+    servant->_remove_ref();
+  }
+  Activated(const Activated&) = delete;
+  Activated& operator=(const Activated&) = delete;
+  std::string ior() const {
+    CORBA::String_var s = pixmoor_test::orb()->object_to_string(ref);
+    return s.in();
+  }
+  T* servant;
+  CORBA::Object_var ref;
+
+ private:
+  PortableServer::ObjectId_var m_oid;
+};
 
 }  // namespace port_test
 

@@ -1,0 +1,297 @@
+// The inport: what put answers, what isNew and read see, buffers, pull and
+// peers that go away.
+#include <gtest/gtest.h>
+
+#include "PortTestSupport.h"
+
+using namespace port_test;
+
+namespace {
+
+// A sink connected to a source, with the sink's InPortCdr at hand for
+// direct puts.
+struct Pushed {
+  explicit Pushed(const Props& props = {}) {
+    result = connectVia(source.ref(), source.ref(), sink.ref(), props, &id);
+    if (result == RTC::RTC_OK) cdr = inportCdrOf(onlyProfile(sink.port));
+  }
+  OpenRTM::PortStatus put(const std::vector<std::uint8_t>& bytes) {
+    return cdr->put(cdrOf(bytes));
+  }
+  OpenRTM::PortStatus putSample(std::uint32_t sec, bool little = true) {
+    return put(timedLongSeqBytes(sec, 0, {sec, sec + 1, sec + 2}, little));
+  }
+  Sink sink;
+  Source source;
+  std::string id;
+  RTC::ReturnCode_t result;
+  OpenRTM::InPortCdr_var cdr;
+};
+
+}  // namespace
+
+TEST(InPort, ReadWithoutConnectionIsFalse) {
+  Sink sink;
+  sink.value.tm.sec = 42;
+  EXPECT_FALSE(sink.port.isNew());
+  EXPECT_FALSE(sink.port.read());
+  EXPECT_EQ(42u, sink.value.tm.sec);
+}
+
+// Bytes that are not one whole sample are answered PORT_ERROR, nothing is
+// stored, and the next valid sample still arrives. The 2^30-element frame
+// in 112 bytes used to make the receiver reserve 4 GiB.
+TEST(InPort, MalformedPutsAnswerPortErrorAndChangeNothing) {
+  Pushed p;
+  ASSERT_EQ(RTC::RTC_OK, p.result);
+  std::vector<std::uint8_t> truncated = timedLongSeqBytes(1, 2, {1, 2, 3, 4, 5}, true);
+  truncated.resize(truncated.size() - 4);
+  std::vector<std::uint8_t> countTooLarge = timedLongSeqBytes(1, 2, {1, 2, 3}, true);
+  countTooLarge[8] = 100;
+  std::vector<std::uint8_t> huge = timedLongSeqBytes(1, 2, std::vector<std::uint32_t>(25, 7), true);
+  huge[8] = 0, huge[9] = 0, huge[10] = 0, huge[11] = 0x40;  // 2^30 elements in 112 bytes
+  std::vector<std::uint8_t> trailing = timedLongSeqBytes(1, 2, {1}, true);
+  trailing.push_back(0);
+  std::vector<std::uint8_t> bigOnLittle = timedLongSeqBytes(1, 2, {1, 2}, false);
+  const std::vector<std::vector<std::uint8_t> > bad = {
+      {}, {1, 2, 3}, truncated, countTooLarge, huge, trailing, bigOnLittle};
+  ASSERT_EQ(112u, huge.size());
+  for (size_t i = 0; i < bad.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(OpenRTM::PORT_ERROR, p.put(bad[i]));
+    EXPECT_FALSE(p.sink.port.isNew());
+  }
+  EXPECT_EQ(bad.size(), p.sink.port.counters().refused);
+  EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(9));
+  ASSERT_TRUE(p.sink.port.read());
+  EXPECT_EQ(9u, p.sink.value.tm.sec);
+  ASSERT_EQ(3u, p.sink.value.data.length());
+  EXPECT_EQ(11, p.sink.value.data[2]);
+}
+
+// Each connection decodes in its own byte order: hand-made bytes and an
+// outport's samples both arrive bit-exact.
+TEST(InPort, DecodesEachByteOrderBitExact) {
+  for (bool little : {true, false}) {
+    SCOPED_TRACE(little ? "little" : "big");
+    Pushed p(Props{{"dataport.serializer.cdr.endian", little ? "little,big" : "big,little"}});
+    ASSERT_EQ(RTC::RTC_OK, p.result);
+    ASSERT_EQ(OpenRTM::PORT_OK,
+              p.put(timedLongSeqBytes(0x6b163f36, 0x359426cf, {0xFF0000FFu, 0x80000001u}, little)));
+    ASSERT_TRUE(p.sink.port.read());
+    EXPECT_EQ(0x6b163f36u, p.sink.value.tm.sec);
+    EXPECT_EQ(0x359426cfu, p.sink.value.tm.nsec);
+    ASSERT_EQ(2u, p.sink.value.data.length());
+    EXPECT_EQ(static_cast<CORBA::Long>(0xFF0000FFu), p.sink.value.data[0]);
+    EXPECT_EQ(static_cast<CORBA::Long>(0x80000001u), p.sink.value.data[1]);
+
+    p.source.fill(640 * 480, 3);
+    ASSERT_TRUE(p.source.port.write());
+    ASSERT_TRUE(p.sink.port.read());
+    EXPECT_TRUE(sameSample(p.source.value, p.sink.value));
+  }
+}
+
+// A bound sample keeps its storage: reading frames of the same size again
+// does not reallocate it.
+TEST(InPort, ReadReusesTheBoundSamplesStorage) {
+  Pushed p;
+  ASSERT_EQ(RTC::RTC_OK, p.result);
+  p.source.fill(1000, 1);
+  ASSERT_TRUE(p.source.port.write());
+  ASSERT_TRUE(p.sink.port.read());
+  const CORBA::Long* storage = p.sink.value.data.get_buffer();
+  for (CORBA::Long i = 2; i < 5; ++i) {
+    p.source.fill(1000, i);
+    ASSERT_TRUE(p.source.port.write());
+    ASSERT_TRUE(p.sink.port.read());
+    EXPECT_EQ(storage, p.sink.value.data.get_buffer());
+    EXPECT_TRUE(sameSample(p.source.value, p.sink.value));
+  }
+}
+
+TEST(InPort, FullBufferPolicies) {
+  struct Case {
+    const char* policy;
+    OpenRTM::PortStatus third;
+    std::uint32_t firstRead;
+  };
+  for (const Case& c : {Case{"do_nothing", OpenRTM::BUFFER_FULL, 1},
+                        Case{"overwrite", OpenRTM::PORT_OK, 2},
+                        Case{"block", OpenRTM::BUFFER_TIMEOUT, 1}}) {
+    SCOPED_TRACE(c.policy);
+    Pushed p(Props{{"dataport.buffer.length", "2"},
+              {"dataport.buffer.write.full_policy", c.policy},
+              {"dataport.buffer.write.timeout", "0.2"}});
+    ASSERT_EQ(RTC::RTC_OK, p.result);
+    EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(1));
+    EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(2));
+    const double start = pixmoor_test::now();
+    EXPECT_EQ(c.third, p.putSample(3));
+    const double waited = pixmoor_test::now() - start;
+    if (std::string(c.policy) == "block") {
+      EXPECT_GE(waited, 0.15);
+    }
+    ASSERT_TRUE(p.sink.port.read());
+    EXPECT_EQ(c.firstRead, p.sink.value.tm.sec);
+  }
+}
+
+// A blocked put returns as soon as the reader makes room.
+TEST(InPort, BlockedPutProceedsWhenTheReaderTakesOne) {
+  Pushed p(Props{{"dataport.buffer.length", "1"},
+            {"dataport.buffer.write.full_policy", "block"},
+            {"dataport.buffer.write.timeout", "10"}});
+  ASSERT_EQ(RTC::RTC_OK, p.result);
+  ASSERT_EQ(OpenRTM::PORT_OK, p.putSample(1));
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    p.sink.port.read();
+  });
+  const double start = pixmoor_test::now();
+  EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(2));
+  reader.join();
+  const double waited = pixmoor_test::now() - start;
+  std::printf("blocked put waited %.3f s\n", waited);
+  EXPECT_LT(waited, 5.0);
+  ASSERT_TRUE(p.sink.port.read());
+  EXPECT_EQ(2u, p.sink.value.tm.sec);
+}
+
+TEST(InPort, EmptyBufferPolicies) {
+  {
+    SCOPED_TRACE("readback rereads the last sample");
+    Pushed p;
+    ASSERT_EQ(OpenRTM::PORT_OK, p.putSample(5));
+    ASSERT_TRUE(p.sink.port.read());
+    p.sink.value.tm.sec = 0;
+    EXPECT_FALSE(p.sink.port.isNew());
+    EXPECT_TRUE(p.sink.port.read());
+    EXPECT_EQ(5u, p.sink.value.tm.sec);
+  }
+  {
+    SCOPED_TRACE("readback before anything arrived");
+    Pushed p;
+    EXPECT_FALSE(p.sink.port.read());
+  }
+  {
+    SCOPED_TRACE("do_nothing");
+    Pushed p(Props{{"dataport.buffer.read.empty_policy", "do_nothing"}});
+    ASSERT_EQ(OpenRTM::PORT_OK, p.putSample(5));
+    ASSERT_TRUE(p.sink.port.read());
+    EXPECT_FALSE(p.sink.port.read());
+  }
+  {
+    SCOPED_TRACE("block waits for its timeout, or for a sample");
+    Pushed p(Props{{"dataport.inport.buffer.read.empty_policy", "block"},
+              {"dataport.inport.buffer.read.timeout", "0.2"}});
+    const double start = pixmoor_test::now();
+    EXPECT_FALSE(p.sink.port.read());
+    EXPECT_GE(pixmoor_test::now() - start, 0.15);
+    std::thread writer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      p.putSample(6);
+    });
+    EXPECT_TRUE(p.sink.port.read());
+    writer.join();
+    EXPECT_EQ(6u, p.sink.value.tm.sec);
+  }
+}
+
+// dataport.inport.* wins over dataport.* on the inport only.
+TEST(InPort, SideSpecificBufferSettingsWin) {
+  Pushed p(Props{{"dataport.buffer.length", "1"},
+            {"dataport.buffer.write.full_policy", "do_nothing"},
+            {"dataport.inport.buffer.length", "3"}});
+  ASSERT_EQ(RTC::RTC_OK, p.result);
+  EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(1));
+  EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(2));
+  EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(3));
+  EXPECT_EQ(OpenRTM::BUFFER_FULL, p.putSample(4));
+}
+
+// isNew and read look at the first connection only; once it ends, the next
+// one takes its place.
+TEST(InPort, ReadsTheFirstConnection) {
+  Sink sink;
+  Source first("out", "First0"), second("out", "Second0");
+  std::string firstId;
+  ASSERT_EQ(RTC::RTC_OK, connectVia(first.ref(), first.ref(), sink.ref(), {}, &firstId));
+  ASSERT_EQ(RTC::RTC_OK, connectVia(second.ref(), second.ref(), sink.ref(), {}));
+  second.fill(4, 2);
+  ASSERT_TRUE(second.port.write());
+  EXPECT_FALSE(sink.port.isNew());
+  first.fill(4, 1);
+  ASSERT_TRUE(first.port.write());
+  EXPECT_TRUE(sink.port.isNew());
+  ASSERT_TRUE(sink.port.read());
+  EXPECT_TRUE(sameSample(first.value, sink.value));
+  EXPECT_FALSE(sink.port.isNew());
+
+  ASSERT_EQ(RTC::RTC_OK, first.m_ref->disconnect(firstId.c_str()));
+  EXPECT_TRUE(sink.port.isNew());
+  ASSERT_TRUE(sink.port.read());
+  EXPECT_TRUE(sameSample(second.value, sink.value));
+}
+
+// A first connection whose outport vanished used to starve every later one
+// until someone read the port profile; a new connection arriving or the
+// profile being read now drops it.
+TEST(InPort, DeadFirstConnectionIsDropped) {
+  for (bool byNewConnection : {false, true}) {
+    SCOPED_TRACE(byNewConnection ? "a new connection arrives" : "the profile is read");
+    Sink sink;
+    Source dead("out", "Dead0"), alive("out", "Alive0"), late("out", "Late0");
+    ASSERT_EQ(RTC::RTC_OK, connectVia(dead.ref(), dead.ref(), sink.ref(), {}));
+    ASSERT_EQ(RTC::RTC_OK, connectVia(alive.ref(), alive.ref(), sink.ref(), {}));
+    killObject(dead.m_ref);
+    alive.fill(4, 3);
+    ASSERT_TRUE(alive.port.write());
+    EXPECT_FALSE(sink.port.isNew());
+    if (byNewConnection) {
+      ASSERT_EQ(RTC::RTC_OK, connectVia(late.ref(), late.ref(), sink.ref(), {}));
+      EXPECT_EQ(2u, sink.port.connectorCount());
+    } else {
+      RTC::PortProfile_var profile = sink.ref()->get_port_profile();
+      EXPECT_EQ(1u, profile->connector_profiles.length());
+    }
+    EXPECT_TRUE(sink.port.isNew());
+    ASSERT_TRUE(sink.port.read());
+    EXPECT_TRUE(sameSample(alive.value, sink.value));
+  }
+}
+
+// Pull: read() asks the outport, which keeps what was written; isNew stays
+// false (it looks at a buffer a pull connection does not fill).
+TEST(InPort, PullReadsFromTheOutport) {
+  Pushed p(Props{{"dataport.dataflow_type", "pull"}});
+  ASSERT_EQ(RTC::RTC_OK, p.result);
+  EXPECT_NE("", profileValue(onlyProfile(p.sink.port), "dataport.corba_cdr.outport_ior"));
+  EXPECT_FALSE(p.sink.port.read());  // nothing written yet
+  p.source.fill(640 * 480, 4);
+  ASSERT_TRUE(p.source.port.write());
+  EXPECT_FALSE(p.sink.port.isNew());
+  ASSERT_TRUE(p.sink.port.read());
+  EXPECT_TRUE(sameSample(p.source.value, p.sink.value));
+  p.sink.value.tm.sec = 0;
+  ASSERT_TRUE(p.sink.port.read());  // the outport's readback
+  EXPECT_TRUE(sameSample(p.source.value, p.sink.value));
+
+  // The outport's OutPortCdr going away ends the connection on read.
+  OpenRTM::OutPortCdr_var cdr = OpenRTM::OutPortCdr::_narrow(
+      CORBA::Object_var(pixmoor_test::orb()->string_to_object(
+          profileValue(onlyProfile(p.sink.port), "dataport.corba_cdr.outport_ior").c_str())));
+  killObject(cdr);
+  EXPECT_FALSE(p.sink.port.read());
+  EXPECT_EQ(0u, p.sink.port.connectorCount());
+}
+
+TEST(InPort, PullHonoursTheOutportsEmptyPolicy) {
+  Pushed p(Props{{"dataport.dataflow_type", "pull"},
+            {"dataport.outport.buffer.read.empty_policy", "do_nothing"}});
+  ASSERT_EQ(RTC::RTC_OK, p.result);
+  p.source.fill(4, 4);
+  ASSERT_TRUE(p.source.port.write());
+  ASSERT_TRUE(p.sink.port.read());
+  EXPECT_FALSE(p.sink.port.read());
+}
