@@ -18,7 +18,7 @@ enum class EmptyPolicy { Readback, DoNothing, Block };
 // Length, policies and timeouts of a connector buffer.
 struct BufferSettings {
   // Longest buffer a connection may ask for: every slot may hold a frame.
-  static const size_t kMaxLength = 1024;
+  static constexpr size_t kMaxLength = 1024;
 
   size_t length = 8;
   FullPolicy fullPolicy = FullPolicy::Overwrite;

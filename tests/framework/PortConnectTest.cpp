@@ -1,20 +1,208 @@
-// The PortService protocol between two ports on a real ORB.
+// The PortService protocol between ports on a real ORB: profiles, connect
+// and notify_connect along the port list, refusals, disconnects.
 #include <gtest/gtest.h>
 
 #include "PortTestSupport.h"
 
 using namespace port_test;
 
-TEST(PortConnect, FlushPushDeliversBitExact) {
+namespace {
+
+std::string prop(const SDOPackage::NVList& nv, const char* name) {
+  return NVUtil::toString(nv, name);
+}
+
+}  // namespace
+
+TEST(PortConnect, PortProfilesDescribeTheDataPorts) {
+  Sink sink;
+  Source source;
+  RTC::PortProfile_var in = sink.ref()->get_port_profile();
+  RTC::PortProfile_var out = source.ref()->get_port_profile();
+  EXPECT_STREQ("Sink0.in", in->name);
+  EXPECT_STREQ("Source0.out", out->name);
+  EXPECT_EQ(0u, in->interfaces.length());
+  EXPECT_TRUE(in->port_ref->_is_equivalent(sink.m_ref));
+  EXPECT_TRUE(CORBA::is_nil(in->owner));
+  EXPECT_EQ("DataInPort", prop(in->properties, "port.port_type"));
+  EXPECT_EQ("DataOutPort", prop(out->properties, "port.port_type"));
+  EXPECT_EQ("IDL:RTC/TimedLongSeq:1.0", prop(in->properties, "dataport.data_type"));
+  EXPECT_EQ("IDL:RTC/TimedLongSeq:1.0", prop(out->properties, "dataport.data_type"));
+  EXPECT_EQ("Any", prop(in->properties, "dataport.subscription_type"));
+  EXPECT_EQ("flush,new,periodic", prop(out->properties, "dataport.subscription_type"));
+  EXPECT_EQ("push,pull", prop(in->properties, "dataport.dataflow_type"));
+  EXPECT_EQ("corba_cdr", prop(out->properties, "dataport.interface_type"));
+}
+
+// Whichever port connect is called on, and in either order of the list,
+// both ports end up with the same completed profile.
+TEST(PortConnect, BothPortsKeepTheCompletedProfile) {
+  struct Case {
+    bool callInport;
+    bool inportFirst;
+  };
+  for (const Case& c : {Case{false, false}, Case{true, false}, Case{false, true}, Case{true, true}}) {
+    SCOPED_TRACE(std::string(c.callInport ? "in." : "out.") + "connect, " +
+                 (c.inportFirst ? "[in, out]" : "[out, in]"));
+    Sink sink;
+    Source source;
+    RTC::ConnectorProfile profile =
+        c.inportFirst ? makeProfile({sink.ref(), source.ref()}, {})
+                      : makeProfile({source.ref(), sink.ref()}, {});
+    RTC::PortService_ptr caller = c.callInport ? sink.m_ref.in() : source.m_ref.in();
+    ASSERT_EQ(RTC::RTC_OK, caller->connect(profile));
+    const std::string id(profile.connector_id.in());
+    EXPECT_EQ(36u, id.size());
+    EXPECT_EQ("little,big", prop(profile.properties, "dataport.serializer.cdr.endian"));
+    EXPECT_NE("", prop(profile.properties, "dataport.corba_cdr.inport_ior"));
+    const CORBA::Long refIndex =
+        NVUtil::find_index(profile.properties, "dataport.corba_cdr.inport_ref");
+    ASSERT_GE(refIndex, 0);
+    CORBA::Object_var ref;
+    ASSERT_TRUE(profile.properties[refIndex].value >>= CORBA::Any::to_object(ref.out()));
+    EXPECT_TRUE(ref->_is_a("IDL:OpenRTM/InPortCdr:1.0"));
+    for (RTC::PortBase* port : {static_cast<RTC::PortBase*>(&sink.port),
+                                static_cast<RTC::PortBase*>(&source.port)}) {
+      RTC::ConnectorProfile_var kept = port->get_connector_profile(id.c_str());
+      EXPECT_EQ(id, kept->connector_id.in());
+      EXPECT_EQ(2u, kept->ports.length());
+      EXPECT_EQ(prop(profile.properties, "dataport.corba_cdr.inport_ior"),
+                prop(kept->properties, "dataport.corba_cdr.inport_ior"));
+    }
+    source.fill(16, 5);
+    ASSERT_TRUE(source.port.write());
+    ASSERT_TRUE(sink.port.read());
+    EXPECT_TRUE(sameSample(source.value, sink.value));
+  }
+}
+
+// What the ports cannot serve is refused with BAD_PARAMETER, and no port
+// keeps a half-made connection, whichever port was asked.
+TEST(PortConnect, RefusalsLeaveNoHalfConnection) {
+  const std::vector<Props> refused = {
+      {{"dataport.interface_type", "shared_memory"}},
+      {{"dataport.interface_type", ""}},
+      {{"dataport.dataflow_type", "duplex"}},
+      {{"dataport.dataflow_type", ""}},
+      {{"dataport.data_type", "IDL:RTC/TimedShortSeq:1.0"}},
+      {{"dataport.data_type", "TimedShortSeq"}},
+      {{"dataport.serializer.cdr.endian", "middle"}},
+      {{"dataport.subscription_type", "periodic"}},
+      {{"dataport.subscription_type", "periodic"}, {"dataport.publisher.push_rate", "-1"}},
+      {{"dataport.subscription_type", "sometimes"}},
+      {{"dataport.subscription_type", "new"}, {"dataport.publisher.push_policy", "most"}},
+  };
+  for (size_t i = 0; i < refused.size(); ++i) {
+    for (bool callInport : {false, true}) {
+      SCOPED_TRACE(std::to_string(i) + (callInport ? " via in" : " via out"));
+      Sink sink;
+      Source source;
+      RTC::PortService_ptr caller = callInport ? sink.ref() : source.ref();
+      EXPECT_EQ(RTC::BAD_PARAMETER, connectVia(caller, source.ref(), sink.ref(), refused[i]));
+      EXPECT_EQ(0u, sink.port.connectorCount());
+      EXPECT_EQ(0u, source.port.connectorCount());
+    }
+  }
+}
+
+TEST(PortConnect, AcceptsTheTypeNamesPeersGive) {
+  for (const char* type :
+       {"IDL:RTC/TimedLongSeq:1.0", "TimedLongSeq", "RTC::TimedLongSeq", " TimedLongSeq "}) {
+    SCOPED_TRACE(type);
+    Sink sink;
+    Source source;
+    EXPECT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), sink.ref(),
+                                      {{"dataport.data_type", type},
+                                       {"dataport.outport", ""},
+                                       {"dataport.inport", ""}}));
+  }
+}
+
+TEST(PortConnect, RefusesProfilesItCannotTakePartIn) {
+  Sink sink;
+  Source source, other("out", "Other0");
+  RTC::ConnectorProfile notListed = makeProfile({other.ref(), sink.ref()}, {});
+  EXPECT_EQ(RTC::BAD_PARAMETER, source.ref()->connect(notListed));
+  RTC::ConnectorProfile twice = makeProfile({source.ref(), sink.ref(), source.ref()}, {});
+  EXPECT_EQ(RTC::BAD_PARAMETER, source.ref()->connect(twice));
+  RTC::ConnectorProfile withNil = makeProfile({source.ref(), RTC::PortService::_nil()}, {});
+  EXPECT_EQ(RTC::BAD_PARAMETER, source.ref()->connect(withNil));
+  EXPECT_EQ(0u, sink.port.connectorCount() + source.port.connectorCount() +
+                    other.port.connectorCount());
+
+  // An id already in use is refused and its connection left alone.
+  std::string id;
+  ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), sink.ref(), {}, &id));
+  RTC::ConnectorProfile again = makeProfile({source.ref(), sink.ref()}, {});
+  again.connector_id = CORBA::string_dup(id.c_str());
+  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, source.ref()->connect(again));
+  EXPECT_EQ(1u, sink.port.connectorCount());
+  EXPECT_EQ(1u, source.port.connectorCount());
+}
+
+// An inport whose published reference the outport cannot use: the outport
+// refuses, tells the port after it to undo, and keeps nothing.
+TEST(PortConnect, FailedSubscriptionIsUndoneAlongTheList) {
+  Source source;
+  Activated<FakeInPortService> fake("IOR:not-an-ior");
+  RTC::PortService_var fakeRef = RTC::PortService::_narrow(fake.ref);
+  RTC::ConnectorProfile profile = makeProfile({source.ref(), fakeRef.in()}, {});
+  EXPECT_EQ(RTC::BAD_PARAMETER, source.m_ref->connect(profile));
+  EXPECT_EQ(1, fake.servant->connects);
+  EXPECT_EQ(1, fake.servant->disconnects);
+  EXPECT_EQ(0u, source.port.connectorCount());
+}
+
+TEST(PortConnect, DisconnectFromEitherEndLeavesBothClean) {
+  for (bool fromInport : {false, true}) {
+    SCOPED_TRACE(fromInport ? "from the inport" : "from the outport");
+    Sink sink;
+    Source source;
+    std::string id;
+    ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), sink.ref(), {}, &id));
+    OpenRTM::InPortCdr_var cdr = inportCdrOf(onlyProfile(sink.port));
+    RTC::PortService_ptr caller = fromInport ? sink.m_ref.in() : source.m_ref.in();
+    EXPECT_EQ(RTC::RTC_OK, caller->disconnect(id.c_str()));
+    EXPECT_EQ(0u, sink.port.connectorCount());
+    EXPECT_EQ(0u, source.port.connectorCount());
+    // The connection's InPortCdr is gone with it.
+    EXPECT_THROW(cdr->put(cdrOf(timedLongSeqBytes(1, 2, {3}, true))), CORBA::OBJECT_NOT_EXIST);
+    EXPECT_FALSE(source.port.write());
+    EXPECT_EQ(RTC::BAD_PARAMETER, caller->disconnect(id.c_str()));
+    EXPECT_EQ(RTC::BAD_PARAMETER, caller->notify_disconnect(id.c_str()));
+  }
+}
+
+// With the first port of the list gone, a disconnect still cleans the rest.
+TEST(PortConnect, DisconnectWithTheFirstPortGone) {
   Sink sink;
   Source source;
   std::string id;
   ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), sink.ref(), {}, &id));
-  EXPECT_EQ(36u, id.size());
-  source.fill(1000, 7);
-  EXPECT_TRUE(source.port.write());
-  ASSERT_TRUE(sink.port.isNew());
-  ASSERT_TRUE(sink.port.read());
-  EXPECT_TRUE(sameSample(source.value, sink.value));
-  EXPECT_FALSE(sink.port.isNew());
+  killObject(source.m_ref);
+  EXPECT_EQ(RTC::RTC_OK, sink.ref()->disconnect(id.c_str()));
+  EXPECT_EQ(0u, sink.port.connectorCount());
+}
+
+TEST(PortConnect, DisconnectAllAndDeactivateTellThePeers) {
+  Sink sink;
+  Source a("out", "A0"), b("out", "B0");
+  ASSERT_EQ(RTC::RTC_OK, connectVia(a.ref(), a.ref(), sink.ref(), {}));
+  ASSERT_EQ(RTC::RTC_OK, connectVia(b.ref(), b.ref(), sink.ref(), {}));
+  RTC::ConnectorProfileList_var list = sink.ref()->get_connector_profiles();
+  EXPECT_EQ(2u, list->length());
+  EXPECT_EQ(RTC::RTC_OK, sink.ref()->disconnect_all());
+  EXPECT_EQ(0u, sink.port.connectorCount() + a.port.connectorCount() + b.port.connectorCount());
+
+  ASSERT_EQ(RTC::RTC_OK, connectVia(a.ref(), a.ref(), sink.ref(), {}));
+  sink.port.deactivatePort();
+  EXPECT_EQ(0u, a.port.connectorCount());
+  EXPECT_THROW(sink.m_ref->get_port_profile(), CORBA::OBJECT_NOT_EXIST);
+}
+
+TEST(PortConnect, UnknownConnectorProfileIsEmpty) {
+  Sink sink;
+  RTC::ConnectorProfile_var profile = sink.ref()->get_connector_profile("no-such-id");
+  EXPECT_STREQ("", profile->connector_id);
+  EXPECT_EQ(0u, profile->ports.length());
 }

@@ -1,0 +1,210 @@
+// Connector buffers without an ORB: the ring, the chunk queue, settings and
+// the sample check.
+#include <gtest/gtest.h>
+
+#include <rtm/CdrSerializer.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "BufferSettings.h"
+#include "CdrBuffer.h"
+#include "PortTestSupport.h"
+#include "RingBuffer.h"
+
+using namespace RTC;
+
+namespace {
+
+BufferSettings settings(size_t length, FullPolicy full, EmptyPolicy empty = EmptyPolicy::DoNothing,
+                        double timeout = 0.05) {
+  BufferSettings s;
+  s.length = length;
+  s.fullPolicy = full;
+  s.emptyPolicy = empty;
+  s.writeTimeout = timeout;
+  s.readTimeout = timeout;
+  return s;
+}
+
+std::vector<int> drain(RingBuffer<int>& ring) {
+  std::vector<int> out;
+  int v = 0;
+  while (ring.take(v) == BufferStatus::Ok) out.push_back(v);
+  return out;
+}
+
+}  // namespace
+
+TEST(RingBuffer, FullPolicies) {
+  struct Case {
+    FullPolicy policy;
+    BufferStatus third;
+    std::vector<int> left;
+  };
+  for (const Case& c : {Case{FullPolicy::Overwrite, BufferStatus::Ok, {2, 3}},
+                        Case{FullPolicy::DoNothing, BufferStatus::Full, {1, 2}},
+                        Case{FullPolicy::Block, BufferStatus::Timeout, {1, 2}}}) {
+    SCOPED_TRACE(static_cast<int>(c.policy));
+    RingBuffer<int> ring(settings(2, c.policy));
+    for (int v : {1, 2}) ASSERT_EQ(BufferStatus::Ok, ring.put(v));
+    int three = 3;
+    EXPECT_EQ(c.third, ring.put(three));
+    EXPECT_EQ(c.left, drain(ring));
+  }
+}
+
+// Wrapping around many times keeps order and count.
+TEST(RingBuffer, KeepsOrderAcrossWraps) {
+  RingBuffer<int> ring(settings(3, FullPolicy::DoNothing));
+  std::vector<int> seen;
+  for (int i = 0; i < 20; ++i) {
+    int v = i;
+    ASSERT_EQ(BufferStatus::Ok, ring.put(v));
+    if (i % 2 == 1) {
+      for (int x : drain(ring)) seen.push_back(x);
+    }
+  }
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(i, seen[i]);
+}
+
+TEST(RingBuffer, EmptyAndBlockingReads) {
+  int v = 0;
+  RingBuffer<int> plain(settings(2, FullPolicy::DoNothing, EmptyPolicy::Readback));
+  EXPECT_EQ(BufferStatus::Empty, plain.take(v));
+  RingBuffer<int> blocking(settings(2, FullPolicy::DoNothing, EmptyPolicy::Block, 0.05));
+  EXPECT_EQ(BufferStatus::Timeout, blocking.take(v));
+  RingBuffer<int> waiting(settings(2, FullPolicy::DoNothing, EmptyPolicy::Block, 10));
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    int seven = 7;
+    waiting.put(seven);
+  });
+  EXPECT_EQ(BufferStatus::Ok, waiting.take(v));
+  writer.join();
+  EXPECT_EQ(7, v);
+}
+
+// close() releases a writer blocked on a full buffer and a reader blocked
+// on an empty one at once.
+TEST(RingBuffer, CloseWakesWaiters) {
+  RingBuffer<int> full(settings(1, FullPolicy::Block, EmptyPolicy::Block, 30));
+  RingBuffer<int> empty(settings(1, FullPolicy::Block, EmptyPolicy::Block, 30));
+  int one = 1;
+  ASSERT_EQ(BufferStatus::Ok, full.put(one));
+  BufferStatus writerStatus = BufferStatus::Ok, readerStatus = BufferStatus::Ok;
+  std::thread writer([&] {
+    int two = 2;
+    writerStatus = full.put(two);
+  });
+  std::thread reader([&] {
+    int v = 0;
+    readerStatus = empty.take(v);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const double start = pixmoor_test::now();
+  full.close();
+  empty.close();
+  writer.join();
+  reader.join();
+  EXPECT_LT(pixmoor_test::now() - start, 5.0);
+  EXPECT_EQ(BufferStatus::Closed, writerStatus);
+  EXPECT_EQ(BufferStatus::Closed, readerStatus);
+}
+
+// Storage cycles between the queue's pool and its ring: once each slot has
+// held a sample of a size, storing more of that size allocates nothing.
+TEST(CdrQueue, ReusesStorageOnceWarm) {
+  CdrQueue queue(settings(2, FullPolicy::Overwrite));
+  const std::vector<CORBA::Octet> bytes(4096, 0xAB);
+  CdrChunk reader;
+  std::vector<const CORBA::Octet*> seen;
+  for (int round = 0; round < 12; ++round) {
+    ASSERT_EQ(BufferStatus::Ok, queue.storeCopy(bytes.data(), 4096));
+    ASSERT_EQ(BufferStatus::Ok, queue.take(reader));
+    ASSERT_EQ(4096u, reader.length());
+    EXPECT_EQ(0xAB, reader.data()[4095]);
+    EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(reader.data()) % 8);
+    if (round >= 4) seen.push_back(reader.data());
+  }
+  // The same few buffers come round again and again.
+  std::sort(seen.begin(), seen.end());
+  EXPECT_LE(std::unique(seen.begin(), seen.end()) - seen.begin(), 4);
+}
+
+// A sequence that owns its buffer is adopted as it is; one that borrows
+// memory is copied.
+TEST(CdrChunk, AdoptsOwnedSequencesAndCopiesBorrowedOnes) {
+  OpenRTM::CdrData owned;
+  owned.length(64);
+  const CORBA::Octet* buffer = owned.get_buffer();
+  CdrChunk chunk;
+  bool ok = false;
+  EXPECT_TRUE(chunk.takeFrom(owned, ok));
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(buffer, chunk.data());
+  EXPECT_EQ(0u, owned.length());
+
+  std::vector<CORBA::Octet> memory(64, 1);
+  OpenRTM::CdrData borrowed(64, 64, memory.data(), false);
+  EXPECT_FALSE(chunk.takeFrom(borrowed, ok));
+  EXPECT_TRUE(ok);
+  EXPECT_NE(memory.data(), chunk.data());
+  EXPECT_EQ(64u, borrowed.length());
+  EXPECT_EQ(1, chunk.data()[63]);
+}
+
+TEST(BufferSettings, ReadsBothSidesAndReportsBadValues) {
+  coil::Properties props;
+  props.setProperty("dataport.buffer.length", "4");
+  props.setProperty("dataport.buffer.write.full_policy", "Block");
+  props.setProperty("dataport.buffer.write.timeout", "2.5");
+  props.setProperty("dataport.inport.buffer.length", "16");
+  props.setProperty("dataport.inport.buffer.read.empty_policy", "do_nothing");
+  props.setProperty("dataport.outport.buffer.read.timeout", "soon");
+  std::vector<std::string> problems;
+  const BufferSettings in = BufferSettings::fromProperties(props, "inport", &problems);
+  EXPECT_EQ(16u, in.length);
+  EXPECT_EQ(FullPolicy::Block, in.fullPolicy);
+  EXPECT_DOUBLE_EQ(2.5, in.writeTimeout);
+  EXPECT_EQ(EmptyPolicy::DoNothing, in.emptyPolicy);
+  EXPECT_TRUE(problems.empty());
+
+  const BufferSettings out = BufferSettings::fromProperties(props, "outport", &problems);
+  EXPECT_EQ(4u, out.length);
+  EXPECT_EQ(EmptyPolicy::Readback, out.emptyPolicy);
+  EXPECT_DOUBLE_EQ(1.0, out.readTimeout);
+  EXPECT_EQ(1u, problems.size());
+
+  for (const char* length : {"0", "-3", "eight", "1e99"}) {
+    props.setProperty("dataport.buffer.length", length);
+    problems.clear();
+    EXPECT_EQ(8u, BufferSettings::fromProperties(props, "outport", &problems).length) << length;
+    EXPECT_EQ(2u, problems.size()) << length;
+  }
+  props.setProperty("dataport.buffer.length", "1000000000");
+  EXPECT_EQ(BufferSettings::kMaxLength,
+            BufferSettings::fromProperties(props, "outport", nullptr).length);
+}
+
+// The frame check reads only the header, in the connection's byte order.
+TEST(CdrValidation, TimedLongSeqMustBeExactlyItsCount) {
+  using port_test::timedLongSeqBytes;
+  for (bool little : {true, false}) {
+    std::vector<std::uint8_t> good = timedLongSeqBytes(1, 2, {3, 4, 5}, little);
+    EXPECT_TRUE(checkTimedLongSeqCdr(good.data(), good.size(), little));
+    EXPECT_FALSE(checkTimedLongSeqCdr(good.data(), good.size(), !little));
+    EXPECT_FALSE(checkTimedLongSeqCdr(good.data(), good.size() - 1, little));
+    good.insert(good.end(), {0, 0, 0, 0});
+    EXPECT_FALSE(checkTimedLongSeqCdr(good.data(), good.size(), little));
+    const std::vector<std::uint8_t> empty = timedLongSeqBytes(1, 2, {}, little);
+    EXPECT_TRUE(checkTimedLongSeqCdr(empty.data(), 12, little));
+  }
+  // A count whose byte size wraps 32 bits must not pass: 0x40000001 * 4 + 12 = 16.
+  std::vector<std::uint8_t> wrap = timedLongSeqBytes(1, 2, {7}, true);
+  wrap[8] = 1, wrap[11] = 0x40;
+  EXPECT_FALSE(checkTimedLongSeqCdr(wrap.data(), wrap.size(), true));
+  EXPECT_FALSE(checkTimedLongSeqCdr(nullptr, 0, true));
+}
