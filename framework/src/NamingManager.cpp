@@ -26,15 +26,20 @@ bool isUnreachable(const CORBA::Exception& e) {
          CORBA::INV_OBJREF::_downcast(&e) != nullptr;
 }
 
-// Runs `f`, once more after a COMM_FAILURE: a connection kept open to a
-// name server that has restarted since fails on its first reuse, and the
-// second attempt opens a new one.
+// Runs `f`, again after a COMM_FAILURE: each connection kept open to a name
+// server that has restarted since fails on its first reuse (there is one per
+// address form: the corbaloc root and the contexts' own references), and a
+// new attempt opens a new one. A server that is really gone answers
+// TRANSIENT instead.
 template <class F>
-void retryOnce(F&& f) {
-  try {
-    f();
-  } catch (const CORBA::COMM_FAILURE&) {
-    f();
+void retryOnStaleConnection(F&& f) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      f();
+      return;
+    } catch (const CORBA::COMM_FAILURE&) {
+      if (attempt >= 3) throw;
+    }
   }
 }
 
@@ -206,7 +211,7 @@ int NamingManager::bindObject(const std::string& path, CORBA::Object_ptr obj) {
   int bound = 0;
   for (Server& server : m_servers) {
     try {
-      retryOnce([&] { bindOn(server, name, obj); });
+      retryOnStaleConnection([&] { bindOn(server, name, obj); });
       reportSuccess(server);
       m_log.log(Logger::RTL_INFO, "bound '" + path + "' on " + server.address);
       ++bound;
@@ -226,7 +231,7 @@ void NamingManager::unbindObject(const std::string& path, CORBA::Object_ptr obj)
   if (name.length() == 0) return;
   for (Server& server : m_servers) {
     try {
-      retryOnce([&] { unbindOn(server, name, obj); });
+      retryOnStaleConnection([&] { unbindOn(server, name, obj); });
       reportSuccess(server);
     } catch (const CORBA::Exception& e) {
       // Shutting down goes on without the name server; the name stays
@@ -257,7 +262,7 @@ void NamingManager::update() {
       CosNaming::Name name = toName(b.path);
       bool unreachable = false;
       try {
-        retryOnce([&] {
+        retryOnStaleConnection([&] {
           if (!isBoundOn(server, name)) {
             bindOn(server, name, b.obj);
             m_log.log(Logger::RTL_INFO, "bound '" + b.path + "' again on " + server.address);

@@ -1,0 +1,358 @@
+// PixmoorComp as a process: what a tool finds on the name server, and how
+// the process starts, fails and stops, with name servers present, absent,
+// down and restarted.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <rtm/idl/OpenRTMSkel.h>
+#include <rtm/idl/RTCSkel.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace {
+
+using pixmoor_test::ChildProcess;
+using pixmoor_test::NameServer;
+using pixmoor_test::now;
+
+// Generous: a loaded machine with sanitizers is slow.
+const double kStartTimeout = 60.0;
+const double kExitTimeout = 20.0;
+
+std::string textOf(const CORBA::Any& any) {
+  const char* s = nullptr;
+  return (any >>= s) ? std::string(s) : std::string("<not a string>");
+}
+
+std::map<std::string, std::string> toMap(const SDOPackage::NVList& nv) {
+  std::map<std::string, std::string> out;
+  for (CORBA::ULong i = 0; i < nv.length(); ++i) out[std::string(nv[i].name)] = textOf(nv[i].value);
+  return out;
+}
+
+size_t countOf(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) ++n;
+  return n;
+}
+
+// One PixmoorComp with a private name server and rtc.conf.
+class Host {
+ public:
+  explicit Host(const std::string& extraConf = "", bool withNameServer = true,
+                const std::string& executable = "host/PixmoorComp",
+                const std::vector<std::string>& env = {})
+      : m_dir(pixmoor_test::makeTempDir("host")) {
+    if (withNameServer) m_started = m_names.start();
+    std::string servers = withNameServer ? m_names.address() : "";
+    std::string conf =
+        "corba.endpoint: 127.0.0.1:\n"
+        "logger.file_name: " + m_dir + "/rtc.log\n"
+        "logger.log_level: DEBUG\n"
+        "exec_cxt.transition_timeout: 5\n" +
+        extraConf;
+    if (extraConf.find("corba.nameservers") == std::string::npos) {
+      conf += "corba.nameservers: " + servers + "\n";
+    }
+    pixmoor_test::writeFile(m_dir + "/rtc.conf", conf);
+    m_process.reset(new ChildProcess(
+        {pixmoor_test::buildPath(executable), "-f", m_dir + "/rtc.conf"}, env, m_dir));
+  }
+  ~Host() {
+    m_process.reset();
+    m_names.stop();
+    pixmoor_test::removeTree(m_dir);
+  }
+
+  NameServer& names() { return m_names; }
+  ChildProcess& process() { return *m_process; }
+  const std::string& dir() const { return m_dir; }
+  std::string log() const { return pixmoor_test::readFile(m_dir + "/rtc.log"); }
+  std::string path() const { return pixmoor_test::hostName() + ".host_cxt/Pixmoor0.rtc"; }
+
+  CORBA::Object_ptr resolve() { return pixmoor_test::resolveName(m_names.corbaloc(), path()); }
+
+  // Waits until the component is bound; returns it narrowed to RTObject.
+  RTC::RTObject_ptr waitBound(double timeoutSec = kStartTimeout) {
+    double end = now() + timeoutSec;
+    while (now() < end && m_process->running()) {
+      CORBA::Object_var obj = resolve();
+      if (!CORBA::is_nil(obj)) return RTC::RTObject::_narrow(obj);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return RTC::RTObject::_nil();
+  }
+
+  bool isBound() { return !CORBA::is_nil(CORBA::Object_var(resolve())); }
+
+  // Signals the process and waits for its exit; returns the seconds it took
+  // (negative when it did not exit) and the wait status.
+  double stopWith(int sig, int* status) {
+    double t0 = now();
+    m_process->signal(sig);
+    if (!m_process->waitExit(kExitTimeout, status)) return -1.0;
+    return now() - t0;
+  }
+
+  bool started() const { return m_started; }
+
+ private:
+  std::string m_dir;
+  NameServer m_names;
+  bool m_started = false;
+  std::unique_ptr<ChildProcess> m_process;
+};
+
+void expectCleanExit(double seconds, int status, const char* what) {
+  std::printf("%s: exited in %.3f s\n", what, seconds);
+  ASSERT_GE(seconds, 0.0) << what << ": no exit within " << kExitTimeout << " s";
+  ASSERT_TRUE(WIFEXITED(status)) << what << ": status " << status;
+  EXPECT_EQ(0, WEXITSTATUS(status)) << what;
+}
+
+TEST(ComponentHost, ExportsPixmoorInitInItsDynamicSymbolTable) {
+  std::string cmd = "nm -D --defined-only '" + pixmoor_test::buildPath("host/PixmoorComp") + "'";
+  FILE* pipe = ::popen(cmd.c_str(), "r");
+  ASSERT_NE(nullptr, pipe);
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  ::pclose(pipe);
+  EXPECT_NE(std::string::npos, out.find(" T PixmoorInit\n")) << "plain, undecorated name";
+}
+
+TEST(ComponentHost, ToolsFindTheProfileConfigurationAndPortThenSigtermUnbinds) {
+  Host host;
+  ASSERT_TRUE(host.started());
+  RTC::RTObject_var rtc = host.waitBound();
+  ASSERT_FALSE(CORBA::is_nil(rtc)) << host.process().stderrText() << host.log();
+
+  RTC::ComponentProfile_var profile = rtc->get_component_profile();
+  EXPECT_STREQ("Pixmoor0", profile->instance_name);
+  EXPECT_STREQ("Pixmoor", profile->type_name);
+  EXPECT_STREQ("Pixmoor", profile->description);
+  EXPECT_STREQ("1.0.0", profile->version);
+  EXPECT_STREQ("QZV", profile->vendor);
+  EXPECT_STREQ("Generic", profile->category);
+  EXPECT_TRUE(CORBA::is_nil(profile->parent));
+  const std::vector<std::pair<std::string, std::string>> spec = {
+      {"implementation_id", "Pixmoor"},
+      {"type_name", "Pixmoor"},
+      {"description", "Pixmoor"},
+      {"version", "1.0.0"},
+      {"vendor", "QZV"},
+      {"category", "Generic"},
+      {"activity_type", "PERIODIC"},
+      {"kind", "DataFlowComponent"},
+      {"max_instance", "0"},
+      {"language", "C++"},
+      {"lang_type", "compile"},
+      {"conf.default.input_image_width", "640"},
+      {"conf.default.input_image_height", "480"},
+      {"conf.default.flip_h", "0"},
+      {"conf.default.flip_v", "0"},
+      {"conf.__widget__.input_image_width", "text"},
+      {"conf.__widget__.input_image_height", "text"},
+      {"conf.__widget__.flip_h", "text"},
+      {"conf.__widget__.flip_v", "text"}};
+  std::map<std::string, std::string> props = toMap(profile->properties);
+  for (const auto& pair : spec) {
+    ASSERT_TRUE(props.count(pair.first)) << pair.first;
+    EXPECT_EQ(pair.second, props[pair.first]) << pair.first;
+  }
+  EXPECT_EQ("Pixmoor0", props["instance_name"]);
+
+  SDOPackage::Configuration_var config = rtc->get_configuration();
+  SDOPackage::ConfigurationSetList_var sets = config->get_configuration_sets();
+  std::vector<std::string> ids;
+  for (CORBA::ULong i = 0; i < sets->length(); ++i) ids.push_back(std::string(sets[i].id));
+  EXPECT_EQ((std::vector<std::string>{"default", "__widget__"}), ids);
+  SDOPackage::ConfigurationSet_var active = config->get_active_configuration_set();
+  EXPECT_STREQ("default", active->id);
+  std::map<std::string, std::string> defaults = toMap(active->configuration_data);
+  EXPECT_EQ((std::map<std::string, std::string>{{"input_image_width", "640"},
+                                                {"input_image_height", "480"},
+                                                {"flip_h", "0"},
+                                                {"flip_v", "0"}}),
+            defaults);
+  SDOPackage::ConfigurationSet_var widgets = config->get_configuration_set("__widget__");
+  EXPECT_EQ(4u, widgets->configuration_data.length());
+  for (CORBA::ULong i = 0; i < widgets->configuration_data.length(); ++i) {
+    EXPECT_EQ("text", textOf(widgets->configuration_data[i].value));
+  }
+
+  RTC::PortServiceList_var ports = rtc->get_ports();
+  ASSERT_EQ(1u, ports->length());
+  ASSERT_EQ(1u, profile->port_profiles.length());
+  RTC::PortProfile_var port = ports[0]->get_port_profile();
+  EXPECT_STREQ("Pixmoor0.image", port->name);
+  EXPECT_STREQ("Pixmoor0.image", profile->port_profiles[0].name);
+  EXPECT_EQ(0u, port->interfaces.length());
+  EXPECT_TRUE(port->owner->_is_equivalent(rtc));
+  std::map<std::string, std::string> portProps = toMap(port->properties);
+  EXPECT_EQ("DataInPort", portProps["port.port_type"]);
+  EXPECT_EQ("IDL:RTC/TimedLongSeq:1.0", portProps["dataport.data_type"]);
+  EXPECT_EQ("Any", portProps["dataport.subscription_type"]);
+  EXPECT_EQ("push,pull", portProps["dataport.dataflow_type"]);
+  EXPECT_EQ("corba_cdr", portProps["dataport.interface_type"]);
+
+  EXPECT_EQ(1u, countOf(host.process().stdoutText(), "Pixmoor::onInitialize()\n"));
+
+  int status = 0;
+  expectCleanExit(host.stopWith(SIGTERM, &status), status, "SIGTERM");
+  EXPECT_FALSE(host.isBound()) << "name left behind";
+  EXPECT_EQ(1u, countOf(host.process().stdoutText(), "Pixmoor::onInitialize()\n"));
+}
+
+TEST(ComponentHost, SigintShutsDownTheSameWay) {
+  Host host;
+  ASSERT_TRUE(host.started());
+  RTC::RTObject_var rtc = host.waitBound();
+  ASSERT_FALSE(CORBA::is_nil(rtc)) << host.log();
+  int status = 0;
+  expectCleanExit(host.stopWith(SIGINT, &status), status, "SIGINT");
+  EXPECT_FALSE(host.isBound());
+  EXPECT_NE(std::string::npos, host.log().find("SIGINT received"));
+}
+
+TEST(ComponentHost, ExitsCleanlyWhileTheNameServerIsDown) {
+  Host host;
+  ASSERT_TRUE(host.started());
+  RTC::RTObject_var rtc = host.waitBound();
+  ASSERT_FALSE(CORBA::is_nil(rtc)) << host.log();
+  host.names().stop();
+  int status = 0;
+  expectCleanExit(host.stopWith(SIGTERM, &status), status, "SIGTERM, name server down");
+  EXPECT_NE(std::string::npos, host.log().find("could not remove '" + host.path() + "'"))
+      << host.log();
+}
+
+TEST(ComponentHost, NameIsBackWithinOneIntervalAfterTheNameServerRestartsEmpty) {
+  const double interval = 1.0;
+  Host host("naming.update.interval: 1.0\n");
+  ASSERT_TRUE(host.started());
+  RTC::RTObject_var rtc = host.waitBound();
+  ASSERT_FALSE(CORBA::is_nil(rtc)) << host.log();
+  const int port = host.names().port();
+  host.names().stop();
+  ASSERT_TRUE(host.names().start(port));
+  double t0 = now();
+  while (!host.isBound() && now() - t0 < interval + 10.0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  double back = now() - t0;
+  std::printf("name back %.3f s after the restart (interval %.1f s)\n", back, interval);
+  ASSERT_TRUE(host.isBound()) << host.log();
+  EXPECT_LT(back, interval + 2.0);
+
+  int status = 0;
+  expectCleanExit(host.stopWith(SIGTERM, &status), status, "SIGTERM after re-registration");
+  EXPECT_FALSE(host.isBound()) << "the re-registered name is removed too";
+}
+
+TEST(ComponentHost, ExitsCleanlyRightAfterTheNameServerRestarted) {
+  // Long interval: the restarted server has not been told the name yet, and
+  // the connection to the old one is stale.
+  Host host("naming.update.interval: 600\n");
+  ASSERT_TRUE(host.started());
+  ASSERT_FALSE(CORBA::is_nil(RTC::RTObject_var(host.waitBound()))) << host.log();
+  const int port = host.names().port();
+  host.names().stop();
+  ASSERT_TRUE(host.names().start(port));
+  int status = 0;
+  expectCleanExit(host.stopWith(SIGTERM, &status), status, "SIGTERM, name server restarted");
+}
+
+TEST(ComponentHost, UnreachableNameServerIsReportedAndTheComponentStillRuns) {
+  NameServer present;
+  ASSERT_TRUE(present.start());
+  const std::string absent = "127.0.0.1:" + std::to_string(pixmoor_test::freeTcpPort());
+  Host host("corba.nameservers: " + absent + ", " + present.address() + "\n", false);
+  RTC::RTObject_var rtc;
+  double end = now() + kStartTimeout;
+  while (CORBA::is_nil(rtc) && now() < end && host.process().running()) {
+    CORBA::Object_var obj = pixmoor_test::resolveName(present.corbaloc(), host.path());
+    if (!CORBA::is_nil(obj)) rtc = RTC::RTObject::_narrow(obj);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_FALSE(CORBA::is_nil(rtc)) << host.log();
+  CORBA::String_var id = rtc->get_sdo_id();
+  EXPECT_STREQ("Pixmoor0", id.in());
+  EXPECT_NE(std::string::npos, host.log().find("cannot reach the name server at " + absent +
+                                               " \xE2\x80\x94 is omniNames running?"))
+      << host.log();
+  int status = 0;
+  expectCleanExit(host.stopWith(SIGTERM, &status), status, "SIGTERM, one server absent");
+  EXPECT_TRUE(CORBA::is_nil(
+      CORBA::Object_var(pixmoor_test::resolveName(present.corbaloc(), host.path()))));
+}
+
+TEST(ComponentHost, MalformedConfigurationLineIsSkippedWithAWarning) {
+  Host host("this line sets nothing\nnaming.update.interval: 5\n");
+  ASSERT_TRUE(host.started());
+  ASSERT_FALSE(CORBA::is_nil(RTC::RTObject_var(host.waitBound()))) << host.log();
+  const std::string log = host.log();
+  size_t warning = log.find("WARNING: manager: " + host.dir() + "/rtc.conf:");
+  ASSERT_NE(std::string::npos, warning) << log;
+  EXPECT_NE(std::string::npos, log.find("this line sets nothing", warning)) << log;
+  int status = 0;
+  expectCleanExit(host.stopWith(SIGTERM, &status), status, "SIGTERM");
+}
+
+TEST(ComponentHost, PortAlreadyInUseEndsTheProcessWithAClearMessage) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+  ASSERT_EQ(0, ::listen(fd, 4));
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  const int port = ntohs(addr.sin_port);
+
+  Host host("corba.endpoint: 127.0.0.1:" + std::to_string(port) + "\n");
+  int status = 0;
+  double t0 = now();
+  ASSERT_TRUE(host.process().waitExit(kExitTimeout, &status)) << "still running";
+  std::printf("port in use: exited in %.3f s\n", now() - t0);
+  ::close(fd);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_NE(0, WEXITSTATUS(status));
+  EXPECT_NE(std::string::npos,
+            host.process().stderrText().find("PixmoorComp: the component manager could not start"))
+      << host.process().stderrText();
+  EXPECT_NE(std::string::npos, host.log().find("cannot start the ORB on giop:tcp:127.0.0.1:" +
+                                               std::to_string(port)));
+  EXPECT_EQ(std::string::npos, host.process().stdoutText().find("onInitialize"));
+}
+
+// The real host's main and moduleInit, over a PixmoorInit whose component
+// cannot be created in each of the ways the manager knows.
+TEST(ComponentHost, FailedCreationPrintsOneLineAndAborts) {
+  for (const char* mode : {"none", "null", "init"}) {
+    SCOPED_TRACE(mode);
+    Host host("", true, "tests/fixtures/FailingPixmoorComp",
+              {std::string("PIXMOOR_FIXTURE_FAIL=") + mode});
+    int status = 0;
+    ASSERT_TRUE(host.process().waitExit(kExitTimeout, &status));
+    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    EXPECT_EQ(SIGABRT, WTERMSIG(status));
+    EXPECT_EQ("Component create failed.\n", host.process().stderrText());
+    EXPECT_FALSE(host.isBound());
+  }
+}
+
+}  // namespace
