@@ -227,6 +227,21 @@ TEST(ComponentHost, SigintShutsDownTheSameWay) {
   EXPECT_NE(std::string::npos, host.log().find("SIGINT received"));
 }
 
+TEST(ComponentHost, ExitOfItsOnlyComponentEndsTheProcess) {
+  Host host;
+  ASSERT_TRUE(host.started());
+  RTC::RTObject_var rtc = host.waitBound();
+  ASSERT_FALSE(CORBA::is_nil(rtc)) << host.log();
+  double t0 = now();
+  EXPECT_EQ(RTC::RTC_OK, rtc->exit());
+  EXPECT_FALSE(host.isBound()) << "unbound before exit() answers";
+  int status = 0;
+  ASSERT_TRUE(host.process().waitExit(kExitTimeout, &status)) << host.log();
+  std::printf("exit(): process ended %.3f s after the call\n", now() - t0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+}
+
 TEST(ComponentHost, ExitsCleanlyWhileTheNameServerIsDown) {
   Host host;
   ASSERT_TRUE(host.started());
