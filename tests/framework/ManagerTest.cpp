@@ -71,6 +71,7 @@ class Probe : public RTC::DataFlowComponentBase {
   RTC::ReturnCode_t onReset(RTC::UniqueId) override { return note("onReset"); }
   RTC::ReturnCode_t onExecute(RTC::UniqueId) override {
     if (m_throwInExecute) throw std::runtime_error("probe failure");
+    if (m_exitInExecute.exchange(false)) exit();
     return RTC::RTC_OK;
   }
 
@@ -79,6 +80,7 @@ class Probe : public RTC::DataFlowComponentBase {
   std::string extra() const { return m_extra; }
   std::atomic<bool> m_failActivate{false};
   std::atomic<bool> m_throwInExecute{false};
+  std::atomic<bool> m_exitInExecute{false};
 
  private:
   RTC::ReturnCode_t note(const char* what) {
@@ -438,6 +440,28 @@ TEST(Manager, ExitFinalizesRemovesTheNameAndDestroysTheComponent) {
   Probe* again = create("Leaving");
   ASSERT_NE(nullptr, again);
   EXPECT_EQ(name, again->getInstanceName());
+}
+
+// Components may end themselves from their own actions: the context's
+// thread must not wait for itself.
+TEST(Manager, ExitFromTheComponentsOwnActionDoesNotDeadlock) {
+  registerOnce("Leaving", "Leaving", createProbe);
+  Probe* probe = create("Leaving");
+  ASSERT_NE(nullptr, probe);
+  const std::string name = probe->getInstanceName();
+  RTC::RTObject_var ref = probe->getObjRef();
+  RTC::ExecutionContext_var ec = contextOf(probe);
+  ASSERT_EQ(RTC::RTC_OK, ec->activate_component(ref));
+  const int deletedBefore = g_deleted;
+  probe->m_exitInExecute = true;
+  double t0 = now();
+  EXPECT_TRUE(waitUntil([&] { return g_deleted > deletedBefore; }, 20.0));
+  std::printf("self-exit to destruction: %.3f s\n", now() - t0);
+  EXPECT_EQ(nullptr, manager().getComponent(name.c_str()));
+  std::vector<std::string> tail = callsOf(name);
+  ASSERT_GE(tail.size(), 2u);
+  EXPECT_EQ("onDeactivated", tail[tail.size() - 2]);
+  EXPECT_EQ("onFinalize", tail.back());
 }
 
 }  // namespace
