@@ -1,6 +1,7 @@
 #include "ViewerHarness.h"
 
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <cstring>
 #include <thread>
@@ -47,7 +48,10 @@ ViewerHarness::~ViewerHarness() {
 }
 
 ::testing::AssertionResult ViewerHarness::start() {
-  if (!m_names.start()) return ::testing::AssertionFailure() << "omniNames did not start";
+  // A port that was free a moment ago may be taken by now: try a few.
+  bool named = false;
+  for (int attempt = 0; attempt < 3 && !named; ++attempt) named = m_names.start();
+  if (!named) return ::testing::AssertionFailure() << "omniNames did not start";
   m_dir = makeTempDir("viewer");
   // A generous transition timeout: the first Qt window can take long to
   // appear on a loaded machine.
@@ -81,6 +85,25 @@ ViewerHarness::~ViewerHarness() {
                                        << m_viewer->stdoutText() << "\nstderr:\n"
                                        << m_viewer->stderrText() << "\nlog:\n"
                                        << log();
+}
+
+::testing::AssertionResult ViewerHarness::stop() {
+  if (!m_viewer) return ::testing::AssertionSuccess();  // start() failed and said so
+  try {
+    if (!CORBA::is_nil(m_component)) m_component->exit();
+  } catch (const CORBA::Exception& e) {
+    return ::testing::AssertionFailure() << "exit: " << e._name();
+  }
+  int status = 0;
+  if (!m_viewer->waitExit(30, &status))
+    return ::testing::AssertionFailure() << "PixmoorComp did not end after exit()";
+  std::string err = m_viewer->stderrText();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+      err.find("Sanitizer") != std::string::npos || err.find("runtime error:") != std::string::npos)
+    return ::testing::AssertionFailure()
+           << "PixmoorComp ended with status " << status << "\nstderr:\n"
+           << err;
+  return ::testing::AssertionSuccess();
 }
 
 std::string ViewerHarness::log() const { return readFile(m_dir + "/viewer.log"); }

@@ -32,6 +32,10 @@ class ViewerHarness {
 
   // Starts the name server and the viewer; succeeds once the viewer is bound.
   ::testing::AssertionResult start();
+  // Asks the viewer to exit; succeeds when the process ends by itself with
+  // status 0 and no sanitizer report on its standard error (or was never
+  // started).
+  ::testing::AssertionResult stop();
   // Returns the viewer's process.
   ChildProcess& process() { return *m_viewer; }
   // Returns what the viewer has written to its log file.

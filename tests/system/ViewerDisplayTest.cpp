@@ -86,6 +86,11 @@ class ViewerDisplayTest : public ::testing::Test {
     ASSERT_TRUE(m_viewer.start());
     ASSERT_TRUE(m_viewer.connectProducer());
   }
+  void TearDown() override {
+    if (m_lock) {
+      EXPECT_TRUE(m_viewer.stop());
+    }
+  }
 
   // Sends `picture` and checks that the window shows `expected`, exactly and
   // at exactly its size.

@@ -67,6 +67,7 @@ TEST(ViewerErrors, AWrongLengthFrameEndsInTheErrorStateAndResetRecovers) {
   EXPECT_TRUE(capture.waitForPixels(kViewerWindow, pid, 640, 480, isPlain, 30, &pixels));
   EXPECT_EQ(RTC::ACTIVE_STATE, viewer.state());
   EXPECT_EQ(1, count(viewer.log(), kBadFrame));
+  EXPECT_TRUE(viewer.stop());
 }
 
 // Sizes that cannot make a buffer: none at all, and one above the largest
@@ -97,6 +98,7 @@ TEST(ViewerErrors, ASizeItCannotShowFailsTheActivation) {
   }
   EXPECT_EQ(0, viewer.countStdout("Pixmoor::onActivated()"));
   EXPECT_TRUE(viewer.process().running());
+  EXPECT_TRUE(viewer.stop());
 }
 
 // Qt ends the process when it cannot reach a display; the viewer must refuse
@@ -125,6 +127,7 @@ TEST(ViewerErrors, NoDisplayFailsTheActivationAndTheProcessLivesOn) {
     EXPECT_EQ(RTC::INACTIVE_STATE, viewer.state());
     EXPECT_EQ(2, count(viewer.log(), kNoDisplay)) << viewer.log();
     EXPECT_EQ(0, viewer.countStdout("Pixmoor::onActivated()"));
+    EXPECT_TRUE(viewer.stop());
   }
 }
 
