@@ -1,0 +1,61 @@
+// Once a frame of a size has passed, moving the next one from write() to
+// the bound sample allocates nothing in our code.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "PortTestSupport.h"
+
+namespace {
+std::atomic<unsigned long> g_allocations{0};
+}  // namespace
+
+// Every allocation of this test program is counted.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
+
+using namespace port_test;
+
+// The outport marshals into a kept stream and lends its buffer to put;
+// the inport copies (a colocated call lends the caller's bytes) into spare
+// storage of its queue and decodes in place into the bound sample, whose
+// sequence keeps its storage. Both byte orders, flush publisher.
+TEST(InPortAllocation, SteadyStreamAllocatesNothing) {
+  for (const char* endian : {"little", "big"}) {
+    SCOPED_TRACE(endian);
+    Sink sink;
+    Source source;
+    ASSERT_EQ(RTC::RTC_OK,
+              connectVia(source.ref(), source.ref(), sink.ref(),
+                         {{"dataport.serializer.cdr.endian", endian},
+                          {"dataport.buffer.length", "2"}}));
+    source.fill(640 * 480, 1);
+    for (int warm = 0; warm < 4; ++warm) {
+      ASSERT_TRUE(source.port.write());
+      ASSERT_TRUE(sink.port.isNew());
+      ASSERT_TRUE(sink.port.read());
+    }
+    const unsigned long before = g_allocations.load();
+    for (CORBA::Long i = 0; i < 10; ++i) {
+      source.value.tm.sec = static_cast<CORBA::ULong>(i);
+      ASSERT_TRUE(source.port.write());
+      ASSERT_TRUE(sink.port.isNew());
+      ASSERT_TRUE(sink.port.read());
+    }
+    EXPECT_EQ(0u, g_allocations.load() - before);
+    EXPECT_TRUE(sameSample(source.value, sink.value));
+  }
+}
