@@ -3,7 +3,6 @@
 #include <rtm/idl/DataPortSkel.h>
 
 #include <csignal>
-#include <regex>
 
 #include "DataFlowHarness.h"
 
@@ -41,9 +40,12 @@ class DataFlowRobustnessTest : public ::testing::Test {
     std::vector<std::string> args = {"connect", m_out, m_in};
     args.insert(args.end(), extra.begin(), extra.end());
     const CommandResult result = ctl(args);
-    std::smatch id;
-    EXPECT_TRUE(std::regex_search(result.out, id, std::regex("\\(id ([^)]+)\\)"))) << result;
-    return id.size() > 1 ? id[1].str() : "";
+    const std::string::size_type at = result.out.find("(id ");
+    const std::string::size_type end = result.out.find(')', at);
+    EXPECT_TRUE(at != std::string::npos && end != std::string::npos) << result;
+    return at == std::string::npos || end == std::string::npos
+               ? ""
+               : result.out.substr(at + 4, end - at - 4);
   }
 
   std::size_t sampleCount() const { return parseSamples(m_sink->stdoutText()).size(); }

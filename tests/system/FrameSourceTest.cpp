@@ -146,7 +146,8 @@ TEST_F(FrameSourceTest, SendsAPictureFileScaledToTheFrameSize) {
 TEST_F(FrameSourceTest, SendsVideoFramesInALoop) {
   const std::string file = m_harness.dir() + "/clip.avi";
   {
-    cv::VideoWriter writer(file, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, cv::Size(32, 16));
+    cv::VideoWriter writer(file, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10,
+                           cv::Size(32, 16));
     if (!writer.isOpened()) GTEST_SKIP() << "this OpenCV cannot write MJPG video";
     for (int i = 0; i < 3; ++i) writer.write(cv::Mat(16, 32, CV_8UC3, cv::Scalar(0, 0, 200)));
   }

@@ -64,7 +64,8 @@ TEST_F(FrameProducerTest, FilePictureIsScaledToTheFrameSize) {
 TEST_F(FrameProducerTest, VideoFileLoopsAndIsScaled) {
   const std::string path = m_dir + "/clip.avi";
   {
-    cv::VideoWriter writer(path, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, cv::Size(32, 16));
+    cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10,
+                           cv::Size(32, 16));
     if (!writer.isOpened()) GTEST_SKIP() << "this OpenCV cannot write MJPG video";
     for (int i = 0; i < 3; ++i) writer.write(cv::Mat(16, 32, CV_8UC3, cv::Scalar(0, 200, 0)));
   }

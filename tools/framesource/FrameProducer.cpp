@@ -64,9 +64,17 @@ std::string FrameProducer::open(const std::string& pattern, int width, int heigh
       return "pattern 'video' needs a video file or camera number: set the parameter 'source'";
     }
     m_sourceIsFile = !isDeviceNumber(source);
+    const bool isUrl = source.find("://") != std::string::npos;
+    if (m_sourceIsFile && !isUrl && !std::ifstream(source).good()) {
+      return "cannot open the video '" + source + "': no such file";
+    }
     try {
-      const bool opened =
-          m_sourceIsFile ? m_capture.open(source) : m_capture.open(std::stoi(source));
+      // The direct backends first: trying every backend loads GStreamer's
+      // plugins, which is slow and keeps memory for the life of the process.
+      const bool opened = m_sourceIsFile ? m_capture.open(source, cv::CAP_FFMPEG) ||
+                                               m_capture.open(source, cv::CAP_ANY)
+                                         : m_capture.open(std::stoi(source), cv::CAP_V4L2) ||
+                                               m_capture.open(std::stoi(source), cv::CAP_ANY);
       if (!opened || !m_capture.isOpened()) {
         return m_sourceIsFile ? "cannot open the video '" + source + "'"
                               : "cannot open camera " + source;
