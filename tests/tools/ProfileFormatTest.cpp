@@ -79,14 +79,6 @@ TEST(ProfileFormat, WritesConnectorWithPortsAndProperties) {
             "      dataport.outport:\n");
 }
 
-TEST(ProfileFormat, NamesCodesAndStates) {
-  EXPECT_EQ(returnCodeName(RTC::PRECONDITION_NOT_MET), "PRECONDITION_NOT_MET");
-  EXPECT_EQ(returnCodeName(RTC::RTC_OK), "RTC_OK");
-  EXPECT_EQ(stateName(RTC::ERROR_STATE), "ERROR");
-  EXPECT_EQ(stateName(RTC::INACTIVE_STATE), "INACTIVE");
-  EXPECT_EQ(kindName(RTC::PERIODIC), "PERIODIC");
-}
-
 TEST(ConfigCommands, ChangesOnlyTheNamedParameter) {
   SDOPackage::ConfigurationSet set;
   set.id = "default";

@@ -95,13 +95,5 @@ TEST(RtmPath, MatchesPortsByShortOrFullName) {
   EXPECT_EQ(shortPortName("bare"), "bare");
 }
 
-TEST(RtmPath, SplitsSegmentsAtTheLastDot) {
-  EXPECT_EQ(parseSegment("a.b.c"), (NameSegment{"a.b", "c"}));
-  EXPECT_EQ(parseSegment("plain"), (NameSegment{"plain", ""}));
-  EXPECT_EQ(parseSegment("trailing."), (NameSegment{"trailing", ""}));
-  EXPECT_EQ(segmentText({"plain", ""}), "plain");
-  EXPECT_EQ(segmentText({"P0", "rtc"}), "P0.rtc");
-}
-
 }  // namespace
 }  // namespace rtmctl
