@@ -1,9 +1,8 @@
-#include <rtm/Manager.h>
-
 #include <coil/stringutil.h>
 #include <cxxabi.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <rtm/Manager.h>
 #include <rtm/RTObject.h>
 #include <rtm/SystemLogger.h>
 #include <signal.h>
@@ -149,7 +148,7 @@ struct Manager::Impl {
   PortableServer::POAManager_var poaManager;
   bool activated = false;
 
-  std::mutex createMutex;  // one creation at a time: instance numbers
+  std::mutex createMutex;    // one creation at a time: instance numbers
   mutable std::mutex mutex;  // factories, components
   std::vector<Factory> factories;
   std::vector<Component> components;
@@ -218,8 +217,9 @@ Manager* Manager::init(int argc, char** argv) {
     ::sigaction(SIGTERM, &action, nullptr);
     d.worker = std::thread([manager] { manager->runWorker(); });
   } else {
-    d.log.log(Logger::RTL_ERROR, "cannot create the signal pipe: signals end the process "
-                                 "without a clean shutdown");
+    d.log.log(Logger::RTL_ERROR,
+              "cannot create the signal pipe: signals end the process "
+              "without a clean shutdown");
   }
   g_instance = manager;
   return manager;
@@ -288,10 +288,9 @@ bool Manager::activateManager() {
       d.poaManager = d.poa->the_POAManager();
       d.poaManager->activate();
     } catch (const CORBA::Exception& e) {
-      d.log.log(Logger::RTL_ERROR,
-                std::string("cannot start the ORB") +
-                    (endpointText.empty() ? "" : " on " + endpointText) + ": " + e._name() +
-                    " (is the port already in use?)");
+      d.log.log(Logger::RTL_ERROR, std::string("cannot start the ORB") +
+                                       (endpointText.empty() ? "" : " on " + endpointText) + ": " +
+                                       e._name() + " (is the port already in use?)");
       if (!CORBA::is_nil(d.orb)) {
         try {
           d.orb->destroy();
@@ -306,7 +305,8 @@ bool Manager::activateManager() {
 
     if (coil::toBool(d.config.getProperty("naming.enable", "YES"), true)) {
       d.naming.reset(new NamingManager(d.orb, d.log, kNamingTimeoutMs));
-      for (const std::string& server : coil::split(d.config.getProperty("corba.nameservers"), ",")) {
+      for (const std::string& server :
+           coil::split(d.config.getProperty("corba.nameservers"), ",")) {
         d.naming->addNameServer(server);
       }
       if (coil::toBool(d.config.getProperty("naming.update.enable", "YES"), true)) {
@@ -342,8 +342,9 @@ bool Manager::registerFactory(coil::Properties& profile, RtcNewFunc new_func,
   Impl& d = *m_impl;
   std::string id = profile.getProperty("implementation_id");
   if (id.empty() || new_func == nullptr || delete_func == nullptr) {
-    d.log.log(Logger::RTL_ERROR, "registerFactory: a profile without implementation_id or a "
-                                 "null function was refused");
+    d.log.log(Logger::RTL_ERROR,
+              "registerFactory: a profile without implementation_id or a "
+              "null function was refused");
     return false;
   }
   std::lock_guard<std::mutex> lock(d.mutex);
@@ -422,7 +423,8 @@ RTObject_impl* Manager::createComponent(const char* comp_args) {
 
   std::vector<std::string> names;
   if (d.naming) {
-    std::string formats = prop.getProperty("naming.formats", d.config.getProperty("naming.formats"));
+    std::string formats =
+        prop.getProperty("naming.formats", d.config.getProperty("naming.formats"));
     for (const std::string& format : coil::split(formats, ",")) {
       if (format.empty()) continue;
       names.push_back(formatName(format, prop, d.config));

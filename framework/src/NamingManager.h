@@ -3,10 +3,10 @@
 #define RTM_SRC_NAMINGMANAGER_H
 
 #include <omniORB4/CORBA.h>
-#include <omniORB4/Naming.hh>
 #include <rtm/SystemLogger.h>
 
 #include <mutex>
+#include <omniORB4/Naming.hh>
 #include <string>
 #include <vector>
 

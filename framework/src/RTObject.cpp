@@ -1,10 +1,9 @@
-#include <rtm/RTObject.h>
-
 #include <cxxabi.h>
 #include <rtm/InPortBase.h>
 #include <rtm/Manager.h>
 #include <rtm/OutPortBase.h>
 #include <rtm/PortBase.h>
+#include <rtm/RTObject.h>
 
 #include <algorithm>
 #include <atomic>
@@ -164,9 +163,7 @@ bool RTObject_impl::removePort(PortBase& port) {
   return true;
 }
 
-RTObject_ptr RTObject_impl::getObjRef() const {
-  return RTObject::_duplicate(m_impl->objref.in());
-}
+RTObject_ptr RTObject_impl::getObjRef() const { return RTObject::_duplicate(m_impl->objref.in()); }
 
 ReturnCode_t RTObject_impl::initialize() {
   Impl& d = *m_impl;
@@ -209,8 +206,7 @@ ReturnCode_t RTObject_impl::initialize() {
   coil::Properties ecProps = m_properties.getNode("exec_cxt");
   std::string type = ecProps.getProperty("periodic.type", "PeriodicExecutionContext");
   if (type != "PeriodicExecutionContext") {
-    RTC_WARN(("unknown execution context type '%s'; using PeriodicExecutionContext",
-              type.c_str()));
+    RTC_WARN(("unknown execution context type '%s'; using PeriodicExecutionContext", type.c_str()));
     ecProps.setProperty("periodic.type", "PeriodicExecutionContext");
   }
   d.ec.reset(new PeriodicExecutionContext(ecProps));
@@ -466,8 +462,7 @@ ReturnCode_t RTObject_impl::on_initialize() {
 }
 
 ReturnCode_t RTObject_impl::on_finalize() {
-  return guardAction(rtclog, m_impl->actionThrottle, "onFinalize",
-                     [this] { return onFinalize(); });
+  return guardAction(rtclog, m_impl->actionThrottle, "onFinalize", [this] { return onFinalize(); });
 }
 
 ReturnCode_t RTObject_impl::on_startup(UniqueId ec_id) {

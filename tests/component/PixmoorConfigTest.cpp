@@ -50,9 +50,11 @@ class ManagerEnvironment : public ::testing::Environment {
                             "corba.endpoint: 127.0.0.1:\n"
                             "naming.enable: NO\n"
                             "manager.shutdown_on_nortcs: NO\n"
-                            "logger.file_name: " + s_dir + "/rtc.log\n"
-                            "exec_cxt.transition_timeout: 5\n"
-                            "exec_cxt.periodic.rate: 200\n");
+                            "logger.file_name: " +
+                                s_dir +
+                                "/rtc.log\n"
+                                "exec_cxt.transition_timeout: 5\n"
+                                "exec_cxt.periodic.rate: 200\n");
     std::string conf = s_dir + "/rtc.conf";
     std::vector<char*> argv = {const_cast<char*>("PixmoorConfigTest"), const_cast<char*>("-f"),
                                &conf[0], nullptr};
@@ -134,9 +136,7 @@ TEST(PixmoorRegistration, ProfileHoldsExactlyTheNineteenPairsInOrder) {
   EXPECT_EQ(expected, registeredProfile("Pixmoor").entries());
 }
 
-TEST(PixmoorRegistration, DeleteFunctionAcceptsNull) {
-  RTC::Delete<Pixmoor>(nullptr);
-}
+TEST(PixmoorRegistration, DeleteFunctionAcceptsNull) { RTC::Delete<Pixmoor>(nullptr); }
 
 TEST(PixmoorConfiguration, StartsWithTheDefaultsAndOnePort) {
   ProbePixmoor* probe = createProbePixmoor();
@@ -171,8 +171,8 @@ TEST(PixmoorConfiguration, ToolChangesReachTheMembersWithTheStreamConversions) {
   };
   // Text that begins with an int gives that int; anything else, or a number
   // beyond 32 bits, the default; negative values count as set.
-  const Case cases[] = {{"1", 1},   {"12abc", 12},       {"1.5", 1}, {"abc", 0},
-                        {"-7", -7}, {"99999999999", 0},  {" 5", 5},  {"", 0}};
+  const Case cases[] = {{"1", 1},   {"12abc", 12},      {"1.5", 1}, {"abc", 0},
+                        {"-7", -7}, {"99999999999", 0}, {" 5", 5},  {"", 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     setParameter(ref, "flip_h", c.text);

@@ -35,7 +35,8 @@ std::vector<std::string> callsOf(const std::string& instance) {
   std::lock_guard<std::mutex> lock(g_callsMutex);
   std::vector<std::string> out;
   for (const std::string& c : g_calls) {
-    if (c.compare(0, instance.size() + 1, instance + ":") == 0) out.push_back(c.substr(instance.size() + 1));
+    if (c.compare(0, instance.size() + 1, instance + ":") == 0)
+      out.push_back(c.substr(instance.size() + 1));
   }
   return out;
 }
@@ -101,10 +102,22 @@ void deleteProbe(RTC::RTObject_impl* rtc) {
 RTC::RTObject_impl* createNothing(RTC::Manager*) { return nullptr; }
 RTC::RTObject_impl* createThrowing(RTC::Manager*) { throw std::runtime_error("factory failure"); }
 
-const char* probe_spec[] = {"implementation_id", "Probe", "type_name", "Probe",
-                            "description", "a recording probe", "version", "2.0.1",
-                            "vendor", "tests", "category", "Tests",
-                            "conf.default.level", "3", "conf.__widget__.level", "text",
+const char* probe_spec[] = {"implementation_id",
+                            "Probe",
+                            "type_name",
+                            "Probe",
+                            "description",
+                            "a recording probe",
+                            "version",
+                            "2.0.1",
+                            "vendor",
+                            "tests",
+                            "category",
+                            "Tests",
+                            "conf.default.level",
+                            "3",
+                            "conf.__widget__.level",
+                            "text",
                             ""};
 
 class ManagerEnvironment : public ::testing::Environment {
@@ -113,22 +126,26 @@ class ManagerEnvironment : public ::testing::Environment {
     s_dir = pixmoor_test::makeTempDir("manager");
     s_namePort = pixmoor_test::freeTcpPort();
     pixmoor_test::writeFile(s_dir + "/tuned.conf", "conf.default.extra: from-file\n");
-    pixmoor_test::writeFile(
-        s_dir + "/rtc.conf",
-        "corba.endpoint: 127.0.0.1:\n"
-        "corba.nameservers: 127.0.0.1:" + std::to_string(s_namePort) + "\n"
-        "logger.file_name: " + s_dir + "/rtc.log\n"
-        "logger.log_level: DEBUG\n"
-        "exec_cxt.transition_timeout: 5\n"
-        "exec_cxt.periodic.rate: 200\n"
-        "naming.formats: %h.host_cxt/%n.rtc, tests/%t_%N.%c\n"
-        "manager.shutdown_on_nortcs: NO\n"
-        "Tests.Tuned.conf.default.level: 9\n"
-        "Tests.Tuned.exec_cxt.periodic.rate: 50\n"
-        "Tests.Tuned.config_file: " + s_dir + "/tuned.conf\n");
+    pixmoor_test::writeFile(s_dir + "/rtc.conf",
+                            "corba.endpoint: 127.0.0.1:\n"
+                            "corba.nameservers: 127.0.0.1:" +
+                                std::to_string(s_namePort) +
+                                "\n"
+                                "logger.file_name: " +
+                                s_dir +
+                                "/rtc.log\n"
+                                "logger.log_level: DEBUG\n"
+                                "exec_cxt.transition_timeout: 5\n"
+                                "exec_cxt.periodic.rate: 200\n"
+                                "naming.formats: %h.host_cxt/%n.rtc, tests/%t_%N.%c\n"
+                                "manager.shutdown_on_nortcs: NO\n"
+                                "Tests.Tuned.conf.default.level: 9\n"
+                                "Tests.Tuned.exec_cxt.periodic.rate: 50\n"
+                                "Tests.Tuned.config_file: " +
+                                s_dir + "/tuned.conf\n");
     std::string conf = s_dir + "/rtc.conf";
-    std::vector<char*> argv = {const_cast<char*>("ManagerTest"), const_cast<char*>("-f"),
-                               &conf[0], nullptr};
+    std::vector<char*> argv = {const_cast<char*>("ManagerTest"), const_cast<char*>("-f"), &conf[0],
+                               nullptr};
     RTC::Manager* manager = RTC::Manager::init(3, argv.data());
     ASSERT_TRUE(manager->activateManager());
     ASSERT_TRUE(s_names.start(s_namePort));
@@ -162,9 +179,7 @@ void registerOnce(const char* id, const char* type, RTC::RtcNewFunc create) {
   ASSERT_TRUE(manager().registerFactory(profile, create, deleteProbe));
 }
 
-Probe* create(const char* args) {
-  return dynamic_cast<Probe*>(manager().createComponent(args));
-}
+Probe* create(const char* args) { return dynamic_cast<Probe*>(manager().createComponent(args)); }
 
 RTC::ExecutionContext_ptr contextOf(RTC::RTObject_impl* comp) {
   RTC::RTObject_var ref = comp->getObjRef();
@@ -313,8 +328,7 @@ TEST(Manager, ComponentObjectAnswersAsTheFrameworkDoes) {
   EXPECT_THROW(CORBA::Any_var(ref->get_status("x")), SDOPackage::InvalidParameter);
   EXPECT_THROW(SDOPackage::ServiceProfile_var(ref->get_service_profile("x")),
                SDOPackage::InvalidParameter);
-  EXPECT_THROW(SDOPackage::SDOService_var(ref->get_sdo_service("x")),
-               SDOPackage::InvalidParameter);
+  EXPECT_THROW(SDOPackage::SDOService_var(ref->get_sdo_service("x")), SDOPackage::InvalidParameter);
   EXPECT_EQ(0u, SDOPackage::OrganizationList_var(ref->get_organizations())->length());
   EXPECT_EQ(0u, SDOPackage::NVList_var(ref->get_status_list())->length());
   EXPECT_EQ(0u, SDOPackage::ServiceProfileList_var(ref->get_service_profiles())->length());
@@ -347,9 +361,9 @@ TEST(Manager, LifecycleThroughTheContextRunsExitAndEntryActionsInOrder) {
   ASSERT_EQ(RTC::RTC_OK, ec->reset_component(ref));
   EXPECT_EQ(RTC::INACTIVE_STATE, ec->get_component_state(ref));
 
-  std::vector<std::string> expected = {"onInitialize",  "onActivated level=3", "onDeactivated",
-                                       "onActivated level=3", "onDeactivated", "onAborting",
-                                       "onReset"};
+  std::vector<std::string> expected = {
+      "onInitialize",  "onActivated level=3", "onDeactivated", "onActivated level=3",
+      "onDeactivated", "onAborting",          "onReset"};
   EXPECT_EQ(expected, callsOf(name));
 }
 
@@ -364,9 +378,8 @@ TEST(Manager, ExceptionFromAnActionBecomesAnErrorNotACrash) {
   EXPECT_TRUE(waitUntil([&] { return ec->get_component_state(ref) == RTC::ERROR_STATE; }, 10.0));
   probe->m_throwInExecute = false;
   EXPECT_EQ(RTC::RTC_OK, ec->reset_component(ref));
-  EXPECT_NE(std::string::npos,
-            pixmoor_test::readFile(ManagerEnvironment::s_dir + "/rtc.log")
-                .find("onExecute() threw: probe failure"));
+  EXPECT_NE(std::string::npos, pixmoor_test::readFile(ManagerEnvironment::s_dir + "/rtc.log")
+                                   .find("onExecute() threw: probe failure"));
 }
 
 // What the usual tools do: send the whole active set back, then activate it.

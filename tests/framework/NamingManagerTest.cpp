@@ -1,7 +1,5 @@
 // NamingManager against a private omniNames: binding under contexts, stale
 // and foreign bindings, restarts, and name servers that are absent or mute.
-#include "NamingManager.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -10,6 +8,7 @@
 
 #include <cstdio>
 
+#include "NamingManager.h"
 #include "TestSupport.h"
 
 namespace {
@@ -115,20 +114,21 @@ TEST_F(NamingManagerTest, UpdatePutsNamesBackOnARestartedNameServer) {
   EXPECT_LT(downTime, 10.0);
 
   ASSERT_TRUE(server.start(port));
-  EXPECT_TRUE(CORBA::is_nil(CORBA::Object_var(resolveName(server.corbaloc(), "h.host_cxt/Back0.rtc"))));
+  EXPECT_TRUE(
+      CORBA::is_nil(CORBA::Object_var(resolveName(server.corbaloc(), "h.host_cxt/Back0.rtc"))));
   naming.update();
   CORBA::Object_var found = resolveName(server.corbaloc(), "h.host_cxt/Back0.rtc");
   ASSERT_FALSE(CORBA::is_nil(found)) << logText();
   EXPECT_TRUE(found->_is_equivalent(obj));
 
-  const std::string advice = "cannot reach the name server at " + server.address() +
-                             " \xE2\x80\x94 is omniNames running?";
+  const std::string advice =
+      "cannot reach the name server at " + server.address() + " \xE2\x80\x94 is omniNames running?";
   std::string log = logText();
   size_t first = log.find(advice);
   ASSERT_NE(std::string::npos, first) << log;
   EXPECT_EQ(std::string::npos, log.find(advice, first + 1)) << "reported more than once:\n" << log;
-  EXPECT_NE(std::string::npos, log.find("name server at " + server.address() +
-                                        " is reachable again"));
+  EXPECT_NE(std::string::npos,
+            log.find("name server at " + server.address() + " is reachable again"));
 }
 
 TEST_F(NamingManagerTest, AbsentNameServerIsSkippedAndTheOthersStillServe) {
@@ -142,7 +142,8 @@ TEST_F(NamingManagerTest, AbsentNameServerIsSkippedAndTheOthersStillServe) {
   double t0 = now();
   EXPECT_EQ(1, naming.bindObject("h.host_cxt/Half0.rtc", obj));
   std::printf("bind with one absent name server: %.3f s\n", now() - t0);
-  EXPECT_FALSE(CORBA::is_nil(CORBA::Object_var(resolveName(server.corbaloc(), "h.host_cxt/Half0.rtc"))));
+  EXPECT_FALSE(
+      CORBA::is_nil(CORBA::Object_var(resolveName(server.corbaloc(), "h.host_cxt/Half0.rtc"))));
   EXPECT_NE(std::string::npos, logText().find("cannot reach the name server at " + absent));
 }
 

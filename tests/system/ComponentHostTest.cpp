@@ -43,7 +43,8 @@ std::map<std::string, std::string> toMap(const SDOPackage::NVList& nv) {
 
 size_t countOf(const std::string& text, const std::string& needle) {
   size_t n = 0;
-  for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) ++n;
+  for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1))
+    ++n;
   return n;
 }
 
@@ -58,7 +59,9 @@ class Host {
     std::string servers = withNameServer ? m_names.address() : "";
     std::string conf =
         "corba.endpoint: 127.0.0.1:\n"
-        "logger.file_name: " + m_dir + "/rtc.log\n"
+        "logger.file_name: " +
+        m_dir +
+        "/rtc.log\n"
         "logger.log_level: DEBUG\n"
         "exec_cxt.transition_timeout: 5\n" +
         extraConf;
@@ -310,8 +313,8 @@ TEST(ComponentHost, UnreachableNameServerIsReportedAndTheComponentStillRuns) {
       << host.log();
   int status = 0;
   expectCleanExit(host.stopWith(SIGTERM, &status), status, "SIGTERM, one server absent");
-  EXPECT_TRUE(CORBA::is_nil(
-      CORBA::Object_var(pixmoor_test::resolveName(present.corbaloc(), host.path()))));
+  EXPECT_TRUE(
+      CORBA::is_nil(CORBA::Object_var(pixmoor_test::resolveName(present.corbaloc(), host.path()))));
 }
 
 TEST(ComponentHost, MalformedConfigurationLineIsSkippedWithAWarning) {
@@ -349,8 +352,8 @@ TEST(ComponentHost, PortAlreadyInUseEndsTheProcessWithAClearMessage) {
   EXPECT_NE(std::string::npos,
             host.process().stderrText().find("PixmoorComp: the component manager could not start"))
       << host.process().stderrText();
-  EXPECT_NE(std::string::npos, host.log().find("cannot start the ORB on giop:tcp:127.0.0.1:" +
-                                               std::to_string(port)));
+  EXPECT_NE(std::string::npos,
+            host.log().find("cannot start the ORB on giop:tcp:127.0.0.1:" + std::to_string(port)));
   EXPECT_EQ(std::string::npos, host.process().stdoutText().find("onInitialize"));
 }
 

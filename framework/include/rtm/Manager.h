@@ -47,8 +47,7 @@ class Manager {
   void runManager(bool no_block = false);
   // Registers a component type under the profile's implementation_id,
   // keeping a copy of the profile. False when the id is missing or taken.
-  bool registerFactory(coil::Properties& profile, RtcNewFunc new_func,
-                       RtcDeleteFunc delete_func);
+  bool registerFactory(coil::Properties& profile, RtcNewFunc new_func, RtcDeleteFunc delete_func);
   // Creates, initialises and registers one component of the type named by
   // `comp_args` ("Type" or "Type?key=value&..."). Returns null when there is
   // no such factory, the factory returns null or onInitialize fails.
