@@ -6,13 +6,13 @@
 namespace rtmctl {
 namespace {
 
-const std::vector<OptionSpec> kSpecs = {
+const std::vector<OptionDef> kOptions = {
     {"name", 'n', true}, {"property", 'p', true}, {"all", 0, false}};
 
 TEST(ArgParser, AcceptsEveryValueSpellingAndKeepsOrder) {
   const ParsedArgs parsed = parseArgs(
       "cmd", {"one", "--name", "a", "-p", "k=1", "--property=k2=2", "-pk3=3", "two", "--all"},
-      kSpecs);
+      kOptions);
   EXPECT_EQ(parsed.positional, (std::vector<std::string>{"one", "two"}));
   EXPECT_EQ(parsed.value("name"), "a");
   EXPECT_EQ(parsed.values("property"), (std::vector<std::string>{"k=1", "k2=2", "k3=3"}));
@@ -22,18 +22,18 @@ TEST(ArgParser, AcceptsEveryValueSpellingAndKeepsOrder) {
 }
 
 TEST(ArgParser, LastValueWinsForSingleOptions) {
-  const ParsedArgs parsed = parseArgs("cmd", {"--name", "a", "--name", "b"}, kSpecs);
+  const ParsedArgs parsed = parseArgs("cmd", {"--name", "a", "--name", "b"}, kOptions);
   EXPECT_EQ(parsed.value("name"), "b");
 }
 
 TEST(ArgParser, TreatsNegativeNumbersAndWordsAfterDashDashAsPositional) {
-  const ParsedArgs parsed = parseArgs("cmd", {"-5", "-0.5", "--", "--all", "-x"}, kSpecs);
+  const ParsedArgs parsed = parseArgs("cmd", {"-5", "-0.5", "--", "--all", "-x"}, kOptions);
   EXPECT_EQ(parsed.positional, (std::vector<std::string>{"-5", "-0.5", "--all", "-x"}));
   EXPECT_FALSE(parsed.has("all"));
 }
 
 TEST(ArgParser, HelpIsRecognisedAnywhere) {
-  EXPECT_TRUE(parseArgs("cmd", {"x", "--help"}, kSpecs).help);
+  EXPECT_TRUE(parseArgs("cmd", {"x", "--help"}, kOptions).help);
   EXPECT_TRUE(parseArgs("cmd", {"-h"}, {}).help);
 }
 
@@ -43,7 +43,7 @@ TEST(ArgParser, RejectsWhatItDoesNotKnowAsUsageErrors) {
   for (const auto& args : bad) {
     SCOPED_TRACE(args.front());
     try {
-      parseArgs("cmd", args, kSpecs);
+      parseArgs("cmd", args, kOptions);
       ADD_FAILURE() << "accepted";
     } catch (const CtlError& error) {
       EXPECT_EQ(error.exitCode(), kExitUsage);
@@ -53,7 +53,7 @@ TEST(ArgParser, RejectsWhatItDoesNotKnowAsUsageErrors) {
 }
 
 TEST(ArgParser, ChecksPositionalCounts) {
-  const ParsedArgs parsed = parseArgs("cmd", {"a", "b", "c"}, kSpecs);
+  const ParsedArgs parsed = parseArgs("cmd", {"a", "b", "c"}, kOptions);
   EXPECT_NO_THROW(parsed.requirePositionals("cmd", 1, 3, "x"));
   EXPECT_THROW(parsed.requirePositionals("cmd", 1, 2, "x"), CtlError);
   EXPECT_THROW(parsed.requirePositionals("cmd", 4, 5, "x"), CtlError);

@@ -7,7 +7,7 @@ namespace rtmctl {
 namespace {
 
 ConnectorSettings build(const std::vector<std::string>& args) {
-  return buildConnectorSettings(parseArgs("connect", args, connectOptionSpecs()), "out_in");
+  return buildConnectorSettings(parseArgs("connect", args, connectOptionDefs()), "out_in");
 }
 
 TEST(ConnectorSettings, DefaultsMatchTheUsualTools) {

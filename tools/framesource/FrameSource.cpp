@@ -9,7 +9,7 @@ static_assert(std::is_same<CORBA::Long, std::int32_t>::value,
 namespace {
 
 // clang-format off
-const char* frame_source_spec[] = {
+const char* frame_source_profile[] = {
     "implementation_id", "FrameSource",
     "type_name", "FrameSource",
     "description", "Test frames for image viewers",
@@ -118,7 +118,7 @@ RTC::ReturnCode_t FrameSource::onExecute(RTC::UniqueId /*exec_handle*/) {
 // before creating the first FrameSource.
 extern "C" {
 void FrameSourceInit(RTC::Manager* manager) {
-  coil::Properties profile(frame_source_spec);
+  coil::Properties profile(frame_source_profile);
   manager->registerFactory(profile, RTC::Create<FrameSource>, RTC::Delete<FrameSource>);
 }
 }

@@ -29,16 +29,16 @@ void ParsedArgs::requirePositionals(const std::string& command, std::size_t leas
 
 namespace {
 
-const OptionSpec* findLong(const std::vector<OptionSpec>& specs, const std::string& name) {
-  for (const OptionSpec& spec : specs) {
-    if (spec.name == name) return &spec;
+const OptionDef* findLong(const std::vector<OptionDef>& options, const std::string& name) {
+  for (const OptionDef& option : options) {
+    if (option.name == name) return &option;
   }
   return nullptr;
 }
 
-const OptionSpec* findShort(const std::vector<OptionSpec>& specs, char name) {
-  for (const OptionSpec& spec : specs) {
-    if (spec.shortName != 0 && spec.shortName == name) return &spec;
+const OptionDef* findShort(const std::vector<OptionDef>& options, char name) {
+  for (const OptionDef& option : options) {
+    if (option.shortName != 0 && option.shortName == name) return &option;
   }
   return nullptr;
 }
@@ -46,7 +46,7 @@ const OptionSpec* findShort(const std::vector<OptionSpec>& specs, char name) {
 }  // namespace
 
 ParsedArgs parseArgs(const std::string& command, const std::vector<std::string>& args,
-                     const std::vector<OptionSpec>& specs) {
+                     const std::vector<OptionDef>& options) {
   ParsedArgs parsed;
   const std::string seeHelp = " (see rtmctl " + command + " --help)";
   bool optionsEnded = false;
@@ -68,7 +68,7 @@ ParsedArgs parseArgs(const std::string& command, const std::vector<std::string>&
       continue;
     }
 
-    const OptionSpec* spec = nullptr;
+    const OptionDef* option = nullptr;
     std::string inlineValue;
     bool hasInlineValue = false;
     if (word[1] == '-') {
@@ -79,26 +79,27 @@ ParsedArgs parseArgs(const std::string& command, const std::vector<std::string>&
         hasInlineValue = true;
         name.erase(eq);
       }
-      spec = findLong(specs, name);
+      option = findLong(options, name);
     } else {
-      spec = findShort(specs, word[1]);
+      option = findShort(options, word[1]);
       if (word.size() > 2) {
         inlineValue = word.substr(2);
         hasInlineValue = true;
       }
     }
-    if (spec == nullptr)
+    if (option == nullptr)
       throw usageError("unknown option '" + word + "' for '" + command + "'" + seeHelp);
 
-    if (!spec->takesValue) {
-      if (hasInlineValue) throw usageError("option --" + spec->name + " takes no value" + seeHelp);
-      parsed.add(spec->name, "");
+    if (!option->takesValue) {
+      if (hasInlineValue)
+        throw usageError("option --" + option->name + " takes no value" + seeHelp);
+      parsed.add(option->name, "");
     } else if (hasInlineValue) {
-      parsed.add(spec->name, inlineValue);
+      parsed.add(option->name, inlineValue);
     } else {
       if (i + 1 >= args.size())
-        throw usageError("option --" + spec->name + " needs a value" + seeHelp);
-      parsed.add(spec->name, args[++i]);
+        throw usageError("option --" + option->name + " needs a value" + seeHelp);
+      parsed.add(option->name, args[++i]);
     }
   }
   return parsed;

@@ -9,7 +9,7 @@
 namespace rtmctl {
 
 // One option a command accepts: --name, optionally -s, with or without a value.
-struct OptionSpec {
+struct OptionDef {
   std::string name;    // long name without dashes: "property"
   char shortName = 0;  // 'p' for -p; 0 for none
   bool takesValue = false;
@@ -38,11 +38,11 @@ class ParsedArgs {
   std::map<std::string, std::vector<std::string>> m_options;
 };
 
-// Parses `args` (the words after the command name) against `specs`. Accepts
+// Parses `args` (the words after the command name) against `options`. Accepts
 // "--name value", "--name=value", "-s value", "-svalue" and "--" to end options.
 // Throws a usage error naming `command` for unknown options or missing values.
 ParsedArgs parseArgs(const std::string& command, const std::vector<std::string>& args,
-                     const std::vector<OptionSpec>& specs);
+                     const std::vector<OptionDef>& options);
 
 }  // namespace rtmctl
 

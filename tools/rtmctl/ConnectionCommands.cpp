@@ -112,7 +112,7 @@ std::string connectorList(const RTC::ConnectorProfileList& connectors) {
 }  // namespace
 
 int runConnect(Session& session, const std::vector<std::string>& args, std::ostream& out) {
-  const ParsedArgs parsed = parseArgs("connect", args, connectOptionSpecs());
+  const ParsedArgs parsed = parseArgs("connect", args, connectOptionDefs());
   if (parsed.help) {
     out << kConnectUsage;
     return kExitOk;

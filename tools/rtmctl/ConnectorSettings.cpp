@@ -60,7 +60,7 @@ void ConnectorSettings::setProperty(const std::string& key, const std::string& v
   properties.emplace_back(key, value);
 }
 
-std::vector<OptionSpec> connectOptionSpecs() {
+std::vector<OptionDef> connectOptionDefs() {
   return {{"name", 'n', true},       {"id", 'i', true},        {"property", 'p', true},
           {"interface", 0, true},    {"dataflow", 0, true},    {"subscription", 0, true},
           {"push-rate", 0, true},    {"push-policy", 0, true}, {"endian", 0, true},

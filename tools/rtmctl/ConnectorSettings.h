@@ -26,7 +26,7 @@ struct ConnectorSettings {
 };
 
 // Returns the options `rtmctl connect` accepts.
-std::vector<OptionSpec> connectOptionSpecs();
+std::vector<OptionDef> connectOptionDefs();
 
 // Builds the connector from parsed connect options. Defaults follow the usual
 // tools: corba_cdr, push, flush; `defaultName` names it when --name is absent.
