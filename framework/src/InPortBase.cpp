@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "ActivatedObject.h"
 #include "BufferSettings.h"
+#include "ConnectionProperties.h"
 #include "ConnectorBase.h"
 #include "InPortConnector.h"
 #include "NVUtil.h"

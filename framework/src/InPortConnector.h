@@ -11,7 +11,8 @@
 #include <memory>
 #include <mutex>
 
-#include "CdrBuffer.h"
+#include "ActivatedObject.h"
+#include "CdrQueue.h"
 #include "ConnectorBase.h"
 #include "LogThrottle.h"
 

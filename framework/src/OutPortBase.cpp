@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "ActivatedObject.h"
 #include "BufferSettings.h"
+#include "ConnectionProperties.h"
 #include "ConnectorBase.h"
 #include "LogThrottle.h"
 #include "NVUtil.h"

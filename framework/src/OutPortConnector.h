@@ -9,7 +9,8 @@
 #include <memory>
 #include <mutex>
 
-#include "CdrBuffer.h"
+#include "ActivatedObject.h"
+#include "CdrQueue.h"
 #include "ConnectorBase.h"
 #include "LogThrottle.h"
 #include "Publisher.h"

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "ActivatedObject.h"
+#include "ConnectionProperties.h"
 #include "ConnectorBase.h"
 #include "NVUtil.h"
 #include "PortServiceServant.h"

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "ConnectorBase.h"
+#include "ConnectionProperties.h"
 
 namespace RTC {
 

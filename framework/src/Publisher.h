@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "CdrBuffer.h"
+#include "CdrQueue.h"
 
 namespace RTC {
 

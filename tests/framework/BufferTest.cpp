@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "BufferSettings.h"
-#include "CdrBuffer.h"
+#include "CdrChunk.h"
+#include "CdrQueue.h"
 #include "PortTestSupport.h"
 #include "RingBuffer.h"
 

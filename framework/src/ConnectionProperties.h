@@ -1,0 +1,25 @@
+// Reading the properties of a connection that both port kinds check.
+#ifndef RTM_SRC_CONNECTIONPROPERTIES_H
+#define RTM_SRC_CONNECTIONPROPERTIES_H
+
+#include <coil/Properties.h>
+
+#include <string>
+
+namespace RTC {
+
+// Returns `text` trimmed and in lower case.
+std::string normalizedValue(const std::string& text);
+
+// Reads dataport.serializer.cdr.endian: the first entry of the list decides;
+// absent or empty means little. False for anything but little or big.
+bool parseEndian(const coil::Properties& props, bool& littleEndian);
+
+// Returns whether a connection's dataport.data_type `given` names the type
+// with repository ID `ours`: empty, the repository ID itself, the bare type
+// name ("TimedLongSeq") or its scoped name ("RTC::TimedLongSeq").
+bool dataTypeMatches(const std::string& given, const std::string& ours);
+
+}  // namespace RTC
+
+#endif
