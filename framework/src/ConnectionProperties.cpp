@@ -8,9 +8,20 @@ std::string normalizedValue(const std::string& text) {
   return coil::toLower(coil::eraseBothEndsBlank(text));
 }
 
+std::string firstEntry(const std::string& text) {
+  return normalizedValue(coil::split(text, ",").front());
+}
+
+bool listContains(const std::string& text, const std::string& value) {
+  for (const std::string& entry : coil::split(text, ",")) {
+    if (normalizedValue(entry) == value) return true;
+  }
+  return false;
+}
+
 bool parseEndian(const coil::Properties& props, bool& littleEndian) {
   const std::string value = props.getProperty("dataport.serializer.cdr.endian");
-  const std::string first = normalizedValue(coil::split(value, ",").front());
+  const std::string first = firstEntry(value);
   if (first.empty() || first == "little") {
     littleEndian = true;
     return true;

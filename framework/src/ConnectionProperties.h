@@ -10,6 +10,12 @@ namespace RTC {
 
 // Returns `text` trimmed and in lower case.
 std::string normalizedValue(const std::string& text);
+// Returns the first entry of the comma-separated list `text`, normalized:
+// where a peer sends a list for a single choice, its first entry decides.
+std::string firstEntry(const std::string& text);
+// Returns whether the comma-separated list `text` holds `value`
+// (normalized).
+bool listContains(const std::string& text, const std::string& value);
 
 // Reads dataport.serializer.cdr.endian: the first entry of the list decides;
 // absent or empty means little. False for anything but little or big.

@@ -64,7 +64,7 @@ ReturnCode_t InPortBase::createConnector(const std::string& id, const coil::Prop
                                          std::shared_ptr<ConnectorBase>& connector) {
   bool little = true;
   parseEndian(props, little);  // checked before this is called
-  if (normalizedValue(props.getProperty("dataport.dataflow_type")) == "pull") {
+  if (firstEntry(props.getProperty("dataport.dataflow_type")) == "pull") {
     connector = std::make_shared<InPortPullConnector>(id, little, getName(), m_state->check,
                                                       m_state->counters);
     return RTC_OK;

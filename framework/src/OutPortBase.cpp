@@ -88,7 +88,7 @@ ReturnCode_t OutPortBase::createConnector(const std::string& id, const coil::Pro
   for (const std::string& p : problems) {
     portLog().log(Logger::RTL_WARN, "connection " + id + ": " + p);
   }
-  if (normalizedValue(props.getProperty("dataport.dataflow_type")) == "push") {
+  if (firstEntry(props.getProperty("dataport.dataflow_type")) == "push") {
     PublisherSettings publisher;
     std::string why;
     if (!PublisherSettings::fromProperties(props, publisher, why)) {

@@ -173,12 +173,12 @@ bool anyNil(const PortServiceList& ports) {
 // pull, a matching data type and a known byte order.
 static ReturnCode_t checkCommon(const coil::Properties& props, const std::string& ourType,
                                 std::string& why) {
-  const std::string iface = normalizedValue(props.getProperty("dataport.interface_type"));
-  if (iface != "corba_cdr") {
+  const std::string iface = props.getProperty("dataport.interface_type");
+  if (!listContains(iface, "corba_cdr")) {
     why = "unsupported dataport.interface_type '" + iface + "' (this port speaks corba_cdr)";
     return BAD_PARAMETER;
   }
-  const std::string flow = normalizedValue(props.getProperty("dataport.dataflow_type"));
+  const std::string flow = firstEntry(props.getProperty("dataport.dataflow_type"));
   if (flow != "push" && flow != "pull") {
     why = "unsupported dataport.dataflow_type '" + flow + "' (push or pull)";
     return BAD_PARAMETER;

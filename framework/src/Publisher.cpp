@@ -15,7 +15,7 @@ namespace RTC {
 bool PublisherSettings::fromProperties(const coil::Properties& props, PublisherSettings& out,
                                        std::string& error) {
   PublisherSettings s;
-  const std::string kind = normalizedValue(props.getProperty("dataport.subscription_type"));
+  const std::string kind = firstEntry(props.getProperty("dataport.subscription_type"));
   if (kind.empty() || kind == "flush") {
     s.kind = PublisherKind::Flush;
   } else if (kind == "new") {
@@ -27,7 +27,7 @@ bool PublisherSettings::fromProperties(const coil::Properties& props, PublisherS
     return false;
   }
 
-  const std::string policy = normalizedValue(props.getProperty("dataport.publisher.push_policy"));
+  const std::string policy = firstEntry(props.getProperty("dataport.publisher.push_policy"));
   if (policy.empty() || policy == "new") {
     s.policy = PushPolicy::New;
   } else if (policy == "all") {
