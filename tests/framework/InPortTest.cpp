@@ -69,6 +69,19 @@ TEST(InPort, MalformedPutsAnswerPortErrorAndChangeNothing) {
   EXPECT_EQ(11, p.sink.value.data[2]);
 }
 
+// Only a call that came over the wire hands its buffer over; a caller in
+// this process keeps its sequence as it was.
+TEST(InPort, ColocatedCallerKeepsItsSequence) {
+  Pushed p;
+  ASSERT_EQ(RTC::RTC_OK, p.result);
+  const OpenRTM::CdrData sample = cdrOf(timedLongSeqBytes(3, 4, {5, 6}, true));
+  ASSERT_EQ(OpenRTM::PORT_OK, p.cdr->put(sample));
+  EXPECT_EQ(20u, sample.length());
+  EXPECT_EQ(0u, p.sink.port.counters().adopted);
+  ASSERT_TRUE(p.sink.port.read());
+  EXPECT_EQ(6, p.sink.value.data[1]);
+}
+
 // Each connection decodes in its own byte order: hand-made bytes and an
 // outport's samples both arrive bit-exact.
 TEST(InPort, DecodesEachByteOrderBitExact) {
