@@ -126,8 +126,9 @@ void PortBase::deactivatePort() {
   for (Connections::Entry& e : entries) e.connector->close();
   for (auto& c : dropped) c->close();
   if (m_connections->servant != nullptr) {
-    m_connections->servant->detach();
+    // No new requests, then wait for those in progress.
     m_connections->object.deactivate();
+    m_connections->servant->detach();
     m_connections->servant->_remove_ref();
     m_connections->servant = nullptr;
   }
@@ -513,8 +514,6 @@ std::shared_ptr<ConnectorBase> PortBase::takeConnector(const std::string& id) co
 void PortBase::dropConnectorLater(const std::string& id) const {
   std::shared_ptr<ConnectorBase> connector = takeConnector(id);
   if (!connector) return;
-  m_connections->log.log(Logger::RTL_WARN,
-                         "connection " + id + ": the peer is gone; dropping it");
   std::lock_guard<std::mutex> guard(m_connections->mutex);
   m_connections->dropped.push_back(connector);
 }
