@@ -209,3 +209,16 @@ TEST(CdrValidation, TimedLongSeqMustBeExactlyItsCount) {
   EXPECT_FALSE(checkTimedLongSeqCdr(wrap.data(), wrap.size(), true));
   EXPECT_FALSE(checkTimedLongSeqCdr(nullptr, 0, true));
 }
+
+// Other data types are checked by decoding into a scratch value, whose
+// sequences cannot grow past what the bytes carry.
+TEST(CdrValidation, OtherTypesAreCheckedByDecoding) {
+  EXPECT_EQ("IDL:RTC/Time:1.0", CdrSerializer<RTC::Time>::repositoryId());
+  alignas(8) const CORBA::Octet time[8] = {1, 0, 0, 0, 2, 0, 0, 0};
+  EXPECT_TRUE(CdrSerializer<RTC::Time>::check(time, 8, true));
+  EXPECT_FALSE(CdrSerializer<RTC::Time>::check(time, 7, true));
+  EXPECT_FALSE(CdrSerializer<RTC::Time>::check(time, 0, true));
+  RTC::Time decoded;
+  ASSERT_TRUE(CdrSerializer<RTC::Time>::decode(decoded, time, 8, false));
+  EXPECT_EQ(0x01000000u, decoded.sec);
+}
