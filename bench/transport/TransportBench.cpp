@@ -5,12 +5,11 @@
 // Ends with one ratio line per size and the receiving side's counters.
 #include <benchmark/benchmark.h>
 #include <poll.h>
+#include <rtm/DataInPort.h>
+#include <rtm/DataOutPort.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <rtm/DataInPort.h>
-#include <rtm/DataOutPort.h>
 
 #include <atomic>
 #include <chrono>
@@ -54,9 +53,8 @@ double wallNow() {
 
 CORBA::ORB_ptr startOrb() {
   // A 3840x2160 frame is 33.2 MB; omniORB's default limit is 2 MiB.
-  const char* options[][2] = {{"endPoint", "giop:tcp:127.0.0.1:"},
-                              {"giopMaxMsgSize", "134217728"},
-                              {nullptr, nullptr}};
+  const char* options[][2] = {
+      {"endPoint", "giop:tcp:127.0.0.1:"}, {"giopMaxMsgSize", "134217728"}, {nullptr, nullptr}};
   int argc = 0;
   CORBA::ORB_ptr orb = CORBA::ORB_init(argc, nullptr, "omniORB4", options);
   CORBA::Object_var obj = orb->resolve_initial_references("RootPOA");
@@ -109,7 +107,8 @@ int runSender() {
     unsigned w = 0, h = 0, n = 0;
     if (std::sscanf(line.c_str(), "frame %u %u", &w, &h) == 2) {
       value.data.length(w * h);
-      for (CORBA::ULong i = 0; i < w * h; ++i) value.data[i] = static_cast<CORBA::Long>(i * 2654435761u);
+      for (CORBA::ULong i = 0; i < w * h; ++i)
+        value.data[i] = static_cast<CORBA::Long>(i * 2654435761u);
     } else if (std::sscanf(line.c_str(), "send %u", &n) == 1) {
       for (unsigned i = 0; i < n; ++i) send();
     } else if (line == "stream") {
@@ -292,21 +291,22 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
   void printRatios() const {
-    std::printf("\nLoopback GIOP between two processes against one in-process memcpy per "
-                "frame (same run):\n");
+    std::printf(
+        "\nLoopback GIOP between two processes against one in-process memcpy per "
+        "frame (same run):\n");
     for (const char* size : {"640/480", "1920/1080", "3840/2160"}) {
       const Result* copy = find("BM_Memcpy/", size);
       const Result* stream = find("BM_Stream/", size);
       const Result* latency = find("BM_Latency/", size);
       if (copy == nullptr || stream == nullptr || latency == nullptr) continue;
-      std::printf("  %-10s memcpy %7.3f ms (%6.0f fps) | stream %7.3f ms/frame (%6.1f fps, "
-                  "%5.1fx memcpy) | latency tm->read %7.3f ms alone (%5.1fx memcpy), %7.3f ms "
-                  "streaming | allocations/frame %.1f, adopted %.0f%%\n",
-                  size, copy->seconds * 1e3, 1 / copy->seconds, stream->seconds * 1e3,
-                  1 / stream->seconds, stream->seconds / copy->seconds,
-                  latency->counter("latency_ms"), latency->counter("latency_ms") * 1e-3 / copy->seconds,
-                  stream->counter("latency_ms"), stream->counter("allocs/frame"),
-                  stream->counter("adopted%"));
+      std::printf(
+          "  %-10s memcpy %7.3f ms (%6.0f fps) | stream %7.3f ms/frame (%6.1f fps, "
+          "%5.1fx memcpy) | latency tm->read %7.3f ms alone (%5.1fx memcpy), %7.3f ms "
+          "streaming | allocations/frame %.1f, adopted %.0f%%\n",
+          size, copy->seconds * 1e3, 1 / copy->seconds, stream->seconds * 1e3, 1 / stream->seconds,
+          stream->seconds / copy->seconds, latency->counter("latency_ms"),
+          latency->counter("latency_ms") * 1e-3 / copy->seconds, stream->counter("latency_ms"),
+          stream->counter("allocs/frame"), stream->counter("adopted%"));
     }
   }
 

@@ -24,7 +24,7 @@ struct BufferSettings {
   FullPolicy fullPolicy = FullPolicy::Overwrite;
   double writeTimeout = 1.0;  // seconds, for FullPolicy::Block
   EmptyPolicy emptyPolicy = EmptyPolicy::Readback;
-  double readTimeout = 1.0;   // seconds, for EmptyPolicy::Block
+  double readTimeout = 1.0;  // seconds, for EmptyPolicy::Block
 
   // Reads dataport.buffer.* from a connector's properties, then the same
   // keys under dataport.<side>.buffer.* (side "inport" or "outport"), which

@@ -13,7 +13,8 @@ namespace RTC {
 // alive while a disconnect removes it.
 class ConnectorBase {
  public:
-  ConnectorBase(const std::string& id, bool littleEndian) : m_id(id), m_littleEndian(littleEndian) {}
+  ConnectorBase(const std::string& id, bool littleEndian)
+      : m_id(id), m_littleEndian(littleEndian) {}
   virtual ~ConnectorBase() {}
   ConnectorBase(const ConnectorBase&) = delete;
   ConnectorBase& operator=(const ConnectorBase&) = delete;

@@ -39,8 +39,7 @@ void InPortConnector::noteRefused(CORBA::ULong length, const char* why) {
 }
 
 InPortPushConnector::InPortPushConnector(const std::string& id, bool littleEndian,
-                                         const std::string& portName,
-                                         InPortBase::SampleCheck check,
+                                         const std::string& portName, InPortBase::SampleCheck check,
                                          std::shared_ptr<InPortCounters> counters,
                                          const BufferSettings& settings)
     : InPortConnector(id, littleEndian, portName, check, std::move(counters)), m_queue(settings) {}
@@ -127,11 +126,10 @@ ReadResult InPortPullConnector::read(InPortBase::SampleDecode decode, void* targ
     if (isPeerGone(e)) return ReadResult::PeerGone;
     unsigned long suppressed = 0;
     if (m_throttle.allow(&suppressed)) {
-      m_log.log(Logger::RTL_WARN, "connection " + id() + ": get failed with " +
-                                      std::string(e._name()) +
-                                      (suppressed > 0 ? " (" + std::to_string(suppressed) +
-                                                            " more not logged)"
-                                                      : std::string()));
+      m_log.log(Logger::RTL_WARN,
+                "connection " + id() + ": get failed with " + std::string(e._name()) +
+                    (suppressed > 0 ? " (" + std::to_string(suppressed) + " more not logged)"
+                                    : std::string()));
     }
     return ReadResult::Failed;
   }

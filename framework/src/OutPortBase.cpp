@@ -57,16 +57,15 @@ bool OutPortBase::writeSample(SampleEncode encode, const void* value) {
       } catch (const CORBA::Exception& e) {
         unsigned long suppressed = 0;
         if (m_state->throttle.allow(&suppressed)) {
-          portLog().log(Logger::RTL_ERROR,
-                        std::string("cannot marshal the sample: ") + e._name());
+          portLog().log(Logger::RTL_ERROR, std::string("cannot marshal the sample: ") + e._name());
         }
         ok = false;
         continue;
       }
       encoded[order] = true;
     }
-    const WriteResult result = connector.write(
-        static_cast<const CORBA::Octet*>(stream.bufPtr()), stream.bufSize());
+    const WriteResult result =
+        connector.write(static_cast<const CORBA::Octet*>(stream.bufPtr()), stream.bufSize());
     if (result == WriteResult::PeerGone) {
       dropConnector(connector.id());
       ok = false;

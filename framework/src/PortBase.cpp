@@ -273,8 +273,9 @@ ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile) {
   const CORBA::Long self = findSelf(connector_profile.ports, m_objref, twice);
   const std::string id(connector_profile.connector_id.in());
   if (self < 0 || anyNil(connector_profile.ports) || id.empty()) {
-    log.log(Logger::RTL_WARN, "notify_connect refused: the profile must carry an id and list "
-                              "this port once and no nil ports");
+    log.log(Logger::RTL_WARN,
+            "notify_connect refused: the profile must carry an id and list "
+            "this port once and no nil ports");
     return BAD_PARAMETER;
   }
   {

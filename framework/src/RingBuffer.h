@@ -45,9 +45,8 @@ class RingBuffer {
         case FullPolicy::DoNothing:
           return BufferStatus::Full;
         case FullPolicy::Block:
-          if (!m_notFull.wait_for(lock, seconds(m_settings.writeTimeout), [this] {
-                return m_closed || m_count < m_slots.size();
-              })) {
+          if (!m_notFull.wait_for(lock, seconds(m_settings.writeTimeout),
+                                  [this] { return m_closed || m_count < m_slots.size(); })) {
             return BufferStatus::Timeout;
           }
           if (m_closed) return BufferStatus::Closed;
@@ -109,7 +108,9 @@ class RingBuffer {
   }
 
  private:
-  static std::chrono::duration<double> seconds(double s) { return std::chrono::duration<double>(s); }
+  static std::chrono::duration<double> seconds(double s) {
+    return std::chrono::duration<double>(s);
+  }
 
   const BufferSettings m_settings;
   mutable std::mutex m_mutex;

@@ -1,7 +1,6 @@
 // Connector buffers without an ORB: the ring, the chunk queue, settings and
 // the sample check.
 #include <gtest/gtest.h>
-
 #include <rtm/CdrSerializer.h>
 
 #include <algorithm>

@@ -38,10 +38,9 @@ TEST(InPortAllocation, SteadyStreamAllocatesNothing) {
     SCOPED_TRACE(endian);
     Sink sink;
     Source source;
-    ASSERT_EQ(RTC::RTC_OK,
-              connectVia(source.ref(), source.ref(), sink.ref(),
-                         {{"dataport.serializer.cdr.endian", endian},
-                          {"dataport.buffer.length", "2"}}));
+    ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), sink.ref(),
+                                      {{"dataport.serializer.cdr.endian", endian},
+                                       {"dataport.buffer.length", "2"}}));
     source.fill(640 * 480, 1);
     for (int warm = 0; warm < 4; ++warm) {
       ASSERT_TRUE(source.port.write());

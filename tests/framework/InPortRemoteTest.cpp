@@ -76,8 +76,8 @@ TEST(InPortRemote, ChildSource) {
 // a malformed frame over the wire is answered PORT_ERROR; a source that is
 // killed is noticed when the profile is read.
 TEST(InPortRemote, FramesOverGiopAreAdoptedAndBitExact) {
-  pixmoor_test::ChildProcess child(
-      {selfPath(), "--gtest_filter=InPortRemote.ChildSource"}, {"PIXMOOR_PORT_CHILD=1"});
+  pixmoor_test::ChildProcess child({selfPath(), "--gtest_filter=InPortRemote.ChildSource"},
+                                   {"PIXMOOR_PORT_CHILD=1"});
   ASSERT_TRUE(child.waitForStdout("PORT-IOR ", 20)) << child.stderrText();
   std::string ior;
   {
@@ -96,16 +96,16 @@ TEST(InPortRemote, FramesOverGiopAreAdoptedAndBitExact) {
     SCOPED_TRACE(endian);
     const RTC::InPortBase::Counters before = sink.port.counters();
     std::string id;
-    ASSERT_EQ(RTC::RTC_OK,
-              connectVia(remote, remote, sink.ref(),
-                         {{"dataport.serializer.cdr.endian", endian},
-                          {"dataport.buffer.write.full_policy", "block"},
-                          {"dataport.buffer.write.timeout", "30"},
-                          {"dataport.buffer.read.empty_policy", "do_nothing"}},
-                         &id));
+    ASSERT_EQ(RTC::RTC_OK, connectVia(remote, remote, sink.ref(),
+                                      {{"dataport.serializer.cdr.endian", endian},
+                                       {"dataport.buffer.write.full_policy", "block"},
+                                       {"dataport.buffer.write.timeout", "30"},
+                                       {"dataport.buffer.read.empty_policy", "do_nothing"}},
+                                      &id));
     for (CORBA::Long i = 0; i <= kFrames; ++i) {
       ASSERT_TRUE(waitFor([&] { return sink.port.read(); }, 20))
-          << i << "\n" << child.stdoutText() << child.stderrText();
+          << i << "\n"
+          << child.stdoutText() << child.stderrText();
       expected.fill(kElements, i);
       EXPECT_TRUE(sameSample(expected.value, sink.value)) << i;
     }

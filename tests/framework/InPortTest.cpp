@@ -15,9 +15,7 @@ struct Pushed {
     result = connectVia(source.ref(), source.ref(), sink.ref(), props, &id);
     if (result == RTC::RTC_OK) cdr = inportCdrOf(onlyProfile(sink.port));
   }
-  OpenRTM::PortStatus put(const std::vector<std::uint8_t>& bytes) {
-    return cdr->put(cdrOf(bytes));
-  }
+  OpenRTM::PortStatus put(const std::vector<std::uint8_t>& bytes) { return cdr->put(cdrOf(bytes)); }
   OpenRTM::PortStatus putSample(std::uint32_t sec, bool little = true) {
     return put(timedLongSeqBytes(sec, 0, {sec, sec + 1, sec + 2}, little));
   }
@@ -53,8 +51,8 @@ TEST(InPort, MalformedPutsAnswerPortErrorAndChangeNothing) {
   std::vector<std::uint8_t> trailing = timedLongSeqBytes(1, 2, {1}, true);
   trailing.push_back(0);
   std::vector<std::uint8_t> bigOnLittle = timedLongSeqBytes(1, 2, {1, 2}, false);
-  const std::vector<std::vector<std::uint8_t> > bad = {
-      {}, {1, 2, 3}, truncated, countTooLarge, huge, trailing, bigOnLittle};
+  const std::vector<std::vector<std::uint8_t> > bad = {{},   {1, 2, 3}, truncated,  countTooLarge,
+                                                       huge, trailing,  bigOnLittle};
   ASSERT_EQ(112u, huge.size());
   for (size_t i = 0; i < bad.size(); ++i) {
     SCOPED_TRACE(i);
@@ -129,13 +127,13 @@ TEST(InPort, FullBufferPolicies) {
     OpenRTM::PortStatus third;
     std::uint32_t firstRead;
   };
-  for (const Case& c : {Case{"do_nothing", OpenRTM::BUFFER_FULL, 1},
-                        Case{"overwrite", OpenRTM::PORT_OK, 2},
-                        Case{"block", OpenRTM::BUFFER_TIMEOUT, 1}}) {
+  for (const Case& c :
+       {Case{"do_nothing", OpenRTM::BUFFER_FULL, 1}, Case{"overwrite", OpenRTM::PORT_OK, 2},
+        Case{"block", OpenRTM::BUFFER_TIMEOUT, 1}}) {
     SCOPED_TRACE(c.policy);
     Pushed p(Props{{"dataport.buffer.length", "2"},
-              {"dataport.buffer.write.full_policy", c.policy},
-              {"dataport.buffer.write.timeout", "0.2"}});
+                   {"dataport.buffer.write.full_policy", c.policy},
+                   {"dataport.buffer.write.timeout", "0.2"}});
     ASSERT_EQ(RTC::RTC_OK, p.result);
     EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(1));
     EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(2));
@@ -153,8 +151,8 @@ TEST(InPort, FullBufferPolicies) {
 // A blocked put returns as soon as the reader makes room.
 TEST(InPort, BlockedPutProceedsWhenTheReaderTakesOne) {
   Pushed p(Props{{"dataport.buffer.length", "1"},
-            {"dataport.buffer.write.full_policy", "block"},
-            {"dataport.buffer.write.timeout", "10"}});
+                 {"dataport.buffer.write.full_policy", "block"},
+                 {"dataport.buffer.write.timeout", "10"}});
   ASSERT_EQ(RTC::RTC_OK, p.result);
   ASSERT_EQ(OpenRTM::PORT_OK, p.putSample(1));
   std::thread reader([&] {
@@ -197,7 +195,7 @@ TEST(InPort, EmptyBufferPolicies) {
   {
     SCOPED_TRACE("block waits for its timeout, or for a sample");
     Pushed p(Props{{"dataport.inport.buffer.read.empty_policy", "block"},
-              {"dataport.inport.buffer.read.timeout", "0.2"}});
+                   {"dataport.inport.buffer.read.timeout", "0.2"}});
     const double start = pixmoor_test::now();
     EXPECT_FALSE(p.sink.port.read());
     EXPECT_GE(pixmoor_test::now() - start, 0.15);
@@ -214,8 +212,8 @@ TEST(InPort, EmptyBufferPolicies) {
 // dataport.inport.* wins over dataport.* on the inport only.
 TEST(InPort, SideSpecificBufferSettingsWin) {
   Pushed p(Props{{"dataport.buffer.length", "1"},
-            {"dataport.buffer.write.full_policy", "do_nothing"},
-            {"dataport.inport.buffer.length", "3"}});
+                 {"dataport.buffer.write.full_policy", "do_nothing"},
+                 {"dataport.inport.buffer.length", "3"}});
   ASSERT_EQ(RTC::RTC_OK, p.result);
   EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(1));
   EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(2));
@@ -291,8 +289,8 @@ TEST(InPort, PullReadsFromTheOutport) {
   EXPECT_TRUE(sameSample(p.source.value, p.sink.value));
 
   // The outport's OutPortCdr going away ends the connection on read.
-  OpenRTM::OutPortCdr_var cdr = OpenRTM::OutPortCdr::_narrow(
-      CORBA::Object_var(pixmoor_test::orb()->string_to_object(
+  OpenRTM::OutPortCdr_var cdr =
+      OpenRTM::OutPortCdr::_narrow(CORBA::Object_var(pixmoor_test::orb()->string_to_object(
           profileValue(onlyProfile(p.sink.port), "dataport.corba_cdr.outport_ior").c_str())));
   killObject(cdr);
   EXPECT_FALSE(p.sink.port.read());
@@ -301,7 +299,7 @@ TEST(InPort, PullReadsFromTheOutport) {
 
 TEST(InPort, PullHonoursTheOutportsEmptyPolicy) {
   Pushed p(Props{{"dataport.dataflow_type", "pull"},
-            {"dataport.outport.buffer.read.empty_policy", "do_nothing"}});
+                 {"dataport.outport.buffer.read.empty_policy", "do_nothing"}});
   ASSERT_EQ(RTC::RTC_OK, p.result);
   p.source.fill(4, 4);
   ASSERT_TRUE(p.source.port.write());

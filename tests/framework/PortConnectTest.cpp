@@ -41,14 +41,14 @@ TEST(PortConnect, BothPortsKeepTheCompletedProfile) {
     bool callInport;
     bool inportFirst;
   };
-  for (const Case& c : {Case{false, false}, Case{true, false}, Case{false, true}, Case{true, true}}) {
+  for (const Case& c :
+       {Case{false, false}, Case{true, false}, Case{false, true}, Case{true, true}}) {
     SCOPED_TRACE(std::string(c.callInport ? "in." : "out.") + "connect, " +
                  (c.inportFirst ? "[in, out]" : "[out, in]"));
     Sink sink;
     Source source;
-    RTC::ConnectorProfile profile =
-        c.inportFirst ? makeProfile({sink.ref(), source.ref()}, {})
-                      : makeProfile({source.ref(), sink.ref()}, {});
+    RTC::ConnectorProfile profile = c.inportFirst ? makeProfile({sink.ref(), source.ref()}, {})
+                                                  : makeProfile({source.ref(), sink.ref()}, {});
     RTC::PortService_ptr caller = c.callInport ? sink.m_ref.in() : source.m_ref.in();
     ASSERT_EQ(RTC::RTC_OK, caller->connect(profile));
     const std::string id(profile.connector_id.in());
@@ -61,8 +61,8 @@ TEST(PortConnect, BothPortsKeepTheCompletedProfile) {
     CORBA::Object_var ref;
     ASSERT_TRUE(profile.properties[refIndex].value >>= CORBA::Any::to_object(ref.out()));
     EXPECT_TRUE(ref->_is_a("IDL:OpenRTM/InPortCdr:1.0"));
-    for (RTC::PortBase* port : {static_cast<RTC::PortBase*>(&sink.port),
-                                static_cast<RTC::PortBase*>(&source.port)}) {
+    for (RTC::PortBase* port :
+         {static_cast<RTC::PortBase*>(&sink.port), static_cast<RTC::PortBase*>(&source.port)}) {
       RTC::ConnectorProfile_var kept = port->get_connector_profile(id.c_str());
       EXPECT_EQ(id, kept->connector_id.in());
       EXPECT_EQ(2u, kept->ports.length());
@@ -131,8 +131,8 @@ TEST(PortConnect, RefusesProfilesItCannotTakePartIn) {
   EXPECT_EQ(RTC::BAD_PARAMETER, source.ref()->connect(twice));
   RTC::ConnectorProfile withNil = makeProfile({source.ref(), RTC::PortService::_nil()}, {});
   EXPECT_EQ(RTC::BAD_PARAMETER, source.ref()->connect(withNil));
-  EXPECT_EQ(0u, sink.port.connectorCount() + source.port.connectorCount() +
-                    other.port.connectorCount());
+  EXPECT_EQ(
+      0u, sink.port.connectorCount() + source.port.connectorCount() + other.port.connectorCount());
 
   // An id already in use is refused and its connection left alone.
   std::string id;

@@ -37,8 +37,7 @@ struct Sink {
 
 // An outport and its bound sample, owned by no component.
 struct Source {
-  explicit Source(const char* name = "out", const char* instance = "Source0")
-      : port(name, value) {
+  explicit Source(const char* name = "out", const char* instance = "Source0") : port(name, value) {
     pixmoor_test::orb();
     port.setOwner(RTC::RTObject::_nil(), instance);
   }

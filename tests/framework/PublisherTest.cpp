@@ -6,8 +6,8 @@
 #include <mutex>
 #include <vector>
 
-#include "Publisher.h"
 #include "PortTestSupport.h"
+#include "Publisher.h"
 
 using namespace RTC;
 
@@ -57,10 +57,9 @@ TEST(Publisher, PeriodicRoundFollowsThePushPolicy) {
     unsigned long skip;
     std::vector<int> firstRound;
   };
-  for (const Case& c : {Case{PushPolicy::All, 0, {0, 1, 2, 3, 4, 5, 6}},
-                        Case{PushPolicy::Fifo, 0, {0}},
-                        Case{PushPolicy::Skip, 2, {0, 3, 6}},
-                        Case{PushPolicy::New, 0, {6}}}) {
+  for (const Case& c :
+       {Case{PushPolicy::All, 0, {0, 1, 2, 3, 4, 5, 6}}, Case{PushPolicy::Fifo, 0, {0}},
+        Case{PushPolicy::Skip, 2, {0, 3, 6}}, Case{PushPolicy::New, 0, {6}}}) {
     SCOPED_TRACE(static_cast<int>(c.policy));
     Recorded r(PublisherKind::Periodic, c.policy, c.skip, 4.0);
     for (std::uint8_t i = 0; i < 7; ++i) ASSERT_EQ(WriteResult::Ok, r.write(i));
@@ -136,12 +135,18 @@ TEST(Publisher, SettingsFromConnectionProperties) {
   const std::vector<Case> cases = {
       {{}, true, PublisherKind::Flush, PushPolicy::New},
       {{{"dataport.subscription_type", "New"}, {"dataport.publisher.push_policy", "fifo"}},
-       true, PublisherKind::New, PushPolicy::Fifo},
+       true,
+       PublisherKind::New,
+       PushPolicy::Fifo},
       {{{"dataport.subscription_type", "periodic"}, {"dataport.publisher.push_rate", "30"}},
-       true, PublisherKind::Periodic, PushPolicy::New},
+       true,
+       PublisherKind::Periodic,
+       PushPolicy::New},
       {{{"dataport.subscription_type", "periodic"}}, false, PublisherKind::Flush, PushPolicy::New},
       {{{"dataport.subscription_type", "periodic"}, {"dataport.publisher.push_rate", "0"}},
-       false, PublisherKind::Flush, PushPolicy::New},
+       false,
+       PublisherKind::Flush,
+       PushPolicy::New},
       {{{"dataport.publisher.skip_count", "-2"}}, false, PublisherKind::Flush, PushPolicy::New},
   };
   for (size_t i = 0; i < cases.size(); ++i) {

@@ -63,7 +63,7 @@ struct CdrSerializer {
 // bytes, count read in the connection's byte order.
 template <>
 inline bool CdrSerializer<TimedLongSeq>::check(const CORBA::Octet* data, CORBA::ULong length,
-                                                bool littleEndian) {
+                                               bool littleEndian) {
   return checkTimedLongSeqCdr(data, length, littleEndian);
 }
 

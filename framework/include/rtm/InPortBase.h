@@ -28,9 +28,9 @@ class InPortBase : public PortBase {
   bool hasUnreadSample() const;
   // What arrived on the port since it was made, over all its connections.
   struct Counters {
-    unsigned long stored;    // samples stored in a connection's buffer
-    unsigned long adopted;   // of those, stored without copying their bytes
-    unsigned long refused;   // malformed samples answered PORT_ERROR
+    unsigned long stored;   // samples stored in a connection's buffer
+    unsigned long adopted;  // of those, stored without copying their bytes
+    unsigned long refused;  // malformed samples answered PORT_ERROR
   };
   // Returns the port's counters.
   Counters counters() const;

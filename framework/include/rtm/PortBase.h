@@ -2,8 +2,8 @@
 #ifndef RTM_PORTBASE_H
 #define RTM_PORTBASE_H
 
-#include <rtm/RTC.h>
 #include <coil/Properties.h>
+#include <rtm/RTC.h>
 
 #include <memory>
 #include <string>
