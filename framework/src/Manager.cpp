@@ -264,10 +264,10 @@ bool Manager::activateManager() {
     std::string endpointText;
     for (const std::string& ep : coil::split(endpoints, ",")) {
       if (ep.empty()) continue;
-      std::string spec = ep.compare(0, 5, "giop:") == 0 ? ep : "giop:tcp:" + ep;
+      std::string endpoint = ep.compare(0, 5, "giop:") == 0 ? ep : "giop:tcp:" + ep;
       args.push_back("-ORBendPoint");
-      args.push_back(spec);
-      endpointText += (endpointText.empty() ? "" : ", ") + spec;
+      args.push_back(endpoint);
+      endpointText += (endpointText.empty() ? "" : ", ") + endpoint;
     }
     if (!hasMaxMsg) {
       args.push_back("-ORBgiopMaxMsgSize");

@@ -92,11 +92,11 @@ TEST(Properties, NodesAndChildNamesFollowDottedPaths) {
 }
 
 TEST(Properties, DefaultsArrayStopsAtEmptyKeyOrCount) {
-  const char* spec[] = {"implementation_id", "Pixmoor", " type_name ", " Pixmoor ", "", "ignored"};
-  coil::Properties p(spec);
+  const char* entries[] = {"implementation_id", "Pixmoor", " type_name ", " Pixmoor ", "", "ignored"};
+  coil::Properties p(entries);
   EXPECT_EQ(p.size(), 2u);
   EXPECT_EQ(p.getProperty("type_name"), "Pixmoor");
-  coil::Properties first(spec, 2);
+  coil::Properties first(entries, 2);
   EXPECT_EQ(first.size(), 1u);
 }
 
