@@ -34,6 +34,22 @@ inline void logEscaped(const char* opName, Logger& log, LogThrottle& throttle,
   log.log(Logger::RTL_ERROR, message);
 }
 
+// Called from a catch (...) handler: lets CORBA exceptions and thread
+// cancellation go on unwinding, and logs any other exception.
+inline void logEscapedUnlessCorba(const char* opName, Logger& log, LogThrottle& throttle) {
+  try {
+    throw;
+  } catch (const CORBA::Exception&) {
+    throw;
+  } catch (abi::__forced_unwind&) {
+    throw;  // thread cancellation must keep unwinding
+  } catch (const std::exception& e) {
+    logEscaped(opName, log, throttle, e.what());
+  } catch (...) {
+    logEscaped(opName, log, throttle, "unknown exception");
+  }
+}
+
 }  // namespace detail
 
 // Runs `f` for servant operation `opName`. CORBA exceptions pass through
@@ -44,14 +60,8 @@ auto guardServantCall(const char* opName, Logger& log, F&& f) -> decltype(f()) {
   static LogThrottle throttle;
   try {
     return std::forward<F>(f)();
-  } catch (const CORBA::Exception&) {
-    throw;
-  } catch (abi::__forced_unwind&) {
-    throw;  // thread cancellation must keep unwinding
-  } catch (const std::exception& e) {
-    detail::logEscaped(opName, log, throttle, e.what());
   } catch (...) {
-    detail::logEscaped(opName, log, throttle, "unknown exception");
+    detail::logEscapedUnlessCorba(opName, log, throttle);
   }
   throw CORBA::INTERNAL(kServantGuardMinor, CORBA::COMPLETED_MAYBE);
 }
@@ -63,14 +73,8 @@ R guardServantCallOr(const char* opName, Logger& log, R fallback, F&& f) {
   static LogThrottle throttle;
   try {
     return std::forward<F>(f)();
-  } catch (const CORBA::Exception&) {
-    throw;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (const std::exception& e) {
-    detail::logEscaped(opName, log, throttle, e.what());
   } catch (...) {
-    detail::logEscaped(opName, log, throttle, "unknown exception");
+    detail::logEscapedUnlessCorba(opName, log, throttle);
   }
   return fallback;
 }
