@@ -6,10 +6,10 @@
 
 #include "ActivatedObject.h"
 #include "BufferSettings.h"
+#include "CdrInterfaceRef.h"
 #include "ConnectionProperties.h"
 #include "ConnectorBase.h"
 #include "InPortConnector.h"
-#include "NVUtil.h"
 
 namespace RTC {
 
@@ -81,18 +81,10 @@ ReturnCode_t InPortBase::createConnector(const std::string& id, const coil::Prop
     portLog().log(Logger::RTL_ERROR, "connection " + id + ": cannot activate its InPortCdr");
     return RTC_ERROR;
   }
-  try {
-    CORBA::ORB_var orb = portOrb();
-    CORBA::String_var ior = orb->object_to_string(ref);
-    NVUtil::setStringValue(profile.properties, "dataport.corba_cdr.inport_ior", ior.in());
-  } catch (const CORBA::SystemException&) {
+  if (!publishCdrInterface(ref.in(), "inport", profile.properties)) {
     push->close();
     return RTC_ERROR;
   }
-  const CORBA::ULong n = profile.properties.length();
-  profile.properties.length(n + 1);
-  profile.properties[n].name = CORBA::string_dup("dataport.corba_cdr.inport_ref");
-  profile.properties[n].value <<= ref.in();
   connector = push;
   return RTC_OK;
 }
@@ -102,14 +94,7 @@ ReturnCode_t InPortBase::subscribeInterfaces(const coil::Properties& props,
   InPortPullConnector* pull = dynamic_cast<InPortPullConnector*>(&connector);
   if (pull == nullptr) return RTC_OK;  // push: the peer calls us
   const std::string ior = props.getProperty("dataport.corba_cdr.outport_ior");
-  OpenRTM::OutPortCdr_var peer;
-  try {
-    CORBA::ORB_var orb = portOrb();
-    CORBA::Object_var obj = orb->string_to_object(ior.c_str());
-    peer = OpenRTM::OutPortCdr::_narrow(obj);
-  } catch (const CORBA::SystemException&) {
-    peer = OpenRTM::OutPortCdr::_nil();
-  }
+  OpenRTM::OutPortCdr_var peer = peerCdrInterface<OpenRTM::OutPortCdr>(ior);
   if (CORBA::is_nil(peer)) {
     portLog().log(Logger::RTL_WARN, "connection " + connector.id() +
                                         ": no usable dataport.corba_cdr.outport_ior to pull from");

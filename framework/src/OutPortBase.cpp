@@ -7,10 +7,10 @@
 
 #include "ActivatedObject.h"
 #include "BufferSettings.h"
+#include "CdrInterfaceRef.h"
 #include "ConnectionProperties.h"
 #include "ConnectorBase.h"
 #include "LogThrottle.h"
-#include "NVUtil.h"
 #include "OutPortConnector.h"
 #include "Publisher.h"
 
@@ -104,18 +104,10 @@ ReturnCode_t OutPortBase::createConnector(const std::string& id, const coil::Pro
     portLog().log(Logger::RTL_ERROR, "connection " + id + ": cannot activate its OutPortCdr");
     return RTC_ERROR;
   }
-  try {
-    CORBA::ORB_var orb = portOrb();
-    CORBA::String_var ior = orb->object_to_string(ref);
-    NVUtil::setStringValue(profile.properties, "dataport.corba_cdr.outport_ior", ior.in());
-  } catch (const CORBA::SystemException&) {
+  if (!publishCdrInterface(ref.in(), "outport", profile.properties)) {
     pull->close();
     return RTC_ERROR;
   }
-  const CORBA::ULong n = profile.properties.length();
-  profile.properties.length(n + 1);
-  profile.properties[n].name = CORBA::string_dup("dataport.corba_cdr.outport_ref");
-  profile.properties[n].value <<= ref.in();
   connector = pull;
   return RTC_OK;
 }
@@ -125,14 +117,7 @@ ReturnCode_t OutPortBase::subscribeInterfaces(const coil::Properties& props,
   OutPortPushConnector* push = dynamic_cast<OutPortPushConnector*>(&connector);
   if (push == nullptr) return RTC_OK;  // pull: the peer calls us
   const std::string ior = props.getProperty("dataport.corba_cdr.inport_ior");
-  OpenRTM::InPortCdr_var peer;
-  try {
-    CORBA::ORB_var orb = portOrb();
-    CORBA::Object_var obj = orb->string_to_object(ior.c_str());
-    peer = OpenRTM::InPortCdr::_narrow(obj);
-  } catch (const CORBA::SystemException&) {
-    peer = OpenRTM::InPortCdr::_nil();
-  }
+  OpenRTM::InPortCdr_var peer = peerCdrInterface<OpenRTM::InPortCdr>(ior);
   if (CORBA::is_nil(peer)) {
     portLog().log(Logger::RTL_WARN, "connection " + connector.id() +
                                         ": no usable dataport.corba_cdr.inport_ior to push to");
