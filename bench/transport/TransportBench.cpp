@@ -24,25 +24,7 @@
 
 // Every allocation in this process is counted, so that the figures can say
 // how many the receiving side makes per frame.
-namespace {
-std::atomic<unsigned long> g_allocations{0};
-}  // namespace
-
-// The replaced operators pair malloc with free on purpose; GCC cannot see
-// that the new and delete it matches are these.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size != 0 ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
+#include "AllocationCounter.h"
 
 namespace {
 
@@ -231,11 +213,11 @@ void BM_Stream(benchmark::State& state) {
   readNext();
   g_sender->answered(true);
   const RTC::InPortBase::Counters before = g_receiver->port.counters();
-  const unsigned long allocations = g_allocations.load();
+  const unsigned long allocations = pixmoor_test::allocationCount();
   g_sender->post("stream");
   double latency = 0;
   for (auto _ : state) latency += readNext();
-  const unsigned long allocated = g_allocations.load() - allocations;
+  const unsigned long allocated = pixmoor_test::allocationCount() - allocations;
   const RTC::InPortBase::Counters after = g_receiver->port.counters();
   g_sender->post("stop");
   while (!g_sender->answered(false)) {

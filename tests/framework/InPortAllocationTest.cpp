@@ -2,30 +2,9 @@
 // the bound sample allocates nothing in our code.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-#include "PortTestSupport.h"
-
-namespace {
-std::atomic<unsigned long> g_allocations{0};
-}  // namespace
-
 // Every allocation of this test program is counted.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size != 0 ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
+#include "AllocationCounter.h"
+#include "PortTestSupport.h"
 
 using namespace port_test;
 
@@ -47,14 +26,14 @@ TEST(InPortAllocation, SteadyStreamAllocatesNothing) {
       ASSERT_TRUE(sink.port.isNew());
       ASSERT_TRUE(sink.port.read());
     }
-    const unsigned long before = g_allocations.load();
+    const unsigned long before = pixmoor_test::allocationCount();
     for (CORBA::Long i = 0; i < 10; ++i) {
       source.value.tm.sec = static_cast<CORBA::ULong>(i);
       ASSERT_TRUE(source.port.write());
       ASSERT_TRUE(sink.port.isNew());
       ASSERT_TRUE(sink.port.read());
     }
-    EXPECT_EQ(0u, g_allocations.load() - before);
+    EXPECT_EQ(0u, pixmoor_test::allocationCount() - before);
     EXPECT_TRUE(sameSample(source.value, sink.value));
   }
 }
