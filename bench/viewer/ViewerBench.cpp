@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "CdrProducer.h"
 #include "ImageUtil.h"
 #include "Pixmoor.h"
 
@@ -204,29 +205,9 @@ bool startViewer(const char* program) {
 
   RTC::PortServiceList_var ports = g_viewer->get_ports();
   if (ports->length() != 1) return false;
-  RTC::ConnectorProfile connector;
-  connector.name = CORBA::string_dup("bench");
-  connector.connector_id = CORBA::string_dup("");
-  connector.ports.length(1);
-  connector.ports[0] = RTC::PortService::_duplicate(ports[0]);
-  const char* properties[][2] = {{"dataport.interface_type", "corba_cdr"},
-                                 {"dataport.dataflow_type", "push"},
-                                 {"dataport.subscription_type", "flush"},
-                                 {"dataport.serializer.cdr.endian", "little"}};
-  connector.properties.length(4);
-  for (CORBA::ULong i = 0; i < 4; ++i) {
-    connector.properties[i].name = CORBA::string_dup(properties[i][0]);
-    connector.properties[i].value <<= properties[i][1];
-  }
-  if (ports[0]->connect(connector) != RTC::RTC_OK) return false;
-  for (CORBA::ULong i = 0; i < connector.properties.length(); ++i) {
-    if (std::string(connector.properties[i].name) != "dataport.corba_cdr.inport_ior") continue;
-    const char* ior = nullptr;
-    connector.properties[i].value >>= ior;
-    CORBA::ORB_var orb = manager->getORB();
-    CORBA::Object_var obj = orb->string_to_object(ior);
-    g_inport = OpenRTM::InPortCdr::_narrow(obj);
-  }
+  CORBA::ORB_var orb = manager->getORB();
+  if (pixmoor_test::connectAsForeignProducer(orb, ports[0], "bench", g_inport) != RTC::RTC_OK)
+    return false;
   return !CORBA::is_nil(g_inport);
 }
 

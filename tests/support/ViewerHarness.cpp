@@ -6,6 +6,8 @@
 #include <cstring>
 #include <thread>
 
+#include "CdrProducer.h"
+
 namespace pixmoor_test {
 
 const char* const kViewerWindow = "Pixmoor.exe";
@@ -173,30 +175,9 @@ bool ViewerHarness::waitForState(RTC::LifeCycleState wanted, double timeoutSec) 
         image = RTC::PortService::_duplicate(ports[i]);
     }
     if (CORBA::is_nil(image)) return ::testing::AssertionFailure() << "no port Pixmoor0.image";
-    RTC::ConnectorProfile connector;
-    connector.name = CORBA::string_dup("test_producer");
-    connector.connector_id = CORBA::string_dup("");
-    connector.ports.length(1);
-    connector.ports[0] = RTC::PortService::_duplicate(image);
-    const char* properties[][2] = {{"dataport.interface_type", "corba_cdr"},
-                                   {"dataport.dataflow_type", "push"},
-                                   {"dataport.subscription_type", "flush"},
-                                   {"dataport.serializer.cdr.endian", "little"}};
-    connector.properties.length(4);
-    for (CORBA::ULong i = 0; i < 4; ++i) {
-      connector.properties[i].name = CORBA::string_dup(properties[i][0]);
-      connector.properties[i].value <<= properties[i][1];
-    }
-    RTC::ReturnCode_t result = image->connect(connector);
+    RTC::ReturnCode_t result = connectAsForeignProducer(orb(), image, "test_producer", m_inport);
     if (result != RTC::RTC_OK)
       return ::testing::AssertionFailure() << "connect answered " << result;
-    for (CORBA::ULong i = 0; i < connector.properties.length(); ++i) {
-      if (std::string(connector.properties[i].name) != "dataport.corba_cdr.inport_ior") continue;
-      const char* ior = nullptr;
-      connector.properties[i].value >>= ior;
-      CORBA::Object_var obj = orb()->string_to_object(ior);
-      m_inport = OpenRTM::InPortCdr::_narrow(obj);
-    }
     if (CORBA::is_nil(m_inport))
       return ::testing::AssertionFailure() << "the port published no inport_ior";
     return ::testing::AssertionSuccess();

@@ -4,6 +4,7 @@
 
 #include <csignal>
 
+#include "CdrProducer.h"
 #include "DataFlowHarness.h"
 
 using namespace dataflow_test;
@@ -145,29 +146,11 @@ TEST_F(DataFlowRobustnessTest, MalformedPutsAnswerPortErrorAndTheNextFrameStillA
   // put on the object it publishes.
   RTC::PortService_var inport = m_harness.port("FrameSink0", "in");
   ASSERT_FALSE(CORBA::is_nil(inport));
-  RTC::ConnectorProfile profile;
-  profile.name = "hand_made";
-  profile.connector_id = "";
-  profile.ports.length(1);
-  profile.ports[0] = RTC::PortService::_duplicate(inport);
-  const char* properties[][2] = {{"dataport.interface_type", "corba_cdr"},
-                                 {"dataport.dataflow_type", "push"},
-                                 {"dataport.subscription_type", "flush"},
-                                 {"dataport.serializer.cdr.endian", "little"}};
-  profile.properties.length(4);
-  for (CORBA::ULong i = 0; i < 4; ++i) {
-    profile.properties[i].name = properties[i][0];
-    profile.properties[i].value <<= properties[i][1];
-  }
-  ASSERT_EQ(inport->connect(profile), RTC::RTC_OK);
   OpenRTM::InPortCdr_var cdr;
-  for (CORBA::ULong i = 0; i < profile.properties.length(); ++i) {
-    if (std::string(profile.properties[i].name) != "dataport.corba_cdr.inport_ior") continue;
-    const char* ior = nullptr;
-    ASSERT_TRUE(profile.properties[i].value >>= ior);
-    CORBA::Object_var object = pixmoor_test::orb()->string_to_object(ior);
-    cdr = OpenRTM::InPortCdr::_narrow(object);
-  }
+  std::string connectorId;
+  ASSERT_EQ(pixmoor_test::connectAsForeignProducer(pixmoor_test::orb(), inport, "hand_made", cdr,
+                                                   &connectorId),
+            RTC::RTC_OK);
   ASSERT_FALSE(CORBA::is_nil(cdr)) << "the inport published no dataport.corba_cdr.inport_ior";
 
   const std::vector<std::uint32_t> pixels = {0xFF010203u, 0xFF040506u, 0xFF070809u};
@@ -204,7 +187,7 @@ TEST_F(DataFlowRobustnessTest, MalformedPutsAnswerPortErrorAndTheNextFrameStillA
   EXPECT_EQ(got.sum, framesink::frameChecksum(expected, 3));
 
   // The port is as good as new: a real source connects and its frames arrive.
-  ASSERT_EQ(inport->disconnect(profile.connector_id), RTC::RTC_OK);
+  ASSERT_EQ(inport->disconnect(connectorId.c_str()), RTC::RTC_OK);
   startSource();
   connect();
   ctl({"activate", m_harness.path("FrameSource0")});
