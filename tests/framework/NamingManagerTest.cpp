@@ -1,9 +1,6 @@
 // NamingManager against a private omniNames: binding under contexts, stale
 // and foreign bindings, restarts, and name servers that are absent or mute.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -150,16 +147,10 @@ TEST_F(NamingManagerTest, AbsentNameServerIsSkippedAndTheOthersStillServe) {
 // A name server that accepts connections but never answers must not hold
 // the caller: every call is bounded by the timeout.
 TEST_F(NamingManagerTest, MuteNameServerCostsOnlyTheTimeout) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int mutePort = 0;
+  int fd = pixmoor_test::listenOnLoopback(16, &mutePort);
   ASSERT_GE(fd, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
-  ASSERT_EQ(0, ::listen(fd, 16));
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  const std::string mute = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  const std::string mute = "127.0.0.1:" + std::to_string(mutePort);
 
   NameServer server;
   ASSERT_TRUE(server.start());

@@ -12,6 +12,9 @@ namespace pixmoor_test {
 
 // Returns a TCP port on 127.0.0.1 that was free a moment ago.
 int freeTcpPort();
+// Opens a TCP socket listening on 127.0.0.1 on a free port that accepts
+// nothing; returns its descriptor (-1 on failure) and sets `port`.
+int listenOnLoopback(int backlog, int* port);
 // Creates a fresh directory under $TMPDIR (or /tmp); returns its path.
 std::string makeTempDir(const std::string& tag);
 // Removes a directory tree.

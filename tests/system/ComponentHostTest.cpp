@@ -1,13 +1,10 @@
 // PixmoorComp as a process: what a tool finds on the name server, and how
 // the process starts, fails and stops, with name servers present, absent,
 // down and restarted.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <rtm/idl/OpenRTMSkel.h>
 #include <rtm/idl/RTCSkel.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -330,16 +327,9 @@ TEST(ComponentHost, MalformedConfigurationLineIsSkippedWithAWarning) {
 }
 
 TEST(ComponentHost, PortAlreadyInUseEndsTheProcessWithAClearMessage) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int port = 0;
+  int fd = pixmoor_test::listenOnLoopback(4, &port);
   ASSERT_GE(fd, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
-  ASSERT_EQ(0, ::listen(fd, 4));
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  const int port = ntohs(addr.sin_port);
 
   Host host("corba.endpoint: 127.0.0.1:" + std::to_string(port) + "\n");
   int status = 0;
