@@ -12,6 +12,7 @@
 
 #include "ImageDisplay.h"
 #include "Pixmoor.h"
+#include "PixmoorProfile.h"
 #include "TestSupport.h"
 
 namespace {
@@ -113,27 +114,7 @@ bool waitUntil(P pred, double timeoutSec) {
 }
 
 TEST(PixmoorRegistration, ProfileHoldsExactlyTheNineteenPairsInOrder) {
-  const std::vector<std::pair<std::string, std::string>> expected = {
-      {"implementation_id", "Pixmoor"},
-      {"type_name", "Pixmoor"},
-      {"description", "Pixmoor"},
-      {"version", "1.0.0"},
-      {"vendor", "QZV"},
-      {"category", "Generic"},
-      {"activity_type", "PERIODIC"},
-      {"kind", "DataFlowComponent"},
-      {"max_instance", "0"},
-      {"language", "C++"},
-      {"lang_type", "compile"},
-      {"conf.default.input_image_width", "640"},
-      {"conf.default.input_image_height", "480"},
-      {"conf.default.flip_h", "0"},
-      {"conf.default.flip_v", "0"},
-      {"conf.__widget__.input_image_width", "text"},
-      {"conf.__widget__.input_image_height", "text"},
-      {"conf.__widget__.flip_h", "text"},
-      {"conf.__widget__.flip_v", "text"}};
-  EXPECT_EQ(expected, registeredProfile("Pixmoor").entries());
+  EXPECT_EQ(pixmoor_test::expectedPixmoorProfile(), registeredProfile("Pixmoor").entries());
 }
 
 TEST(PixmoorRegistration, DeleteFunctionAcceptsNull) { RTC::Delete<Pixmoor>(nullptr); }

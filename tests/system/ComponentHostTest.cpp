@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "PixmoorProfile.h"
 #include "TestSupport.h"
 
 namespace {
@@ -147,28 +148,8 @@ TEST(ComponentHost, ToolsFindTheProfileConfigurationAndPortThenSigtermUnbinds) {
   EXPECT_STREQ("QZV", profile->vendor);
   EXPECT_STREQ("Generic", profile->category);
   EXPECT_TRUE(CORBA::is_nil(profile->parent));
-  const std::vector<std::pair<std::string, std::string>> spec = {
-      {"implementation_id", "Pixmoor"},
-      {"type_name", "Pixmoor"},
-      {"description", "Pixmoor"},
-      {"version", "1.0.0"},
-      {"vendor", "QZV"},
-      {"category", "Generic"},
-      {"activity_type", "PERIODIC"},
-      {"kind", "DataFlowComponent"},
-      {"max_instance", "0"},
-      {"language", "C++"},
-      {"lang_type", "compile"},
-      {"conf.default.input_image_width", "640"},
-      {"conf.default.input_image_height", "480"},
-      {"conf.default.flip_h", "0"},
-      {"conf.default.flip_v", "0"},
-      {"conf.__widget__.input_image_width", "text"},
-      {"conf.__widget__.input_image_height", "text"},
-      {"conf.__widget__.flip_h", "text"},
-      {"conf.__widget__.flip_v", "text"}};
   std::map<std::string, std::string> props = toMap(profile->properties);
-  for (const auto& pair : spec) {
+  for (const auto& pair : pixmoor_test::expectedPixmoorProfile()) {
     ASSERT_TRUE(props.count(pair.first)) << pair.first;
     EXPECT_EQ(pair.second, props[pair.first]) << pair.first;
   }
