@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 #include <rtm/Manager.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ImageDisplay.h"
@@ -17,7 +15,7 @@
 
 namespace {
 
-using pixmoor_test::now;
+using pixmoor_test::waitUntil;
 
 // Window calls go nowhere: activation needs no desktop.
 class NoDisplay : public ImageDisplay {
@@ -101,16 +99,6 @@ void setParameter(RTC::RTObject_ptr ref, const char* name, const char* value) {
   }
   ASSERT_TRUE(config->set_configuration_set_values(set.in()));
   ASSERT_TRUE(config->activate_configuration_set(set->id));
-}
-
-template <class P>
-bool waitUntil(P pred, double timeoutSec) {
-  double end = now() + timeoutSec;
-  while (!pred()) {
-    if (now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 TEST(PixmoorRegistration, ProfileHoldsExactlyTheNineteenPairsInOrder) {

@@ -20,6 +20,7 @@
 namespace {
 
 using pixmoor_test::now;
+using pixmoor_test::waitUntil;
 
 // Lifecycle calls of every probe, in order, as "<instance>:<action>".
 std::mutex g_callsMutex;
@@ -39,16 +40,6 @@ std::vector<std::string> callsOf(const std::string& instance) {
       out.push_back(c.substr(instance.size() + 1));
   }
   return out;
-}
-
-template <class P>
-bool waitUntil(P pred, double timeoutSec) {
-  double end = now() + timeoutSec;
-  while (!pred()) {
-    if (now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 // Records its transitions; what it answers is steered by its properties.

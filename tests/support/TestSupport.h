@@ -5,7 +5,9 @@
 #include <omniORB4/CORBA.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace pixmoor_test {
@@ -29,6 +31,18 @@ void writeFile(const std::string& path, const std::string& text);
 std::string readFile(const std::string& path);
 // Returns seconds on a monotonic clock.
 double now();
+
+// Polls `done` every `pollMs` milliseconds until it holds (true) or
+// `timeoutSec` has passed (false).
+template <typename Predicate>
+bool waitUntil(Predicate done, double timeoutSec, int pollMs = 5) {
+  const double end = now() + timeoutSec;
+  for (;;) {
+    if (done()) return true;
+    if (now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+  }
+}
 
 // A child process with its standard output and error captured in files.
 class ChildProcess {

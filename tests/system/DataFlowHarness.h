@@ -79,12 +79,7 @@ inline std::uint64_t counterChecksum(std::size_t count, std::uint64_t k) {
 // Polls `done` every 20 ms for up to `timeoutSec`.
 template <typename Predicate>
 bool waitUntil(Predicate done, double timeoutSec) {
-  const double end = pixmoor_test::now() + timeoutSec;
-  for (;;) {
-    if (done()) return true;
-    if (pixmoor_test::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  return pixmoor_test::waitUntil(done, timeoutSec, 20);
 }
 
 class DataFlowHarness {
