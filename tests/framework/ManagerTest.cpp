@@ -172,6 +172,12 @@ void registerOnce(const char* id, const char* type, RTC::RtcNewFunc create) {
 
 Probe* create(const char* args) { return dynamic_cast<Probe*>(manager().createComponent(args)); }
 
+// Registers a Probe under `type` (once) and creates one.
+Probe* registerAndCreate(const char* type) {
+  registerOnce(type, type, createProbe);
+  return create(type);
+}
+
 RTC::ExecutionContext_ptr contextOf(RTC::RTObject_impl* comp) {
   RTC::RTObject_var ref = comp->getObjRef();
   return ref->get_context(0);
@@ -264,8 +270,7 @@ TEST(Manager, PerTypeSettingsReachTheProfileTheBoundVariablesAndTheContext) {
 }
 
 TEST(Manager, ComponentObjectAnswersAsTheFrameworkDoes) {
-  registerOnce("Probe", "Probe", createProbe);
-  Probe* probe = create("Probe");
+  Probe* probe = registerAndCreate("Probe");
   ASSERT_NE(nullptr, probe);
   RTC::RTObject_var ref = probe->getObjRef();
   ASSERT_FALSE(CORBA::is_nil(ref));
@@ -326,8 +331,7 @@ TEST(Manager, ComponentObjectAnswersAsTheFrameworkDoes) {
 }
 
 TEST(Manager, LifecycleThroughTheContextRunsExitAndEntryActionsInOrder) {
-  registerOnce("Probe", "Probe", createProbe);
-  Probe* probe = create("Probe");
+  Probe* probe = registerAndCreate("Probe");
   ASSERT_NE(nullptr, probe);
   const std::string name = probe->getInstanceName();
   RTC::RTObject_var ref = probe->getObjRef();
@@ -359,8 +363,7 @@ TEST(Manager, LifecycleThroughTheContextRunsExitAndEntryActionsInOrder) {
 }
 
 TEST(Manager, ExceptionFromAnActionBecomesAnErrorNotACrash) {
-  registerOnce("Probe", "Probe", createProbe);
-  Probe* probe = create("Probe");
+  Probe* probe = registerAndCreate("Probe");
   ASSERT_NE(nullptr, probe);
   RTC::RTObject_var ref = probe->getObjRef();
   RTC::ExecutionContext_var ec = contextOf(probe);
@@ -395,8 +398,7 @@ void setParameter(RTC::RTObject_ptr ref, const char* name, const char* value) {
 }
 
 TEST(Manager, ConfigurationChangesReachTheBoundVariableOnTheContextThread) {
-  registerOnce("Probe", "Probe", createProbe);
-  Probe* probe = create("Probe");
+  Probe* probe = registerAndCreate("Probe");
   ASSERT_NE(nullptr, probe);
   const std::string name = probe->getInstanceName();
   RTC::RTObject_var ref = probe->getObjRef();
@@ -415,8 +417,7 @@ TEST(Manager, ConfigurationChangesReachTheBoundVariableOnTheContextThread) {
 }
 
 TEST(Manager, ExitFinalizesRemovesTheNameAndDestroysTheComponent) {
-  registerOnce("Leaving", "Leaving", createProbe);
-  Probe* probe = create("Leaving");
+  Probe* probe = registerAndCreate("Leaving");
   ASSERT_NE(nullptr, probe);
   const std::string name = probe->getInstanceName();
   RTC::RTObject_var ref = probe->getObjRef();
@@ -449,8 +450,7 @@ TEST(Manager, ExitFinalizesRemovesTheNameAndDestroysTheComponent) {
 // Components may end themselves from their own actions: the context's
 // thread must not wait for itself.
 TEST(Manager, ExitFromTheComponentsOwnActionDoesNotDeadlock) {
-  registerOnce("Leaving", "Leaving", createProbe);
-  Probe* probe = create("Leaving");
+  Probe* probe = registerAndCreate("Leaving");
   ASSERT_NE(nullptr, probe);
   const std::string name = probe->getInstanceName();
   RTC::RTObject_var ref = probe->getObjRef();
