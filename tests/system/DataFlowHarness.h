@@ -76,6 +76,10 @@ inline std::uint64_t counterChecksum(std::size_t count, std::uint64_t k) {
   return framesink::frameChecksum(frame.data(), count);
 }
 
+inline bool contains(const std::string& text, const std::string& needle) {
+  return text.find(needle) != std::string::npos;
+}
+
 // Polls `done` every 20 ms for up to `timeoutSec`.
 template <typename Predicate>
 bool waitUntil(Predicate done, double timeoutSec) {
@@ -218,6 +222,25 @@ class DataFlowHarness {
   pixmoor_test::NameServer m_names;
   bool m_started = false;
   std::vector<std::unique_ptr<ChildProcess>> m_processes;
+};
+
+// A fixture whose SetUp starts a sink and a source and waits until both are
+// bound; a derived SetUp goes on only when this one did not fail.
+class SinkAndSourceTest : public ::testing::Test {
+ protected:
+  explicit SinkAndSourceTest(const std::string& tag) : m_harness(tag) {}
+
+  void SetUp() override {
+    ASSERT_TRUE(m_harness.nameServerUp());
+    m_sink = &m_harness.startSink();
+    m_source = &m_harness.startSource();
+    ASSERT_TRUE(m_harness.waitForComponent("FrameSink0")) << m_sink->stderrText();
+    ASSERT_TRUE(m_harness.waitForComponent("FrameSource0")) << m_source->stderrText();
+  }
+
+  DataFlowHarness m_harness;
+  ChildProcess* m_sink = nullptr;
+  ChildProcess* m_source = nullptr;
 };
 
 }  // namespace dataflow_test

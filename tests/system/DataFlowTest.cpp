@@ -15,14 +15,13 @@ constexpr int kWidth = 64;
 constexpr int kHeight = 48;
 constexpr std::size_t kPixels = static_cast<std::size_t>(kWidth) * kHeight;
 
-class DataFlowTest : public ::testing::Test {
+class DataFlowTest : public SinkAndSourceTest {
  protected:
+  DataFlowTest() : SinkAndSourceTest("dataflow") {}
+
   void SetUp() override {
-    ASSERT_TRUE(m_harness.nameServerUp());
-    m_sink = &m_harness.startSink();
-    m_source = &m_harness.startSource();
-    ASSERT_TRUE(m_harness.waitForComponent("FrameSink0")) << m_sink->stderrText();
-    ASSERT_TRUE(m_harness.waitForComponent("FrameSource0")) << m_source->stderrText();
+    SinkAndSourceTest::SetUp();
+    if (HasFatalFailure()) return;
     m_out = m_harness.path("FrameSource0") + ":out";
     m_in = m_harness.path("FrameSink0") + ":in";
     ctl({"config", "set", m_harness.path("FrameSource0"), "width", std::to_string(kWidth)});
@@ -86,9 +85,6 @@ class DataFlowTest : public ::testing::Test {
     std::printf("%zu frames, last number %ld, %d skipped\n", got.size(), previous, lost);
   }
 
-  DataFlowHarness m_harness{"dataflow"};
-  ChildProcess* m_sink = nullptr;
-  ChildProcess* m_source = nullptr;
   std::string m_out, m_in;
 };
 

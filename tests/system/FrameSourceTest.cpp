@@ -10,18 +10,13 @@ using namespace dataflow_test;
 
 namespace {
 
-bool contains(const std::string& text, const std::string& needle) {
-  return text.find(needle) != std::string::npos;
-}
-
-class FrameSourceTest : public ::testing::Test {
+class FrameSourceTest : public SinkAndSourceTest {
  protected:
+  FrameSourceTest() : SinkAndSourceTest("framesource") {}
+
   void SetUp() override {
-    ASSERT_TRUE(m_harness.nameServerUp());
-    m_sink = &m_harness.startSink();
-    m_source = &m_harness.startSource();
-    ASSERT_TRUE(m_harness.waitForComponent("FrameSink0")) << m_sink->stderrText();
-    ASSERT_TRUE(m_harness.waitForComponent("FrameSource0")) << m_source->stderrText();
+    SinkAndSourceTest::SetUp();
+    if (HasFatalFailure()) return;
     m_path = m_harness.path("FrameSource0");
     ctl({"activate", m_harness.path("FrameSink0")});
     ctl({"connect", m_path + ":out", m_harness.path("FrameSink0") + ":in"});
@@ -50,9 +45,6 @@ class FrameSourceTest : public ::testing::Test {
     ctl({"reset", m_path});
   }
 
-  DataFlowHarness m_harness{"framesource"};
-  ChildProcess* m_sink = nullptr;
-  ChildProcess* m_source = nullptr;
   std::string m_path;
 };
 

@@ -8,18 +8,13 @@ using namespace dataflow_test;
 
 namespace {
 
-bool contains(const std::string& text, const std::string& needle) {
-  return text.find(needle) != std::string::npos;
-}
-
-class RtmctlCommandsTest : public ::testing::Test {
+class RtmctlCommandsTest : public SinkAndSourceTest {
  protected:
+  RtmctlCommandsTest() : SinkAndSourceTest("rtmctl") {}
+
   void SetUp() override {
-    ASSERT_TRUE(m_harness.nameServerUp());
-    m_sink = &m_harness.startSink();
-    m_source = &m_harness.startSource();
-    ASSERT_TRUE(m_harness.waitForComponent("FrameSink0")) << m_sink->stderrText();
-    ASSERT_TRUE(m_harness.waitForComponent("FrameSource0")) << m_source->stderrText();
+    SinkAndSourceTest::SetUp();
+    if (HasFatalFailure()) return;
     m_sinkPath = m_harness.path("FrameSink0");
     m_sourcePath = m_harness.path("FrameSource0");
     m_context = "/" + m_harness.names().address() + "/" + pixmoor_test::hostName() + ".host_cxt";
@@ -43,9 +38,6 @@ class RtmctlCommandsTest : public ::testing::Test {
     EXPECT_EQ(result.out, "");
   }
 
-  DataFlowHarness m_harness{"rtmctl"};
-  ChildProcess* m_sink = nullptr;
-  ChildProcess* m_source = nullptr;
   std::string m_sinkPath, m_sourcePath, m_context;
 };
 
