@@ -3,15 +3,20 @@
 // when, what is logged and printed, and what happens to the frame buffer.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
 
+// Every allocation of this test program is counted.
+#include "AllocationCounter.h"
+#include "CdrProducer.h"
 #include "ImageDisplay.h"
 #include "ImageUtil.h"
 #include "Pixmoor.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -28,12 +33,17 @@ class RecordingDisplay : public ImageDisplay {
     if (m_throwOnOpen) CV_Error(cv::Error::StsError, "cannot open in this test");
   }
   void show(const char* name, const cv::Mat& image) override {
+    ++m_shows;
+    m_lastShown = image.data;
+    if (m_quiet) return;
     m_calls.push_back(std::string("show ") + name + " " + std::to_string(image.cols) + "x" +
                       std::to_string(image.rows));
     if (m_throwOnShow) CV_Error(cv::Error::StsError, "cannot show in this test");
     m_shown.push_back(image);
   }
   void processEvents(int milliseconds) override {
+    ++m_pumps;
+    if (m_quiet) return;
     m_calls.push_back("events " + std::to_string(milliseconds));
   }
   void closeAllWindows() override { m_calls.push_back("close all"); }
@@ -43,12 +53,20 @@ class RecordingDisplay : public ImageDisplay {
   bool m_reachable = true;
   bool m_throwOnOpen = false;
   bool m_throwOnShow = false;
+  // When set, show and processEvents only count, so that they allocate nothing.
+  bool m_quiet = false;
+  int m_shows = 0;
+  int m_pumps = 0;
+  const unsigned char* m_lastShown = nullptr;
 };
 
 // Opens the component's members to the test.
 class ViewerUnderTest : public Pixmoor {
  public:
   ViewerUnderTest() : Pixmoor(nullptr) { onInitialize(); }
+  using Pixmoor::m_flip_h;
+  using Pixmoor::m_flip_v;
+  using Pixmoor::m_imageIn;
   using Pixmoor::m_imageUtil;
   using Pixmoor::m_input_image_height;
   using Pixmoor::m_input_image_width;
@@ -167,6 +185,167 @@ TEST_F(PixmoorActivity, TurnsWindowExceptionsIntoAnError) {
         << out.second;
     EXPECT_EQ(nullptr, m_viewer.m_imageUtil);
   }
+}
+
+// The same, with a producer connected to the "image" port the way a remote
+// one connects, so that onExecute reads real samples.
+class PixmoorFrames : public PixmoorActivity {
+ protected:
+  void SetUp() override {
+    PixmoorActivity::SetUp();
+    // Without a manager the component has no CORBA object to own its port;
+    // the port lives on the test's ORB.
+    pixmoor_test::orb();
+    m_viewer.m_imageIn.setOwner(RTC::RTObject::_nil(), "Pixmoor0");
+    RTC::PortService_var port = m_viewer.m_imageIn.getPortRef();
+    ASSERT_EQ(RTC::RTC_OK, pixmoor_test::connectAsForeignProducer(pixmoor_test::orb(), port,
+                                                                  "frames", m_producer));
+    ASSERT_FALSE(CORBA::is_nil(m_producer));
+  }
+
+  // Activates the viewer at `width` x `height` and forgets the calls so far.
+  void activate(int width, int height) {
+    m_viewer.m_input_image_width = width;
+    m_viewer.m_input_image_height = height;
+    RTC::ReturnCode_t result = RTC::RTC_ERROR;
+    captured([&] { result = m_viewer.onActivated(0); });
+    ASSERT_EQ(RTC::RTC_OK, result);
+    m_display.m_calls.clear();
+  }
+
+  // Puts one sample holding `pixels` (little-endian CDR: sec, nsec, count,
+  // elements) into the viewer's port.
+  void send(const std::vector<std::uint32_t>& pixels) {
+    m_frame.length(static_cast<CORBA::ULong>(12 + 4 * pixels.size()));
+    CORBA::Octet* out = m_frame.get_buffer();
+    auto put = [&out](std::uint32_t v) {
+      for (int i = 0; i < 4; ++i) *out++ = static_cast<CORBA::Octet>(v >> (8 * i));
+    };
+    put(1);
+    put(0);
+    put(static_cast<std::uint32_t>(pixels.size()));
+    for (std::uint32_t p : pixels) put(p);
+    ASSERT_EQ(OpenRTM::PORT_OK, m_producer->put(m_frame));
+  }
+
+  OpenRTM::CdrData m_frame;
+  OpenRTM::InPortCdr_var m_producer;
+};
+
+// `width` x `height` pixels that all differ, with assorted top bytes, and the
+// picture they decode to.
+std::vector<std::uint32_t> distinctPixels(int width, int height, cv::Mat* picture) {
+  std::vector<std::uint32_t> pixels;
+  picture->create(height, width, CV_8UC3);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t i = static_cast<std::uint32_t>(y * width + x);
+      const cv::Vec3b bgr(static_cast<uchar>(3 * i + 1), static_cast<uchar>(5 * i + 2),
+                          static_cast<uchar>(7 * i + 3));
+      picture->at<cv::Vec3b>(y, x) = bgr;
+      pixels.push_back((i * 0x3Bu) << 24 | std::uint32_t(bgr[2]) << 16 |
+                       std::uint32_t(bgr[1]) << 8 | bgr[0]);
+    }
+  }
+  return pixels;
+}
+
+bool sameBytes(const cv::Mat& a, const cv::Mat& b) {
+  return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
+}
+
+TEST_F(PixmoorFrames, ShowsEachNewFrameOnceMirroredAsAskedAndPumpsOnlyThen) {
+  activate(4, 3);
+  for (int cycle = 0; cycle < 3; ++cycle) EXPECT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
+  EXPECT_TRUE(m_display.m_calls.empty()) << "connected, but nothing sent yet";
+
+  const struct {
+    int flipH, flipV, flipCode;  // flipCode 2: no mirror
+  } cases[] = {{0, 0, 2}, {1, 0, 1}, {0, -4, 0}, {7, 1, -1}, {0, 0, 2}};
+  int seed = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "flip_h " << c.flipH << ", flip_v " << c.flipV);
+    m_viewer.m_flip_h = c.flipH;
+    m_viewer.m_flip_v = c.flipV;
+    cv::Mat picture;
+    std::vector<std::uint32_t> pixels = distinctPixels(4, 3, &picture);
+    for (std::uint32_t& p : pixels) p ^= static_cast<std::uint32_t>(seed) * 0x010101u;
+    picture ^= cv::Scalar::all(seed++);
+    send(pixels);
+    m_display.m_calls.clear();
+    m_display.m_shown.clear();
+    EXPECT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
+    EXPECT_EQ((std::vector<std::string>{"show Pixmoor.exe 4x3", "events 1"}), m_display.m_calls);
+    cv::Mat expected = picture;
+    if (c.flipCode != 2) cv::flip(picture, expected, c.flipCode);
+    ASSERT_EQ(1u, m_display.m_shown.size());
+    EXPECT_TRUE(sameBytes(expected, m_display.m_shown[0]));
+
+    // The frame has been read: later cycles neither show nor pump.
+    for (int cycle = 0; cycle < 3; ++cycle) EXPECT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
+    EXPECT_EQ(2u, m_display.m_calls.size());
+  }
+  captured([&] { m_viewer.onDeactivated(0); });
+}
+
+TEST_F(PixmoorFrames, AFrameOfTheWrongLengthIsLoggedAndLeavesThePictureAlone) {
+  activate(4, 3);
+  cv::Mat picture;
+  send(distinctPixels(4, 3, &picture));
+  ASSERT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
+  for (int length : {11, 13, 1}) {
+    SCOPED_TRACE(length);
+    send(std::vector<std::uint32_t>(static_cast<size_t>(length), 0xFFFFFFFFu));
+    m_display.m_calls.clear();
+    RTC::ReturnCode_t result = RTC::RTC_OK;
+    auto out = captured([&] { result = m_viewer.onExecute(0); });
+    EXPECT_EQ(RTC::RTC_ERROR, result);
+    EXPECT_EQ("", out.first);
+    EXPECT_NE(std::string::npos, out.second.find("ERROR")) << out.second;
+    EXPECT_NE(std::string::npos, out.second.find("invalid image size....\n")) << out.second;
+    EXPECT_TRUE(m_display.m_calls.empty()) << "nothing shown, no events processed";
+    ASSERT_NE(nullptr, m_viewer.m_imageUtil) << "the buffer stays until onDeactivated";
+    EXPECT_TRUE(sameBytes(picture, m_viewer.m_imageUtil->getImage()));
+  }
+  captured([&] { m_viewer.onDeactivated(0); });
+}
+
+// Once running, a frame on its way from the port to the window allocates
+// nothing: read into the bound sample, decode and mirrors into the two
+// images made at activation, show.
+TEST_F(PixmoorFrames, HandlingAFrameAllocatesNothingOnceRunning) {
+  activate(640, 480);
+  m_viewer.m_flip_h = 1;
+  m_viewer.m_flip_v = 1;
+  m_display.m_quiet = true;
+  cv::Mat picture;
+  const std::vector<std::uint32_t> pixels = distinctPixels(640, 480, &picture);
+  for (int warm = 0; warm < 3; ++warm) {
+    send(pixels);
+    ASSERT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
+  }
+  const cv::Mat front = m_viewer.m_imageUtil->getImage();
+  m_viewer.m_imageUtil->swapImages();
+  const cv::Mat back = m_viewer.m_imageUtil->getImage();
+  m_viewer.m_imageUtil->swapImages();
+
+  unsigned long allocations = 0;
+  const int shows = m_display.m_shows;
+  for (int frame = 0; frame < 10; ++frame) {
+    send(pixels);
+    const unsigned long before = pixmoor_test::allocationCount();
+    ASSERT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
+    allocations += pixmoor_test::allocationCount() - before;
+    EXPECT_TRUE(m_display.m_lastShown == front.data || m_display.m_lastShown == back.data)
+        << "an image was reallocated";
+  }
+  EXPECT_EQ(0u, allocations);
+  EXPECT_EQ(shows + 10, m_display.m_shows);
+  EXPECT_EQ(m_display.m_shows - 1, m_display.m_pumps) << "one pump per frame, none at activation";
+  cv::Mat turned;
+  cv::flip(picture, turned, -1);
+  EXPECT_TRUE(sameBytes(turned, m_viewer.m_imageUtil->getImage()));
+  captured([&] { m_viewer.onDeactivated(0); });
 }
 
 // With the real desktop behind it and no display at all, activation must
