@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "CdrProducer.h"
 #include "PixmoorProfile.h"
 #include "TestSupport.h"
 
@@ -326,6 +327,48 @@ TEST(ComponentHost, PortAlreadyInUseEndsTheProcessWithAClearMessage) {
   EXPECT_NE(std::string::npos,
             host.log().find("cannot start the ORB on giop:tcp:127.0.0.1:" + std::to_string(port)));
   EXPECT_EQ(std::string::npos, host.process().stdoutText().find("onInitialize"));
+}
+
+// A 3840x2160 frame in the little-endian bare CDR of a TimedLongSeq.
+OpenRTM::CdrData uhdFrame() {
+  const CORBA::ULong pixels = 3840u * 2160u;
+  OpenRTM::CdrData data;
+  data.length(12 + 4 * pixels);
+  const CORBA::ULong header[] = {1, 2, pixels};
+  for (CORBA::ULong i = 0; i < 12; ++i) {
+    data[i] = static_cast<CORBA::Octet>(header[i / 4] >> (8 * (i % 4)));
+  }
+  for (CORBA::ULong i = 12; i < data.length(); ++i) data[i] = static_cast<CORBA::Octet>(i);
+  return data;
+}
+
+// omniORB refuses messages above 2 MiB unless told otherwise; the runtime
+// raises that for frames up to 3840x2160, but leaves a limit of the user's
+// corba.args alone.
+TEST(ComponentHost, TakesAUhdFrameInOneMessageUnlessCorbaArgsSetsTheLimit) {
+  const OpenRTM::CdrData frame = uhdFrame();
+  for (bool ownLimit : {false, true}) {
+    SCOPED_TRACE(ownLimit ? "corba.args sets 4 MiB" : "no limit in corba.args");
+    Host host(ownLimit ? "corba.args: -ORBgiopMaxMsgSize 4194304\n" : "");
+    ASSERT_TRUE(host.started());
+    RTC::RTObject_var rtc = host.waitBound();
+    ASSERT_FALSE(CORBA::is_nil(rtc)) << host.log();
+    RTC::PortServiceList_var ports = rtc->get_ports();
+    ASSERT_EQ(1u, ports->length());
+    OpenRTM::InPortCdr_var cdr;
+    ASSERT_EQ(RTC::RTC_OK, pixmoor_test::connectAsForeignProducer(pixmoor_test::orb(), ports[0],
+                                                                  "uhd", cdr));
+    ASSERT_FALSE(CORBA::is_nil(cdr));
+    if (ownLimit) {
+      EXPECT_THROW(cdr->put(frame), CORBA::SystemException);
+    } else {
+      const double t0 = now();
+      EXPECT_EQ(OpenRTM::PORT_OK, cdr->put(frame));
+      std::printf("one 3840x2160 frame put in %.3f s\n", now() - t0);
+    }
+    int status = 0;
+    expectCleanExit(host.stopWith(SIGTERM, &status), status, "SIGTERM");
+  }
 }
 
 // The real host's main and moduleInit, over a PixmoorInit whose component
