@@ -269,6 +269,35 @@ TEST(Manager, PerTypeSettingsReachTheProfileTheBoundVariablesAndTheContext) {
   EXPECT_DOUBLE_EQ(200.0, plainEc->get_rate()) << "manager-wide exec_cxt.periodic.rate";
 }
 
+// A context type the runtime lacks is no failure: it says so and runs its
+// periodic context, as the real framework does.
+TEST(Manager, UnknownContextTypeIsWarnedAboutAndThePeriodicContextRuns) {
+  registerOnce("Probe", "Probe", createProbe);
+  Probe* probe = create("Probe?exec_cxt.periodic.type=ExtTrigExecutionContext");
+  ASSERT_NE(nullptr, probe);
+  RTC::RTObject_var ref = probe->getObjRef();
+  RTC::ExecutionContext_var ec = contextOf(probe);
+  RTC::ExecutionContextService_var service = RTC::ExecutionContextService::_narrow(ec);
+  ASSERT_FALSE(CORBA::is_nil(service));
+  EXPECT_EQ(RTC::PERIODIC, service->get_kind());
+  RTC::ExecutionContextProfile_var profile = service->get_profile();
+  std::string type = "<absent>";
+  for (CORBA::ULong i = 0; i < profile->properties.length(); ++i) {
+    const char* value = nullptr;
+    if (std::string(profile->properties[i].name) == "type" &&
+        (profile->properties[i].value >>= value)) {
+      type = value;
+    }
+  }
+  EXPECT_EQ("PeriodicExecutionContext", type);
+  ASSERT_EQ(RTC::RTC_OK, ec->activate_component(ref));
+  EXPECT_EQ(RTC::RTC_OK, ec->deactivate_component(ref));
+  EXPECT_NE(std::string::npos,
+            pixmoor_test::readFile(ManagerEnvironment::s_dir + "/rtc.log")
+                .find("WARNING: " + std::string(probe->getInstanceName()) +
+                      ": unknown execution context type 'ExtTrigExecutionContext'"));
+}
+
 TEST(Manager, ComponentObjectAnswersAsTheFrameworkDoes) {
   Probe* probe = registerAndCreate("Probe");
   ASSERT_NE(nullptr, probe);
