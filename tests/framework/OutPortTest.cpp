@@ -11,13 +11,21 @@ using namespace port_test;
 namespace {
 
 // An outport connected to a capturing stand-in for a foreign inport.
+// With `notifyOnly` the profile goes straight to notify_connect, as it does
+// when another port's connect was called.
 struct CapturedOutPort {
-  explicit CapturedOutPort(const Props& props)
-      : capture(), fake(capture.ior()), result(connect(props)) {}
-  RTC::ReturnCode_t connect(const Props& props) {
+  explicit CapturedOutPort(const Props& props, bool notifyOnly = false)
+      : capture(), fake(capture.ior()), result(connect(props, notifyOnly)) {}
+  RTC::ReturnCode_t connect(const Props& props, bool notifyOnly) {
     RTC::PortService_var fakeRef = RTC::PortService::_narrow(fake.ref);
     RTC::ConnectorProfile profile = makeProfile({source.ref(), fakeRef.in()}, props);
-    RTC::ReturnCode_t r = source.m_ref->connect(profile);
+    RTC::ReturnCode_t r = RTC::RTC_ERROR;
+    if (notifyOnly) {
+      profile.connector_id = CORBA::string_dup("8d6e3c1a-5b2f-4e0d-9a7c-1f2e3d4c5b6a");
+      r = source.m_ref->notify_connect(profile);
+    } else {
+      r = source.m_ref->connect(profile);
+    }
     completed = profile;
     return r;
   }
@@ -47,20 +55,27 @@ TEST(OutPort, SetTimestampStampsTheTimeOfDay) {
 
 // The bare CDR stream of protocol.md, in the byte order the connection's
 // endian list puts first; nothing before or after it.
+// A profile that reaches notify_connect without one (its connect did not
+// add it) means little.
 TEST(OutPort, WireBytesFollowTheConnectionsByteOrder) {
   struct Case {
     const char* endian;  // nullptr: absent, connect adds "little,big"
     bool little;
+    bool notifyOnly;
   };
-  for (const Case& c : {Case{nullptr, true}, Case{"little", true}, Case{"big", false},
-                        Case{"big,little", false}, Case{" Little , big", true}}) {
-    SCOPED_TRACE(c.endian != nullptr ? c.endian : "(absent)");
+  for (const Case& c :
+       {Case{nullptr, true, false}, Case{"little", true, false}, Case{"big", false, false},
+        Case{"big,little", false, false}, Case{" Little , big", true, false},
+        Case{nullptr, true, true}, Case{"big", false, true}}) {
+    SCOPED_TRACE(std::string(c.endian != nullptr ? c.endian : "(absent)") +
+                 (c.notifyOnly ? ", notify_connect only" : ""));
     Props props;
     if (c.endian != nullptr) props.emplace_back("dataport.serializer.cdr.endian", c.endian);
-    CapturedOutPort out(props);
+    CapturedOutPort out(props, c.notifyOnly);
     ASSERT_EQ(RTC::RTC_OK, out.result);
     if (c.endian == nullptr) {
-      EXPECT_EQ("little,big", profileValue(out.completed, "dataport.serializer.cdr.endian"));
+      EXPECT_EQ(c.notifyOnly ? "" : "little,big",
+                profileValue(out.completed, "dataport.serializer.cdr.endian"));
     }
     out.source.value.tm.sec = 0x6b163f36;
     out.source.value.tm.nsec = 0x359426cf;
