@@ -602,6 +602,17 @@ void Manager::shutdown() {
   d.namingWake.notify_all();
   if (d.namingThread.joinable()) d.namingThread.join();
 
+  // The worker deletes components that exited, and a component's deletion
+  // releases object references. omniORB aborts (omniObjRef.cc "pd_id == 0")
+  // when a reference's last release overlaps ORB::destroy(), so the worker
+  // must be gone before anything below: what it had not destroyed yet is
+  // still listed in components and is destroyed here.
+  const bool onWorker = d.worker.joinable() && d.worker.get_id() == std::this_thread::get_id();
+  if (!onWorker) {
+    d.wake(kWakeQuit);
+    if (d.worker.joinable()) d.worker.join();
+  }
+
   // Wait for a createComponent in progress, then take every component down.
   { std::lock_guard<std::mutex> createLock(d.createMutex); }
   for (RTObject_impl* comp : getComponents()) {
@@ -634,12 +645,6 @@ void Manager::shutdown() {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   d.log.log(Logger::RTL_INFO, coil::sprintf("shut down in %.3f s", seconds));
-
-  const bool onWorker = d.worker.joinable() && d.worker.get_id() == std::this_thread::get_id();
-  if (!onWorker) {
-    d.wake(kWakeQuit);
-    if (d.worker.joinable()) d.worker.join();
-  }
   {
     std::lock_guard<std::mutex> lock(d.stateMutex);
     d.terminated = true;
@@ -672,13 +677,15 @@ void Manager::runWorker() {
         sig = buf[i];
       }
     }
+    // Checked first: shutdown() waits for this thread to return, and a
+    // signal read in the same batch must not keep it looping.
+    if (quit) return;
     if (sig != 0) {
       if (d.shuttingDown) continue;
       d.log.log(Logger::RTL_INFO, std::string(signalName(sig)) + " received");
       shutdown();
       return;
     }
-    if (quit) return;
 
     std::deque<RTObject_impl*> pending;
     {

@@ -142,15 +142,20 @@ class ManagerEnvironment : public ::testing::Environment {
     ASSERT_TRUE(s_names.start(s_namePort));
   }
   void TearDown() override {
-    double t0 = now();
-    RTC::Manager::instance().shutdown();
-    std::printf("manager shutdown: %.3f s\n", now() - t0);
+    exitOneWhileShuttingDown();
     s_names.stop();
     pixmoor_test::removeTree(s_dir);
   }
   static std::string s_dir;
   static int s_namePort;
   static pixmoor_test::NameServer s_names;
+
+ private:
+  // Shuts the manager down while its worker thread is deleting a component
+  // that exited just before: the deletion releases object references, and
+  // omniORB aborts the process if that overlaps destroying the ORB, so the
+  // deletion must be over before the ORB goes.
+  static void exitOneWhileShuttingDown();
 };
 std::string ManagerEnvironment::s_dir;
 int ManagerEnvironment::s_namePort = 0;
@@ -176,6 +181,42 @@ Probe* create(const char* args) { return dynamic_cast<Probe*>(manager().createCo
 Probe* registerAndCreate(const char* type) {
   registerOnce(type, type, createProbe);
   return create(type);
+}
+
+// A component whose deletion, once shutdown has begun, takes a while and
+// notes whether the manager still had its ORB when it finished.
+std::atomic<bool> g_slowDeleteEntered{false};
+std::atomic<bool> g_slowDeleteSawOrb{false};
+std::atomic<bool> g_slowDeleteDone{false};
+void deleteSlowly(RTC::RTObject_impl* rtc) {
+  g_slowDeleteEntered = true;
+  waitUntil([] { return manager().isShuttingDown(); }, 10.0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  CORBA::ORB_var orb = manager().getORB();
+  g_slowDeleteSawOrb = !CORBA::is_nil(orb);
+  deleteProbe(rtc);
+  g_slowDeleteDone = true;
+}
+
+void ManagerEnvironment::exitOneWhileShuttingDown() {
+  coil::Properties profile(probe_spec);
+  profile.setProperty("implementation_id", "SlowDelete");
+  profile.setProperty("type_name", "SlowDelete");
+  ASSERT_TRUE(manager().registerFactory(profile, createProbe, deleteSlowly));
+  RTC::RTObject_impl* comp = manager().createComponent("SlowDelete");
+  ASSERT_NE(nullptr, comp);
+  {
+    RTC::RTObject_var ref = comp->getObjRef();
+    EXPECT_EQ(RTC::RTC_OK, ref->exit());
+  }
+  EXPECT_TRUE(waitUntil([] { return g_slowDeleteEntered.load(); }, 10.0))
+      << "the worker thread deletes what exited";
+
+  double t0 = now();
+  RTC::Manager::instance().shutdown();
+  std::printf("manager shutdown: %.3f s\n", now() - t0);
+  EXPECT_TRUE(g_slowDeleteDone) << "shutdown returned before the deletion ended";
+  EXPECT_TRUE(g_slowDeleteSawOrb) << "the ORB was destroyed while a component was being deleted";
 }
 
 RTC::ExecutionContext_ptr contextOf(RTC::RTObject_impl* comp) {
