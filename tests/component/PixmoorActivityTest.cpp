@@ -333,9 +333,11 @@ TEST_F(PixmoorFrames, HandlingAFrameAllocatesNothingOnceRunning) {
   const int shows = m_display.m_shows;
   for (int frame = 0; frame < 10; ++frame) {
     send(pixels);
-    const unsigned long before = pixmoor_test::allocationCount();
+    // Counted on this thread only: the ORB's threads may still be finishing
+    // the delivery, and that is not the frame's road.
+    const unsigned long before = pixmoor_test::threadAllocationCount();
     ASSERT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
-    allocations += pixmoor_test::allocationCount() - before;
+    allocations += pixmoor_test::threadAllocationCount() - before;
     EXPECT_TRUE(m_display.m_lastShown == front.data || m_display.m_lastShown == back.data)
         << "an image was reallocated";
   }

@@ -26,14 +26,16 @@ TEST(InPortAllocation, SteadyStreamAllocatesNothing) {
       ASSERT_TRUE(sink.port.isNew());
       ASSERT_TRUE(sink.port.read());
     }
-    const unsigned long before = pixmoor_test::allocationCount();
+    // A colocated call runs on this thread, so the whole road is counted here
+    // and the ORB's idle threads cannot blur the figure.
+    const unsigned long before = pixmoor_test::threadAllocationCount();
     for (CORBA::Long i = 0; i < 10; ++i) {
       source.value.tm.sec = static_cast<CORBA::ULong>(i);
       ASSERT_TRUE(source.port.write());
       ASSERT_TRUE(sink.port.isNew());
       ASSERT_TRUE(sink.port.read());
     }
-    EXPECT_EQ(0u, pixmoor_test::allocationCount() - before);
+    EXPECT_EQ(0u, pixmoor_test::threadAllocationCount() - before);
     EXPECT_TRUE(sameSample(source.value, sink.value));
   }
 }

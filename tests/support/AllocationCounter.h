@@ -11,10 +11,15 @@
 namespace pixmoor_test {
 namespace detail {
 std::atomic<unsigned long> g_allocations{0};
+thread_local unsigned long t_allocations = 0;
 }  // namespace detail
 
 // Returns how many allocations the program has made so far.
 inline unsigned long allocationCount() { return detail::g_allocations.load(); }
+// Returns how many allocations the calling thread has made so far: what a
+// piece of code costs, without the ORB's and OpenCV's own threads that may be
+// busy at the same moment.
+inline unsigned long threadAllocationCount() { return detail::t_allocations; }
 }  // namespace pixmoor_test
 
 // The replaced operators pair malloc with free on purpose; GCC cannot see
@@ -23,6 +28,7 @@ inline unsigned long allocationCount() { return detail::g_allocations.load(); }
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
   pixmoor_test::detail::g_allocations.fetch_add(1, std::memory_order_relaxed);
+  ++pixmoor_test::detail::t_allocations;
   if (void* p = std::malloc(size != 0 ? size : 1)) return p;
   throw std::bad_alloc();
 }
