@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "BufferSettings.h"
-#include "CdrChunk.h"
-#include "CdrQueue.h"
+#include "port/BufferSettings.h"
+#include "port/CdrChunk.h"
+#include "port/CdrQueue.h"
 #include "PortTestSupport.h"
-#include "RingBuffer.h"
+#include "port/RingBuffer.h"
 
 using namespace RTC;
 

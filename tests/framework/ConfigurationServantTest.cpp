@@ -2,9 +2,9 @@
 
 #include <sstream>
 
-#include "ConfigurationServant.h"
-#include "NVUtil.h"
-#include "ServantGuard.h"
+#include "config/ConfigurationServant.h"
+#include "corba/NVUtil.h"
+#include "corba/ServantGuard.h"
 #include "TestSupport.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "LogThrottle.h"
+#include "common/LogThrottle.h"
 #include "TestSupport.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "ManagerConfig.h"
+#include "manager/ManagerConfig.h"
 #include "TestSupport.h"
 
 namespace {

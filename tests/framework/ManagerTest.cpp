@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "PeriodicExecutionContext.h"
+#include "execution/PeriodicExecutionContext.h"
 #include "TestSupport.h"
 
 namespace {

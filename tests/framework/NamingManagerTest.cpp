@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "NamingManager.h"
+#include "manager/NamingManager.h"
 #include "TestSupport.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The periodic execution context: its state machine, its one thread and its
 // CORBA face, driven through a real in-process ORB.
-#include "PeriodicExecutionContext.h"
+#include "execution/PeriodicExecutionContext.h"
 
 #include <gtest/gtest.h>
 

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "NVUtil.h"
+#include "corba/NVUtil.h"
 #include "TestSupport.h"
 
 namespace port_test {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "PortTestSupport.h"
-#include "Publisher.h"
+#include "port/Publisher.h"
 
 using namespace RTC;
 

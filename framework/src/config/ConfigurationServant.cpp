@@ -1,0 +1,240 @@
+#include "config/ConfigurationServant.h"
+
+#include <mutex>
+#include <string>
+
+#include "corba/NVUtil.h"
+#include "corba/ServantGuard.h"
+
+namespace RTC {
+
+namespace {
+
+bool isEmpty(const char* text) { return text == nullptr || text[0] == '\0'; }
+
+SDOPackage::ConfigurationSet* makeSet(const std::string& id, const coil::Properties& values) {
+  SDOPackage::ConfigurationSet_var set = new SDOPackage::ConfigurationSet;
+  set->id = CORBA::string_dup(id.c_str());
+  set->description = CORBA::string_dup("");
+  NVUtil::copyFromProperties(set->configuration_data, values);
+  return set._retn();
+}
+
+// Converts a set sent by a tool; every value must be a string, otherwise
+// nothing of it is used.
+coil::Properties stringValues(const SDOPackage::NVList& nv) {
+  coil::Properties values;
+  for (CORBA::ULong i = 0; i < nv.length(); ++i) {
+    const char* text = nullptr;
+    if (!(nv[i].value >>= text)) {
+      std::string message = std::string("the value of '") + static_cast<const char*>(nv[i].name) +
+                            "' is not a string";
+      throw SDOPackage::InvalidParameter(message.c_str());
+    }
+    if (isEmpty(nv[i].name)) throw SDOPackage::InvalidParameter("a parameter has no name");
+    values.setProperty(static_cast<const char*>(nv[i].name), text != nullptr ? text : "");
+  }
+  return values;
+}
+
+}  // namespace
+
+ConfigurationServant::ConfigurationServant(ConfigAdmin& admin, Logger& log)
+    : m_admin(&admin), m_log(log) {}
+
+ConfigurationServant::~ConfigurationServant() = default;
+
+template <class F>
+auto ConfigurationServant::withAdmin(const char* opName, F&& f)
+    -> decltype(f(std::declval<ConfigAdmin&>())) {
+  std::shared_lock<std::shared_mutex> calling(m_detachMutex);
+  if (m_admin == nullptr) throw SDOPackage::NotAvailable("the component is going away");
+  ConfigAdmin& admin = *m_admin;
+  return guardServantCall(opName, m_log, [&]() { return f(admin); });
+}
+
+SDOPackage::Configuration_ptr ConfigurationServant::activate(PortableServer::POA_ptr poa) {
+  if (CORBA::is_nil(m_poa)) {
+    if (CORBA::is_nil(poa)) {
+      // omniORB hands back the ORB the process already initialised.
+      int argc = 0;
+      char* argv[] = {nullptr};
+      CORBA::ORB_var orb = CORBA::ORB_init(argc, argv);
+      CORBA::Object_var obj = orb->resolve_initial_references("RootPOA");
+      m_poa = PortableServer::POA::_narrow(obj);
+    } else {
+      m_poa = PortableServer::POA::_duplicate(poa);
+    }
+    m_oid = m_poa->activate_object(this);
+  }
+  CORBA::Object_var obj = m_poa->id_to_reference(m_oid.in());
+  return SDOPackage::Configuration::_narrow(obj);
+}
+
+void ConfigurationServant::deactivate() {
+  {
+    std::unique_lock<std::shared_mutex> detaching(m_detachMutex);
+    m_admin = nullptr;
+  }
+  if (CORBA::is_nil(m_poa)) return;
+  try {
+    m_poa->deactivate_object(m_oid.in());
+  } catch (const CORBA::Exception& e) {
+    // The ORB may already be shut down; the object is gone either way.
+    m_log.log(Logger::RTL_DEBUG, std::string("Configuration: deactivate: ") + e._name());
+  }
+  m_poa = PortableServer::POA::_nil();
+}
+
+CORBA::Boolean ConfigurationServant::set_device_profile(const SDOPackage::DeviceProfile&) {
+  return false;
+}
+
+CORBA::Boolean ConfigurationServant::add_service_profile(const SDOPackage::ServiceProfile&) {
+  return false;
+}
+
+CORBA::Boolean ConfigurationServant::add_organization(SDOPackage::Organization_ptr) {
+  return false;
+}
+
+CORBA::Boolean ConfigurationServant::remove_service_profile(const char*) { return false; }
+
+CORBA::Boolean ConfigurationServant::remove_organization(const char*) { return false; }
+
+SDOPackage::ParameterList* ConfigurationServant::get_configuration_parameters() {
+  return withAdmin("get_configuration_parameters",
+                   [](ConfigAdmin&) { return new SDOPackage::ParameterList; });
+}
+
+SDOPackage::NVList* ConfigurationServant::get_configuration_parameter_values() {
+  return withAdmin("get_configuration_parameter_values", [](ConfigAdmin& admin) {
+    coil::Properties values;
+    admin.getConfigurationSet(admin.getActiveId(), values);
+    SDOPackage::NVList_var nv = new SDOPackage::NVList;
+    NVUtil::copyFromProperties(nv.inout(), values);
+    return nv._retn();
+  });
+}
+
+CORBA::Any* ConfigurationServant::get_configuration_parameter_value(const char* name) {
+  return withAdmin("get_configuration_parameter_value", [name](ConfigAdmin& admin) {
+    if (isEmpty(name)) throw SDOPackage::InvalidParameter("empty parameter name");
+    coil::Properties values;
+    admin.getConfigurationSet(admin.getActiveId(), values);
+    if (!values.hasKey(name)) {
+      // What the active set lacks comes from the default set.
+      admin.getConfigurationSet("default", values);
+      if (!values.hasKey(name)) {
+        std::string message = std::string("no parameter '") + name + "'";
+        throw SDOPackage::InvalidParameter(message.c_str());
+      }
+    }
+    CORBA::Any_var value = new CORBA::Any;
+    value.inout() <<= values.getProperty(name).c_str();
+    return value._retn();
+  });
+}
+
+CORBA::Boolean ConfigurationServant::set_configuration_parameter(const char* name,
+                                                                 const CORBA::Any& value) {
+  return withAdmin("set_configuration_parameter", [name, &value](ConfigAdmin& admin) {
+    if (isEmpty(name)) throw SDOPackage::InvalidParameter("empty parameter name");
+    const char* text = nullptr;
+    if (!(value >>= text)) {
+      std::string message = std::string("the value of '") + name + "' is not a string";
+      throw SDOPackage::InvalidParameter(message.c_str());
+    }
+    return static_cast<CORBA::Boolean>(admin.setActiveValue(name, text != nullptr ? text : ""));
+  });
+}
+
+SDOPackage::ConfigurationSetList* ConfigurationServant::get_configuration_sets() {
+  return withAdmin("get_configuration_sets", [](ConfigAdmin& admin) {
+    SDOPackage::ConfigurationSetList_var list = new SDOPackage::ConfigurationSetList;
+    std::vector<std::pair<std::string, coil::Properties> > sets;
+    for (const std::string& id : admin.getConfigurationSetIds()) {
+      coil::Properties values;
+      // A set removed meanwhile is simply not listed.
+      if (admin.getConfigurationSet(id, values)) sets.emplace_back(id, values);
+    }
+    list->length(static_cast<CORBA::ULong>(sets.size()));
+    for (CORBA::ULong i = 0; i < sets.size(); ++i) {
+      SDOPackage::ConfigurationSet_var set = makeSet(sets[i].first, sets[i].second);
+      list[i] = set.in();
+    }
+    return list._retn();
+  });
+}
+
+SDOPackage::ConfigurationSet* ConfigurationServant::get_configuration_set(const char* config_id) {
+  return withAdmin("get_configuration_set", [config_id](ConfigAdmin& admin) {
+    coil::Properties values;
+    if (isEmpty(config_id) || !admin.getConfigurationSet(config_id, values)) {
+      std::string message =
+          std::string("no configuration set '") + (config_id ? config_id : "") + "'";
+      throw SDOPackage::InternalError(message.c_str());
+    }
+    return makeSet(config_id, values);
+  });
+}
+
+CORBA::Boolean ConfigurationServant::set_configuration_set_values(
+    const SDOPackage::ConfigurationSet& configuration_set) {
+  return withAdmin("set_configuration_set_values", [&configuration_set](ConfigAdmin& admin) {
+    const char* id = configuration_set.id;
+    coil::Properties values = stringValues(configuration_set.configuration_data);
+    if (isEmpty(id) || !admin.setConfigurationSetValues(id, values)) {
+      std::string message = std::string("no configuration set '") + (id ? id : "") + "'";
+      throw SDOPackage::InvalidParameter(message.c_str());
+    }
+    return static_cast<CORBA::Boolean>(true);
+  });
+}
+
+SDOPackage::ConfigurationSet* ConfigurationServant::get_active_configuration_set() {
+  return withAdmin("get_active_configuration_set", [](ConfigAdmin& admin) {
+    std::string id = admin.getActiveId();
+    coil::Properties values;
+    if (!admin.getConfigurationSet(id, values)) {
+      throw SDOPackage::NotAvailable("no active configuration set");
+    }
+    return makeSet(id, values);
+  });
+}
+
+CORBA::Boolean ConfigurationServant::add_configuration_set(
+    const SDOPackage::ConfigurationSet& configuration_set) {
+  return withAdmin("add_configuration_set", [&configuration_set](ConfigAdmin& admin) {
+    const char* id = configuration_set.id;
+    if (isEmpty(id)) throw SDOPackage::InvalidParameter("empty configuration set id");
+    coil::Properties values = stringValues(configuration_set.configuration_data);
+    // An id already taken answers false, as the framework's own does.
+    return static_cast<CORBA::Boolean>(admin.addConfigurationSet(id, values));
+  });
+}
+
+CORBA::Boolean ConfigurationServant::remove_configuration_set(const char* config_id) {
+  return withAdmin("remove_configuration_set", [config_id](ConfigAdmin& admin) {
+    if (isEmpty(config_id) || !admin.haveConfig(config_id)) {
+      std::string message =
+          std::string("no configuration set '") + (config_id ? config_id : "") + "'";
+      throw SDOPackage::InvalidParameter(message.c_str());
+    }
+    // "default" and the active set stay.
+    return static_cast<CORBA::Boolean>(admin.removeConfigurationSet(config_id));
+  });
+}
+
+CORBA::Boolean ConfigurationServant::activate_configuration_set(const char* config_id) {
+  return withAdmin("activate_configuration_set", [config_id](ConfigAdmin& admin) {
+    if (isEmpty(config_id) || !admin.activateConfigurationSet(config_id)) {
+      std::string message =
+          std::string("cannot activate configuration set '") + (config_id ? config_id : "") + "'";
+      throw SDOPackage::InvalidParameter(message.c_str());
+    }
+    return static_cast<CORBA::Boolean>(true);
+  });
+}
+
+}  // namespace RTC

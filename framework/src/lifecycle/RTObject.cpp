@@ -1,0 +1,523 @@
+#include <cxxabi.h>
+#include <rtm/InPortBase.h>
+#include <rtm/Manager.h>
+#include <rtm/OutPortBase.h>
+#include <rtm/PortBase.h>
+#include <rtm/RTObject.h>
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+
+#include "config/ConfigurationServant.h"
+#include "lifecycle/CreationContext.h"
+#include "common/LogThrottle.h"
+#include "corba/NVUtil.h"
+#include "execution/PeriodicExecutionContext.h"
+#include "lifecycle/RTObjectServant.h"
+
+namespace RTC {
+
+namespace {
+
+// Handles of contexts the component takes part in but does not own start
+// here, as in the real framework.
+const ExecutionContextHandle_t kOtherContextOffset = 1000;
+// Bounds calls to contexts of other processes (removing ourselves on exit).
+const CORBA::ULong kRemoteCallTimeoutMs = 3000;
+
+coil::Properties creationProfile() {
+  const coil::Properties* profile = CreationContext::current();
+  return profile != nullptr ? *profile : coil::Properties();
+}
+
+}  // namespace
+
+struct RTObject_impl::Impl {
+  std::mutex mutex;  // ports, other contexts, names
+  bool created = true;
+  std::mutex exitMutex;
+  std::atomic<bool> exiting{false};
+  bool deactivated = false;
+
+  std::string instanceName;
+  std::string typeName;
+  std::string description;
+  std::string category;
+
+  std::vector<PortBase*> ports;
+  PortableServer::POA_var poa;
+  RTObjectServant* servant = nullptr;
+  PortableServer::ObjectId_var servantId;
+  OpenRTM::DataFlowComponent_var objref;
+  ConfigurationServant* configServant = nullptr;
+  SDOPackage::Configuration_var configRef;
+  std::unique_ptr<PeriodicExecutionContext> ec;
+  ExecutionContextService_var ecRef;
+  std::vector<ExecutionContext_var> others;  // slot i has handle 1000 + i
+
+  LogThrottle actionThrottle;
+};
+
+RTObject_impl::RTObject_impl(Manager* manager)
+    : rtclog(creationProfile().getProperty("instance_name").c_str()),
+      m_pManager(manager),
+      m_properties(creationProfile()),
+      m_configsets(m_properties.getNode("conf"), &rtclog),
+      m_impl(new Impl) {
+  setProperties(coil::Properties());
+}
+
+RTObject_impl::~RTObject_impl() {
+  // The manager normally calls deactivateObjects() before deleting; a
+  // component deleted some other way still must not leave its servants
+  // pointing at freed memory. Ports are the subclass's members and are gone
+  // by now; they clean up after themselves.
+  {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    m_impl->ports.clear();
+  }
+  deactivateObjects();
+}
+
+ReturnCode_t RTObject_impl::onInitialize() { return RTC::RTC_OK; }
+ReturnCode_t RTObject_impl::onFinalize() { return RTC::RTC_OK; }
+ReturnCode_t RTObject_impl::onStartup(RTC::UniqueId) { return RTC::RTC_OK; }
+ReturnCode_t RTObject_impl::onShutdown(RTC::UniqueId) { return RTC::RTC_OK; }
+ReturnCode_t RTObject_impl::onActivated(RTC::UniqueId) { return RTC::RTC_OK; }
+ReturnCode_t RTObject_impl::onDeactivated(RTC::UniqueId) { return RTC::RTC_OK; }
+ReturnCode_t RTObject_impl::onExecute(RTC::UniqueId) { return RTC::RTC_OK; }
+ReturnCode_t RTObject_impl::onAborting(RTC::UniqueId) { return RTC::RTC_OK; }
+ReturnCode_t RTObject_impl::onError(RTC::UniqueId) { return RTC::RTC_OK; }
+ReturnCode_t RTObject_impl::onReset(RTC::UniqueId) { return RTC::RTC_OK; }
+ReturnCode_t RTObject_impl::onStateUpdate(RTC::UniqueId) { return RTC::RTC_OK; }
+ReturnCode_t RTObject_impl::onRateChanged(RTC::UniqueId) { return RTC::RTC_OK; }
+
+const char* RTObject_impl::getInstanceName() { return m_impl->instanceName.c_str(); }
+
+void RTObject_impl::setInstanceName(const char* instance_name) {
+  std::string name = instance_name != nullptr ? instance_name : "";
+  m_properties.setProperty("instance_name", name);
+  m_impl->instanceName = name;
+  rtclog.setName(name.c_str());
+}
+
+const char* RTObject_impl::getTypeName() { return m_impl->typeName.c_str(); }
+const char* RTObject_impl::getDescription() { return m_impl->description.c_str(); }
+const char* RTObject_impl::getCategory() { return m_impl->category.c_str(); }
+
+coil::Properties& RTObject_impl::getProperties() { return m_properties; }
+
+void RTObject_impl::setProperties(const coil::Properties& prop) {
+  m_properties << prop;
+  m_impl->instanceName = m_properties.getProperty("instance_name");
+  m_impl->typeName = m_properties.getProperty("type_name");
+  m_impl->description = m_properties.getProperty("description");
+  m_impl->category = m_properties.getProperty("category");
+  if (rtclog.getName() != m_impl->instanceName) rtclog.setName(m_impl->instanceName.c_str());
+}
+
+bool RTObject_impl::addInPort(const char* name, InPortBase& inport) {
+  if (!addPort(inport)) {
+    RTC_ERROR(("addInPort(%s) failed", name != nullptr ? name : ""));
+    return false;
+  }
+  return true;
+}
+
+bool RTObject_impl::addOutPort(const char* name, OutPortBase& outport) {
+  if (!addPort(outport)) {
+    RTC_ERROR(("addOutPort(%s) failed", name != nullptr ? name : ""));
+    return false;
+  }
+  return true;
+}
+
+bool RTObject_impl::addPort(PortBase& port) {
+  RTObject_var self = getObjRef();
+  if (CORBA::is_nil(self)) {
+    RTC_ERROR(("port %s added before the component has its CORBA object", port.getName()));
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  const std::string fullName = m_impl->instanceName + "." + port.getName();
+  for (PortBase* p : m_impl->ports) {
+    if (p == &port || fullName == p->getName()) {
+      RTC_ERROR(("a port named %s exists already", fullName.c_str()));
+      return false;
+    }
+  }
+  port.setOwner(self, m_impl->instanceName);
+  m_impl->ports.push_back(&port);
+  return true;
+}
+
+bool RTObject_impl::removePort(PortBase& port) {
+  {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    auto it = std::find(m_impl->ports.begin(), m_impl->ports.end(), &port);
+    if (it == m_impl->ports.end()) return false;
+    m_impl->ports.erase(it);
+  }
+  port.deactivatePort();
+  return true;
+}
+
+RTObject_ptr RTObject_impl::getObjRef() const { return RTObject::_duplicate(m_impl->objref.in()); }
+
+ReturnCode_t RTObject_impl::initialize() {
+  Impl& d = *m_impl;
+  {
+    std::lock_guard<std::mutex> lock(d.mutex);
+    if (!d.created) return RTC::PRECONDITION_NOT_MET;
+    d.created = false;
+  }
+  if (m_pManager == nullptr) {
+    RTC_ERROR(("initialize: the component has no manager to serve it"));
+    return RTC::RTC_ERROR;
+  }
+  d.poa = m_pManager->getPOA();
+  if (CORBA::is_nil(d.poa)) {
+    RTC_ERROR(("initialize: the manager's ORB is not active"));
+    return RTC::RTC_ERROR;
+  }
+
+  // The CORBA objects first: ports added in onInitialize need the owner's
+  // reference.
+  d.servant = new RTObjectServant(*this);
+  d.servantId = d.poa->activate_object(d.servant);
+  CORBA::Object_var obj = d.poa->id_to_reference(d.servantId.in());
+  d.objref = OpenRTM::DataFlowComponent::_narrow(obj);
+  d.configServant = new ConfigurationServant(m_configsets, rtclog);
+  d.configRef = d.configServant->activate(d.poa.in());
+
+  // A profile may name the set to start with; bound variables take its values.
+  std::string active = m_properties.getProperty("configuration.active_config", "default");
+  if (!m_configsets.haveConfig(active) || !m_configsets.activateConfigurationSet(active)) {
+    m_configsets.activateConfigurationSet("default");
+  }
+
+  ReturnCode_t ret = on_initialize();
+  if (ret != RTC::RTC_OK) {
+    RTC_ERROR(("onInitialize() failed (%d)", static_cast<int>(ret)));
+    return ret;
+  }
+
+  coil::Properties ecProps = m_properties.getNode("exec_cxt");
+  std::string type = ecProps.getProperty("periodic.type", "PeriodicExecutionContext");
+  if (type != "PeriodicExecutionContext") {
+    RTC_WARN(("unknown execution context type '%s'; using PeriodicExecutionContext", type.c_str()));
+    ecProps.setProperty("periodic.type", "PeriodicExecutionContext");
+  }
+  d.ec.reset(new PeriodicExecutionContext(ecProps));
+  d.ecRef = d.ec->getObjRef();
+  if (d.ec->bindComponent(this, d.objref.in()) < 0) {
+    RTC_ERROR(("cannot bind the component to its execution context"));
+    return RTC::RTC_ERROR;
+  }
+  d.ec->start();
+  return RTC::RTC_OK;
+}
+
+ReturnCode_t RTObject_impl::finalize() {
+  // As in the real framework: a component still attached to its own context
+  // cannot be finalized from outside; exit() is the way out.
+  RTC_DEBUG(("finalize requested while alive: use exit()"));
+  return RTC::PRECONDITION_NOT_MET;
+}
+
+bool RTObject_impl::isExiting() const { return m_impl->exiting; }
+
+ReturnCode_t RTObject_impl::exit() {
+  Impl& d = *m_impl;
+  // Held throughout, so a second exit() (or the manager's shutdown) returns
+  // only once the first has finished finalizing.
+  std::lock_guard<std::mutex> exitLock(d.exitMutex);
+  {
+    std::lock_guard<std::mutex> lock(d.mutex);
+    if (d.created) return RTC::PRECONDITION_NOT_MET;
+  }
+  if (d.exiting) return RTC::RTC_OK;
+  d.exiting = true;
+  RTC_INFO(("exiting"));
+
+  if (d.ec) {
+    // Deactivates the component if it is active (on_deactivated), then
+    // on_shutdown, on the context's thread.
+    d.ec->unbindComponent(this);
+    d.ec->stop();
+  }
+  std::vector<ExecutionContext_var> others;
+  {
+    std::lock_guard<std::mutex> lock(d.mutex);
+    others = d.others;
+  }
+  for (ExecutionContext_var& other : others) {
+    if (CORBA::is_nil(other)) continue;
+    try {
+      other->deactivate_component(d.objref.in());
+      other->remove_component(d.objref.in());
+    } catch (const CORBA::Exception& e) {
+      RTC_WARN(("leaving another execution context: %s", e._name()));
+    }
+  }
+  on_finalize();
+  if (m_pManager != nullptr) m_pManager->notifyFinalized(this);
+  return RTC::RTC_OK;
+}
+
+void RTObject_impl::deactivateObjects() {
+  Impl& d = *m_impl;
+  std::vector<PortBase*> ports;
+  {
+    std::lock_guard<std::mutex> lock(d.mutex);
+    if (d.deactivated) return;
+    d.deactivated = true;
+    ports.swap(d.ports);
+  }
+  // No new requests first, then wait for the ones in progress.
+  if (d.servant != nullptr) {
+    try {
+      d.poa->deactivate_object(d.servantId.in());
+    } catch (const CORBA::Exception& e) {
+      RTC_DEBUG(("deactivating the component object: %s", e._name()));
+    }
+    d.servant->detach();
+  }
+  for (PortBase* port : ports) port->deactivatePort();
+  d.ec.reset();
+  if (d.configServant != nullptr) {
+    d.configServant->deactivate();
+    d.configServant->_remove_ref();
+    d.configServant = nullptr;
+  }
+  if (d.servant != nullptr) {
+    d.servant->_remove_ref();
+    d.servant = nullptr;
+  }
+}
+
+CORBA::Boolean RTObject_impl::is_alive(ExecutionContext_ptr exec_context) {
+  if (CORBA::is_nil(exec_context)) return false;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  if (!CORBA::is_nil(m_impl->ecRef) && exec_context->_is_equivalent(m_impl->ecRef)) return true;
+  for (const ExecutionContext_var& other : m_impl->others) {
+    if (!CORBA::is_nil(other) && exec_context->_is_equivalent(other)) return true;
+  }
+  return false;
+}
+
+ExecutionContext_ptr RTObject_impl::get_context(ExecutionContextHandle_t exec_handle) {
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  if (exec_handle == 0) return ExecutionContext::_duplicate(m_impl->ecRef.in());
+  if (exec_handle >= kOtherContextOffset) {
+    size_t index = static_cast<size_t>(exec_handle - kOtherContextOffset);
+    if (index < m_impl->others.size()) {
+      return ExecutionContext::_duplicate(m_impl->others[index].in());
+    }
+  }
+  return ExecutionContext::_nil();
+}
+
+ExecutionContextList* RTObject_impl::get_owned_contexts() {
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  ExecutionContextList* list = new ExecutionContextList();
+  if (!CORBA::is_nil(m_impl->ecRef)) {
+    list->length(1);
+    (*list)[0] = ExecutionContext::_duplicate(m_impl->ecRef.in());
+  }
+  return list;
+}
+
+ExecutionContextList* RTObject_impl::get_participating_contexts() {
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  ExecutionContextList* list = new ExecutionContextList();
+  for (const ExecutionContext_var& other : m_impl->others) {
+    if (CORBA::is_nil(other)) continue;
+    CORBA::ULong n = list->length();
+    list->length(n + 1);
+    (*list)[n] = ExecutionContext::_duplicate(other.in());
+  }
+  return list;
+}
+
+ExecutionContextHandle_t RTObject_impl::get_context_handle(ExecutionContext_ptr cxt) {
+  if (CORBA::is_nil(cxt)) return -1;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  if (!CORBA::is_nil(m_impl->ecRef) && cxt->_is_equivalent(m_impl->ecRef)) return 0;
+  for (size_t i = 0; i < m_impl->others.size(); ++i) {
+    if (!CORBA::is_nil(m_impl->others[i]) && cxt->_is_equivalent(m_impl->others[i])) {
+      return kOtherContextOffset + static_cast<ExecutionContextHandle_t>(i);
+    }
+  }
+  return -1;
+}
+
+ExecutionContextHandle_t RTObject_impl::attach_context(ExecutionContext_ptr exec_context) {
+  if (CORBA::is_nil(exec_context)) return -1;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  if (m_impl->exiting) return -1;
+  size_t freeSlot = m_impl->others.size();
+  for (size_t i = 0; i < m_impl->others.size(); ++i) {
+    if (CORBA::is_nil(m_impl->others[i])) {
+      freeSlot = std::min(freeSlot, i);
+    } else if (exec_context->_is_equivalent(m_impl->others[i])) {
+      return kOtherContextOffset + static_cast<ExecutionContextHandle_t>(i);
+    }
+  }
+  ExecutionContext_var ref = ExecutionContext::_duplicate(exec_context);
+  omniORB::setClientCallTimeout(ref, kRemoteCallTimeoutMs);
+  if (freeSlot == m_impl->others.size()) {
+    m_impl->others.push_back(ref);
+  } else {
+    m_impl->others[freeSlot] = ref;
+  }
+  RTC_DEBUG(("attached to an execution context, handle %d",
+             static_cast<int>(kOtherContextOffset + freeSlot)));
+  return kOtherContextOffset + static_cast<ExecutionContextHandle_t>(freeSlot);
+}
+
+ReturnCode_t RTObject_impl::detach_context(ExecutionContextHandle_t exec_handle) {
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  if (exec_handle < kOtherContextOffset) return RTC::BAD_PARAMETER;
+  size_t index = static_cast<size_t>(exec_handle - kOtherContextOffset);
+  if (index >= m_impl->others.size() || CORBA::is_nil(m_impl->others[index])) {
+    return RTC::BAD_PARAMETER;
+  }
+  m_impl->others[index] = ExecutionContext::_nil();
+  return RTC::RTC_OK;
+}
+
+ComponentProfile* RTObject_impl::get_component_profile() {
+  ComponentProfile_var profile = new ComponentProfile();
+  profile->instance_name = CORBA::string_dup(m_impl->instanceName.c_str());
+  profile->type_name = CORBA::string_dup(m_impl->typeName.c_str());
+  profile->description = CORBA::string_dup(m_impl->description.c_str());
+  profile->version = CORBA::string_dup(m_properties.getProperty("version").c_str());
+  profile->vendor = CORBA::string_dup(m_properties.getProperty("vendor").c_str());
+  profile->category = CORBA::string_dup(m_impl->category.c_str());
+  std::vector<PortBase*> ports;
+  {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    ports = m_impl->ports;
+  }
+  profile->port_profiles.length(static_cast<CORBA::ULong>(ports.size()));
+  for (size_t i = 0; i < ports.size(); ++i) {
+    PortProfile_var pp = ports[i]->getPortProfile();
+    profile->port_profiles[static_cast<CORBA::ULong>(i)] = pp.in();
+  }
+  profile->parent = RTObject::_nil();
+  NVUtil::copyFromProperties(profile->properties, m_properties);
+  return profile._retn();
+}
+
+PortServiceList* RTObject_impl::get_ports() {
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  PortServiceList* list = new PortServiceList();
+  list->length(static_cast<CORBA::ULong>(m_impl->ports.size()));
+  for (size_t i = 0; i < m_impl->ports.size(); ++i) {
+    (*list)[static_cast<CORBA::ULong>(i)] = m_impl->ports[i]->getPortRef();
+  }
+  return list;
+}
+
+SDOPackage::Configuration_ptr RTObject_impl::get_configuration() {
+  return SDOPackage::Configuration::_duplicate(m_impl->configRef.in());
+}
+
+PeriodicExecutionContext* RTObject_impl::getExecutionContext() { return m_impl->ec.get(); }
+
+namespace {
+
+// Runs one lifecycle action: an exception from component code becomes
+// RTC_ERROR and one (throttled) log line instead of ending the context's
+// thread.
+template <class F>
+ReturnCode_t guardAction(Logger& rtclog, LogThrottle& throttle, const char* name, F&& f) {
+  std::string what;
+  try {
+    return f();
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (const CORBA::Exception& e) {
+    what = std::string("CORBA exception ") + e._name();
+  } catch (const std::exception& e) {
+    what = e.what();
+  } catch (...) {
+    what = "unknown exception";
+  }
+  unsigned long suppressed = 0;
+  if (throttle.allow(&suppressed)) {
+    if (suppressed > 0) what += " (" + std::to_string(suppressed) + " more not logged)";
+    RTC_ERROR(("%s() threw: %s", name, what.c_str()));
+  }
+  return RTC::RTC_ERROR;
+}
+
+}  // namespace
+
+ReturnCode_t RTObject_impl::on_initialize() {
+  return guardAction(rtclog, m_impl->actionThrottle, "onInitialize",
+                     [this] { return onInitialize(); });
+}
+
+ReturnCode_t RTObject_impl::on_finalize() {
+  return guardAction(rtclog, m_impl->actionThrottle, "onFinalize", [this] { return onFinalize(); });
+}
+
+ReturnCode_t RTObject_impl::on_startup(UniqueId ec_id) {
+  return guardAction(rtclog, m_impl->actionThrottle, "onStartup",
+                     [this, ec_id] { return onStartup(ec_id); });
+}
+
+ReturnCode_t RTObject_impl::on_shutdown(UniqueId ec_id) {
+  return guardAction(rtclog, m_impl->actionThrottle, "onShutdown",
+                     [this, ec_id] { return onShutdown(ec_id); });
+}
+
+ReturnCode_t RTObject_impl::on_activated(UniqueId ec_id) {
+  m_configsets.update();
+  return guardAction(rtclog, m_impl->actionThrottle, "onActivated",
+                     [this, ec_id] { return onActivated(ec_id); });
+}
+
+ReturnCode_t RTObject_impl::on_deactivated(UniqueId ec_id) {
+  return guardAction(rtclog, m_impl->actionThrottle, "onDeactivated",
+                     [this, ec_id] { return onDeactivated(ec_id); });
+}
+
+ReturnCode_t RTObject_impl::on_aborting(UniqueId ec_id) {
+  return guardAction(rtclog, m_impl->actionThrottle, "onAborting",
+                     [this, ec_id] { return onAborting(ec_id); });
+}
+
+ReturnCode_t RTObject_impl::on_error(UniqueId ec_id) {
+  ReturnCode_t ret = guardAction(rtclog, m_impl->actionThrottle, "onError",
+                                 [this, ec_id] { return onError(ec_id); });
+  m_configsets.update();
+  return ret;
+}
+
+ReturnCode_t RTObject_impl::on_reset(UniqueId ec_id) {
+  return guardAction(rtclog, m_impl->actionThrottle, "onReset",
+                     [this, ec_id] { return onReset(ec_id); });
+}
+
+ReturnCode_t RTObject_impl::on_execute(UniqueId ec_id) {
+  return guardAction(rtclog, m_impl->actionThrottle, "onExecute",
+                     [this, ec_id] { return onExecute(ec_id); });
+}
+
+ReturnCode_t RTObject_impl::on_state_update(UniqueId ec_id) {
+  ReturnCode_t ret = guardAction(rtclog, m_impl->actionThrottle, "onStateUpdate",
+                                 [this, ec_id] { return onStateUpdate(ec_id); });
+  m_configsets.update();
+  return ret;
+}
+
+ReturnCode_t RTObject_impl::on_rate_changed(UniqueId ec_id) {
+  return guardAction(rtclog, m_impl->actionThrottle, "onRateChanged",
+                     [this, ec_id] { return onRateChanged(ec_id); });
+}
+
+}  // namespace RTC

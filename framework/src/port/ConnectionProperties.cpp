@@ -1,0 +1,54 @@
+#include "port/ConnectionProperties.h"
+
+#include <coil/stringutil.h>
+
+namespace RTC {
+
+std::string normalizedValue(const std::string& text) {
+  return coil::toLower(coil::eraseBothEndsBlank(text));
+}
+
+std::string firstEntry(const std::string& text) {
+  return normalizedValue(coil::split(text, ",").front());
+}
+
+bool listContains(const std::string& text, const std::string& value) {
+  for (const std::string& entry : coil::split(text, ",")) {
+    if (normalizedValue(entry) == value) return true;
+  }
+  return false;
+}
+
+bool parseEndian(const coil::Properties& props, bool& littleEndian) {
+  const std::string value = props.getProperty("dataport.serializer.cdr.endian");
+  const std::string first = firstEntry(value);
+  if (first.empty() || first == "little") {
+    littleEndian = true;
+    return true;
+  }
+  if (first == "big") {
+    littleEndian = false;
+    return true;
+  }
+  return false;
+}
+
+bool dataTypeMatches(const std::string& given, const std::string& ours) {
+  const std::string type = coil::eraseBothEndsBlank(given);
+  if (type.empty() || type == ours) return true;
+  // "IDL:RTC/TimedLongSeq:1.0" -> path "RTC/TimedLongSeq", name "TimedLongSeq".
+  std::string path = ours;
+  if (path.compare(0, 4, "IDL:") == 0) path = path.substr(4);
+  const std::string::size_type colon = path.rfind(':');
+  if (colon != std::string::npos) path = path.substr(0, colon);
+  const std::string::size_type slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (type == name || type == path) return true;
+  std::string scoped = type;
+  for (std::string::size_type at; (at = scoped.find("::")) != std::string::npos;) {
+    scoped.replace(at, 2, "/");
+  }
+  return scoped == path;
+}
+
+}  // namespace RTC

@@ -1,0 +1,107 @@
+#include <rtm/InPortBase.h>
+#include <rtm/SystemLogger.h>
+
+#include <string>
+#include <vector>
+
+#include "corba/ActivatedObject.h"
+#include "port/BufferSettings.h"
+#include "port/CdrInterfaceRef.h"
+#include "port/ConnectionProperties.h"
+#include "port/ConnectorBase.h"
+#include "port/InPortConnector.h"
+
+namespace RTC {
+
+struct InPortBase::State {
+  SampleCheck check = nullptr;
+  std::shared_ptr<InPortCounters> counters = std::make_shared<InPortCounters>();
+};
+
+InPortBase::InPortBase(const char* name, const char* data_type)
+    : PortBase(name), m_state(new State) {
+  m_properties.setProperty("port.port_type", "DataInPort");
+  m_properties.setProperty("dataport.data_type", data_type != nullptr ? data_type : "");
+  m_properties.setProperty("dataport.subscription_type", "Any");
+  m_properties.setProperty("dataport.dataflow_type", "push,pull");
+  m_properties.setProperty("dataport.interface_type", "corba_cdr");
+}
+
+InPortBase::~InPortBase() {
+  // Connections end before the sample check and counters they use go.
+  PortBase::deactivatePort();
+}
+
+void InPortBase::setSampleCheck(SampleCheck check) { m_state->check = check; }
+
+bool InPortBase::hasUnreadSample() const {
+  std::shared_ptr<ConnectorBase> first = firstConnector();
+  return first && static_cast<InPortConnector&>(*first).hasUnread();
+}
+
+bool InPortBase::readSample(SampleDecode decode, void* target) {
+  std::shared_ptr<ConnectorBase> first = firstConnector();
+  if (!first) return false;
+  const ReadResult result = static_cast<InPortConnector&>(*first).read(decode, target);
+  if (result == ReadResult::PeerGone) {
+    portLog().log(Logger::RTL_WARN,
+                  "connection " + first->id() + ": the peer is gone; dropping it");
+    dropConnector(first->id());
+  }
+  return result == ReadResult::Ok;
+}
+
+InPortBase::Counters InPortBase::counters() const {
+  Counters c;
+  c.stored = m_state->counters->stored;
+  c.adopted = m_state->counters->adopted;
+  c.refused = m_state->counters->refused;
+  return c;
+}
+
+ReturnCode_t InPortBase::createConnector(const std::string& id, const coil::Properties& props,
+                                         ConnectorProfile& profile,
+                                         std::shared_ptr<ConnectorBase>& connector) {
+  bool little = true;
+  parseEndian(props, little);  // checked before this is called
+  if (firstEntry(props.getProperty("dataport.dataflow_type")) == "pull") {
+    connector = std::make_shared<InPortPullConnector>(id, little, getName(), m_state->check,
+                                                      m_state->counters);
+    return RTC_OK;
+  }
+  std::vector<std::string> problems;
+  const BufferSettings settings = BufferSettings::fromProperties(props, "inport", &problems);
+  for (const std::string& p : problems) {
+    portLog().log(Logger::RTL_WARN, "connection " + id + ": " + p);
+  }
+  auto push = std::make_shared<InPortPushConnector>(id, little, getName(), m_state->check,
+                                                    m_state->counters, settings);
+  OpenRTM::InPortCdr_var ref = push->activate();
+  if (CORBA::is_nil(ref)) {
+    portLog().log(Logger::RTL_ERROR, "connection " + id + ": cannot activate its InPortCdr");
+    return RTC_ERROR;
+  }
+  if (!publishCdrInterface(ref.in(), "inport", profile.properties)) {
+    push->close();
+    return RTC_ERROR;
+  }
+  connector = push;
+  return RTC_OK;
+}
+
+ReturnCode_t InPortBase::subscribeInterfaces(const coil::Properties& props,
+                                             ConnectorBase& connector) {
+  InPortPullConnector* pull = dynamic_cast<InPortPullConnector*>(&connector);
+  if (pull == nullptr) return RTC_OK;  // push: the peer calls us
+  const std::string ior = props.getProperty("dataport.corba_cdr.outport_ior");
+  OpenRTM::OutPortCdr_var peer = peerCdrInterface<OpenRTM::OutPortCdr>(ior);
+  if (CORBA::is_nil(peer)) {
+    portLog().log(Logger::RTL_WARN, "connection " + connector.id() +
+                                        ": no usable dataport.corba_cdr.outport_ior to pull from");
+    return BAD_PARAMETER;
+  }
+  pull->setPeer(peer);
+  return RTC_OK;
+}
+
+}  // namespace RTC

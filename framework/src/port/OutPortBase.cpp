@@ -1,0 +1,130 @@
+#include <rtm/OutPortBase.h>
+#include <rtm/SystemLogger.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "corba/ActivatedObject.h"
+#include "port/BufferSettings.h"
+#include "port/CdrInterfaceRef.h"
+#include "port/ConnectionProperties.h"
+#include "port/ConnectorBase.h"
+#include "common/LogThrottle.h"
+#include "port/OutPortConnector.h"
+#include "port/Publisher.h"
+
+namespace RTC {
+
+struct OutPortBase::State {
+  std::mutex writeMutex;
+  // Reused by every write, so that writing allocates nothing once running.
+  std::vector<std::shared_ptr<ConnectorBase> > snapshot;
+  cdrMemoryStream streams[2];  // [0] big-endian, [1] little-endian
+  LogThrottle throttle;
+};
+
+OutPortBase::OutPortBase(const char* name, const char* data_type)
+    : PortBase(name), m_state(new State) {
+  m_properties.setProperty("port.port_type", "DataOutPort");
+  m_properties.setProperty("dataport.data_type", data_type != nullptr ? data_type : "");
+  m_properties.setProperty("dataport.subscription_type", "flush,new,periodic");
+  m_properties.setProperty("dataport.dataflow_type", "push,pull");
+  m_properties.setProperty("dataport.interface_type", "corba_cdr");
+}
+
+OutPortBase::~OutPortBase() { PortBase::deactivatePort(); }
+
+bool OutPortBase::writeSample(SampleEncode encode, const void* value) {
+  std::lock_guard<std::mutex> guard(m_state->writeMutex);
+  closeDroppedConnectors();
+  std::vector<std::shared_ptr<ConnectorBase> >& connectors = m_state->snapshot;
+  copyConnectors(connectors);
+  if (connectors.empty()) return false;
+  bool encoded[2] = {false, false};
+  bool ok = true;
+  for (const std::shared_ptr<ConnectorBase>& c : connectors) {
+    OutPortConnector& connector = static_cast<OutPortConnector&>(*c);
+    const int order = connector.littleEndian() ? 1 : 0;
+    cdrMemoryStream& stream = m_state->streams[order];
+    if (!encoded[order]) {
+      // Marshalled once per byte order in use, into a stream whose buffer
+      // is kept from one write to the next.
+      stream.rewindPtrs();
+      stream.setByteSwapFlag(connector.littleEndian());
+      try {
+        encode(value, stream);
+      } catch (const CORBA::Exception& e) {
+        unsigned long suppressed = 0;
+        if (m_state->throttle.allow(&suppressed)) {
+          portLog().log(Logger::RTL_ERROR, std::string("cannot marshal the sample: ") + e._name());
+        }
+        ok = false;
+        continue;
+      }
+      encoded[order] = true;
+    }
+    const WriteResult result =
+        connector.write(static_cast<const CORBA::Octet*>(stream.bufPtr()), stream.bufSize());
+    if (result == WriteResult::PeerGone) {
+      dropConnector(connector.id());
+      ok = false;
+    } else if (result != WriteResult::Ok) {
+      ok = false;
+    }
+  }
+  connectors.clear();
+  return ok;
+}
+
+ReturnCode_t OutPortBase::createConnector(const std::string& id, const coil::Properties& props,
+                                          ConnectorProfile& profile,
+                                          std::shared_ptr<ConnectorBase>& connector) {
+  bool little = true;
+  parseEndian(props, little);  // checked before this is called
+  std::vector<std::string> problems;
+  const BufferSettings buffer = BufferSettings::fromProperties(props, "outport", &problems);
+  for (const std::string& p : problems) {
+    portLog().log(Logger::RTL_WARN, "connection " + id + ": " + p);
+  }
+  if (firstEntry(props.getProperty("dataport.dataflow_type")) == "push") {
+    PublisherSettings publisher;
+    std::string why;
+    if (!PublisherSettings::fromProperties(props, publisher, why)) {
+      portLog().log(Logger::RTL_WARN, "connection " + id + " refused: " + why);
+      return BAD_PARAMETER;
+    }
+    connector = std::make_shared<OutPortPushConnector>(id, little, getName(), publisher, buffer,
+                                                       [this, id] { dropConnectorLater(id); });
+    return RTC_OK;
+  }
+  auto pull = std::make_shared<OutPortPullConnector>(id, little, getName(), buffer);
+  OpenRTM::OutPortCdr_var ref = pull->activate();
+  if (CORBA::is_nil(ref)) {
+    portLog().log(Logger::RTL_ERROR, "connection " + id + ": cannot activate its OutPortCdr");
+    return RTC_ERROR;
+  }
+  if (!publishCdrInterface(ref.in(), "outport", profile.properties)) {
+    pull->close();
+    return RTC_ERROR;
+  }
+  connector = pull;
+  return RTC_OK;
+}
+
+ReturnCode_t OutPortBase::subscribeInterfaces(const coil::Properties& props,
+                                              ConnectorBase& connector) {
+  OutPortPushConnector* push = dynamic_cast<OutPortPushConnector*>(&connector);
+  if (push == nullptr) return RTC_OK;  // pull: the peer calls us
+  const std::string ior = props.getProperty("dataport.corba_cdr.inport_ior");
+  OpenRTM::InPortCdr_var peer = peerCdrInterface<OpenRTM::InPortCdr>(ior);
+  if (CORBA::is_nil(peer)) {
+    portLog().log(Logger::RTL_WARN, "connection " + connector.id() +
+                                        ": no usable dataport.corba_cdr.inport_ior to push to");
+    return BAD_PARAMETER;
+  }
+  push->setPeer(peer);
+  return RTC_OK;
+}
+
+}  // namespace RTC

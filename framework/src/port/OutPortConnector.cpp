@@ -1,0 +1,138 @@
+#include "port/OutPortConnector.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "port/OutPortCdrServant.h"
+
+namespace RTC {
+
+OutPortPushConnector::OutPortPushConnector(const std::string& id, bool littleEndian,
+                                           const std::string& portName,
+                                           const PublisherSettings& publisher,
+                                           const BufferSettings& buffer,
+                                           std::function<void()> onPeerGone)
+    : OutPortConnector(id, littleEndian, portName) {
+  if (publisher.kind != PublisherKind::Flush) {
+    m_publisher.reset(new Publisher(
+        publisher, buffer,
+        [this](const CORBA::Octet* data, CORBA::ULong length) { return send(data, length); },
+        std::move(onPeerGone)));
+  }
+}
+
+OutPortPushConnector::~OutPortPushConnector() { close(); }
+
+void OutPortPushConnector::setPeer(OpenRTM::InPortCdr_ptr peer) {
+  m_peer = OpenRTM::InPortCdr::_duplicate(peer);
+  if (m_publisher) m_publisher->start();
+}
+
+WriteResult OutPortPushConnector::write(const CORBA::Octet* data, CORBA::ULong length) {
+  if (m_publisher) return m_publisher->write(data, length);
+  return send(data, length);
+}
+
+void OutPortPushConnector::close() {
+  if (m_publisher) m_publisher->stop();
+}
+
+WriteResult OutPortPushConnector::send(const CORBA::Octet* data, CORBA::ULong length) {
+  if (CORBA::is_nil(m_peer)) return WriteResult::Failed;
+  // The sequence borrows the bytes (release = false): nothing is copied
+  // before the ORB marshals them.
+  const OpenRTM::CdrData sample(length, length, const_cast<CORBA::Octet*>(data), false);
+  const char* problem = nullptr;
+  std::string detail;
+  try {
+    const OpenRTM::PortStatus status = m_peer->put(sample);
+    switch (status) {
+      case OpenRTM::PORT_OK:
+        return WriteResult::Ok;
+      case OpenRTM::BUFFER_FULL:
+      case OpenRTM::BUFFER_TIMEOUT:
+        return WriteResult::Refused;
+      case OpenRTM::PORT_ERROR:
+        problem = "the peer refused the sample (PORT_ERROR)";
+        break;
+      default:
+        problem = "the peer answered an error";
+        break;
+    }
+  } catch (const CORBA::SystemException& e) {
+    if (isPeerGone(e)) {
+      m_log.log(Logger::RTL_WARN,
+                "connection " + id() + ": the peer is gone (" + e._name() + "); dropping it");
+      return WriteResult::PeerGone;
+    }
+    problem = "put failed with ";
+    detail = e._name();
+  }
+  unsigned long suppressed = 0;
+  if (m_throttle.allow(&suppressed)) {
+    m_log.log(Logger::RTL_WARN,
+              "connection " + id() + ": " + problem + detail + " for a sample of " +
+                  std::to_string(length) + " bytes" +
+                  (suppressed > 0 ? " (" + std::to_string(suppressed) + " more not logged)"
+                                  : std::string()));
+  }
+  return WriteResult::Failed;
+}
+
+OutPortPullConnector::OutPortPullConnector(const std::string& id, bool littleEndian,
+                                           const std::string& portName,
+                                           const BufferSettings& buffer)
+    : OutPortConnector(id, littleEndian, portName), m_queue(buffer) {}
+
+OutPortPullConnector::~OutPortPullConnector() { close(); }
+
+OpenRTM::OutPortCdr_ptr OutPortPullConnector::activate() {
+  CORBA::Object_var obj = m_object.activate(new OutPortCdrServant(shared_from_this()));
+  if (CORBA::is_nil(obj)) return OpenRTM::OutPortCdr::_nil();
+  return OpenRTM::OutPortCdr::_narrow(obj);
+}
+
+OpenRTM::PortStatus OutPortPullConnector::get(OpenRTM::CdrData_out data) {
+  std::lock_guard<std::mutex> guard(m_getMutex);
+  switch (m_queue.take(m_current)) {
+    case BufferStatus::Ok:
+      break;
+    case BufferStatus::Empty:
+      if (m_queue.settings().emptyPolicy == EmptyPolicy::Readback && !m_current.empty()) break;
+      data = new OpenRTM::CdrData;
+      return OpenRTM::BUFFER_EMPTY;
+    case BufferStatus::Timeout:
+      data = new OpenRTM::CdrData;
+      return OpenRTM::BUFFER_TIMEOUT;
+    default:
+      data = new OpenRTM::CdrData;
+      return OpenRTM::UNKNOWN_ERROR;
+  }
+  // The ORB frees the returned sequence after sending it, while the queue
+  // keeps its storage (and the readback copy): one copy, on the sender.
+  const CORBA::ULong length = m_current.length();
+  CORBA::Octet* buffer = OpenRTM::CdrData::allocbuf(length);
+  std::memcpy(buffer, m_current.data(), length);
+  data = new OpenRTM::CdrData(length, length, buffer, true);
+  return OpenRTM::PORT_OK;
+}
+
+WriteResult OutPortPullConnector::write(const CORBA::Octet* data, CORBA::ULong length) {
+  switch (m_queue.storeCopy(data, length)) {
+    case BufferStatus::Ok:
+      return WriteResult::Ok;
+    case BufferStatus::Full:
+    case BufferStatus::Timeout:
+      return WriteResult::Refused;
+    default:
+      return WriteResult::Failed;
+  }
+}
+
+void OutPortPullConnector::close() {
+  m_queue.close();
+  m_object.deactivate();
+}
+
+}  // namespace RTC

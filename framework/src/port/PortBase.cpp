@@ -1,0 +1,532 @@
+#include <rtm/PortBase.h>
+#include <rtm/SystemLogger.h>
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "corba/ActivatedObject.h"
+#include "port/ConnectionProperties.h"
+#include "port/ConnectorBase.h"
+#include "corba/NVUtil.h"
+#include "port/PortServiceServant.h"
+#include "common/Uuid.h"
+
+namespace RTC {
+
+namespace {
+
+const char* const kEndianKey = "dataport.serializer.cdr.endian";
+// How long a peer port may take to say it still exists.
+const CORBA::ULong kProbeTimeoutMs = 1000;
+
+// Returns whether `peer` still answers; only the exceptions that mean "gone"
+// count against it (a peer that is merely slow or odd is kept).
+bool peerAlive(PortService_ptr peer) {
+  if (CORBA::is_nil(peer)) return false;
+  try {
+    omniORB::setClientCallTimeout(peer, kProbeTimeoutMs);
+    return !peer->_non_existent();
+  } catch (const CORBA::SystemException& e) {
+    return !isPeerGone(e);
+  }
+}
+
+}  // namespace
+
+struct PortBase::Connections {
+  struct Entry {
+    std::string id;
+    ConnectorProfile profile;
+    std::shared_ptr<ConnectorBase> connector;
+    std::vector<PortService_var> peers;  // the other ports of the connection
+  };
+
+  explicit Connections(const char* name) : log(name) {}
+
+  mutable std::mutex mutex;
+  std::vector<Entry> entries;
+  // Connectors dropped from their own threads, closed by the next caller.
+  std::vector<std::shared_ptr<ConnectorBase> > dropped;
+  PortServiceServant* servant = nullptr;  // one reference held by the port
+  ActivatedObject object;
+  Logger log;
+
+  bool has(const std::string& id) const {
+    for (const Entry& e : entries) {
+      if (e.id == id) return true;
+    }
+    return false;
+  }
+};
+
+PortBase::PortBase(const char* name)
+    : m_name(name != nullptr ? name : ""),
+      m_fullName(m_name),
+      m_connections(new Connections(m_name.c_str())) {}
+
+PortBase::~PortBase() { PortBase::deactivatePort(); }
+
+void PortBase::setOwner(RTObject_ptr owner, const std::string& instanceName) {
+  m_owner = RTObject::_duplicate(owner);
+  m_fullName = instanceName.empty() ? m_name : instanceName + "." + m_name;
+  m_connections->log.setName(m_fullName.c_str());
+  if (CORBA::is_nil(m_objref)) m_objref = activatePort();
+}
+
+const char* PortBase::getName() const { return m_fullName.c_str(); }
+
+PortService_ptr PortBase::getPortRef() const { return PortService::_duplicate(m_objref); }
+
+PortService_ptr PortBase::activatePort() {
+  PortServiceServant* servant = new PortServiceServant(*this);
+  // The port keeps a reference of its own: the servant must outlive its
+  // object, which anyone may deactivate, until the port detaches it.
+  servant->_add_ref();
+  CORBA::Object_var obj = m_connections->object.activate(servant);
+  if (CORBA::is_nil(obj)) {
+    servant->_remove_ref();
+    m_connections->log.log(Logger::RTL_ERROR, "cannot activate the port's CORBA object");
+    return PortService::_nil();
+  }
+  m_connections->servant = servant;
+  return PortService::_narrow(obj);
+}
+
+Logger& PortBase::portLog() const { return m_connections->log; }
+
+PortProfile* PortBase::getPortProfile() const {
+  dropDeadConnectors();
+  PortProfile* profile = new PortProfile;
+  profile->name = CORBA::string_dup(m_fullName.c_str());
+  profile->port_ref = PortService::_duplicate(m_objref);
+  profile->owner = RTObject::_duplicate(m_owner);
+  profile->properties = NVUtil::toNVList(m_properties);
+  std::lock_guard<std::mutex> guard(m_connections->mutex);
+  profile->connector_profiles.length(static_cast<CORBA::ULong>(m_connections->entries.size()));
+  CORBA::ULong i = 0;
+  for (const Connections::Entry& e : m_connections->entries) {
+    profile->connector_profiles[i++] = e.profile;
+  }
+  return profile;
+}
+
+void PortBase::deactivatePort() {
+  disconnect_all();
+  // Whatever is left (peers that could not be told) goes too.
+  std::vector<Connections::Entry> entries;
+  std::vector<std::shared_ptr<ConnectorBase> > dropped;
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    entries.swap(m_connections->entries);
+    dropped.swap(m_connections->dropped);
+  }
+  for (Connections::Entry& e : entries) e.connector->close();
+  for (auto& c : dropped) c->close();
+  if (m_connections->servant != nullptr) {
+    // No new requests, then wait for those in progress.
+    m_connections->object.deactivate();
+    m_connections->servant->detach();
+    m_connections->servant->_remove_ref();
+    m_connections->servant = nullptr;
+  }
+  m_objref = PortService::_nil();
+}
+
+namespace {
+
+// Returns the index of `self` in `ports`, -1 when absent or listed twice
+// (`twice` tells which).
+CORBA::Long findSelf(const PortServiceList& ports, PortService_ptr self, bool& twice) {
+  twice = false;
+  if (CORBA::is_nil(self)) return -1;
+  CORBA::Long found = -1;
+  for (CORBA::ULong i = 0; i < ports.length(); ++i) {
+    if (CORBA::is_nil(ports[i])) continue;
+    bool same = false;
+    try {
+      same = ports[i]->_is_equivalent(self);
+    } catch (const CORBA::SystemException&) {
+      same = false;
+    }
+    if (!same) continue;
+    if (found >= 0) {
+      twice = true;
+      return -1;
+    }
+    found = static_cast<CORBA::Long>(i);
+  }
+  return found;
+}
+
+bool anyNil(const PortServiceList& ports) {
+  for (CORBA::ULong i = 0; i < ports.length(); ++i) {
+    if (CORBA::is_nil(ports[i])) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// Checks what both port kinds require of a connection: corba_cdr, push or
+// pull, a matching data type and a known byte order.
+static ReturnCode_t checkCommon(const coil::Properties& props, const std::string& ourType,
+                                std::string& why) {
+  const std::string iface = props.getProperty("dataport.interface_type");
+  if (!listContains(iface, "corba_cdr")) {
+    why = "unsupported dataport.interface_type '" + iface + "' (this port speaks corba_cdr)";
+    return BAD_PARAMETER;
+  }
+  const std::string flow = firstEntry(props.getProperty("dataport.dataflow_type"));
+  if (flow != "push" && flow != "pull") {
+    why = "unsupported dataport.dataflow_type '" + flow + "' (push or pull)";
+    return BAD_PARAMETER;
+  }
+  const std::string type = props.getProperty("dataport.data_type");
+  if (!dataTypeMatches(type, ourType)) {
+    why = "dataport.data_type '" + type + "' does not match the port's " + ourType;
+    return BAD_PARAMETER;
+  }
+  bool little = true;
+  if (!parseEndian(props, little)) {
+    why = std::string("unsupported ") + kEndianKey + " '" + props.getProperty(kEndianKey) +
+          "' (little or big)";
+    return BAD_PARAMETER;
+  }
+  return RTC_OK;
+}
+
+ReturnCode_t PortBase::connect(ConnectorProfile& connector_profile) {
+  Logger& log = m_connections->log;
+  bool twice = false;
+  if (connector_profile.ports.length() == 0 || anyNil(connector_profile.ports) ||
+      findSelf(connector_profile.ports, m_objref, twice) < 0) {
+    log.log(Logger::RTL_WARN,
+            "connect refused: the profile's ports must list this port once and no nil ports");
+    return BAD_PARAMETER;
+  }
+  std::string id(connector_profile.connector_id.in());
+  if (id.empty()) {
+    id = makeUuid();
+    connector_profile.connector_id = CORBA::string_dup(id.c_str());
+  } else {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    if (m_connections->has(id)) {
+      log.log(Logger::RTL_WARN, "connect refused: connection " + id + " already exists");
+      return PRECONDITION_NOT_MET;
+    }
+  }
+  if (NVUtil::find_index(connector_profile.properties, kEndianKey) < 0) {
+    NVUtil::setStringValue(connector_profile.properties, kEndianKey, "little,big");
+  }
+  std::string why;
+  const ReturnCode_t checked = checkCommon(NVUtil::toProperties(connector_profile.properties),
+                                           m_properties.getProperty("dataport.data_type"), why);
+  if (checked != RTC_OK) {
+    log.log(Logger::RTL_WARN, "connect refused: " + why);
+    return checked;
+  }
+
+  ReturnCode_t result = RTC_ERROR;
+  PortService_var first = PortService::_duplicate(connector_profile.ports[0]);
+  bool firstIsSelf = false;
+  try {
+    firstIsSelf = first->_is_equivalent(m_objref);
+  } catch (const CORBA::SystemException&) {
+  }
+  if (firstIsSelf) {
+    result = notify_connect(connector_profile);
+  } else {
+    try {
+      result = first->notify_connect(connector_profile);
+    } catch (const CORBA::SystemException& e) {
+      log.log(Logger::RTL_WARN,
+              "connect failed: the first port of the profile raised " + std::string(e._name()));
+      result = RTC_ERROR;
+    }
+  }
+  if (result != RTC_OK && result != PRECONDITION_NOT_MET) {
+    // Our own ports undo themselves; a foreign first port may have kept its
+    // half, which this removes (it answers BAD_PARAMETER when it kept none).
+    // PRECONDITION_NOT_MET means the id is in use: leave that connection be.
+    if (!firstIsSelf) {
+      try {
+        first->notify_disconnect(id.c_str());
+      } catch (const CORBA::SystemException&) {
+      }
+    }
+    bool stillHere = false;
+    {
+      std::lock_guard<std::mutex> guard(m_connections->mutex);
+      stillHere = m_connections->has(id);
+    }
+    if (stillHere) notify_disconnect(id.c_str());
+  }
+  return result;
+}
+
+ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile) {
+  Logger& log = m_connections->log;
+  bool twice = false;
+  const CORBA::Long self = findSelf(connector_profile.ports, m_objref, twice);
+  const std::string id(connector_profile.connector_id.in());
+  if (self < 0 || anyNil(connector_profile.ports) || id.empty()) {
+    log.log(Logger::RTL_WARN,
+            "notify_connect refused: the profile must carry an id and list "
+            "this port once and no nil ports");
+    return BAD_PARAMETER;
+  }
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    if (m_connections->has(id)) {
+      log.log(Logger::RTL_WARN, "notify_connect refused: connection " + id + " already exists");
+      return PRECONDITION_NOT_MET;
+    }
+  }
+  std::string why;
+  ReturnCode_t result = checkCommon(NVUtil::toProperties(connector_profile.properties),
+                                    m_properties.getProperty("dataport.data_type"), why);
+  if (result != RTC_OK) {
+    log.log(Logger::RTL_WARN, "connection " + id + " refused: " + why);
+    return result;
+  }
+
+  // Publish this port's interfaces.
+  std::shared_ptr<ConnectorBase> connector;
+  result = createConnector(id, NVUtil::toProperties(connector_profile.properties),
+                           connector_profile, connector);
+  if (result != RTC_OK || !connector) {
+    return result != RTC_OK ? result : RTC_ERROR;
+  }
+
+  // Pass the profile on to the next port, which does the same.
+  const CORBA::ULong next = static_cast<CORBA::ULong>(self) + 1;
+  if (next < connector_profile.ports.length()) {
+    try {
+      result = connector_profile.ports[next]->notify_connect(connector_profile);
+    } catch (const CORBA::SystemException& e) {
+      log.log(Logger::RTL_WARN, "connection " + id + ": the next port raised " +
+                                    std::string(e._name()) + " in notify_connect");
+      result = RTC_ERROR;
+    }
+    if (result != RTC_OK) {
+      connector->close();
+      return result;
+    }
+  }
+
+  // Subscribe to what the others published, then keep the connection.
+  result = subscribeInterfaces(NVUtil::toProperties(connector_profile.properties), *connector);
+  Connections::Entry entry;
+  if (result == RTC_OK) {
+    entry.id = id;
+    entry.profile = connector_profile;
+    entry.connector = connector;
+    for (CORBA::ULong i = 0; i < connector_profile.ports.length(); ++i) {
+      if (static_cast<CORBA::Long>(i) == self) continue;
+      entry.peers.push_back(PortService::_duplicate(connector_profile.ports[i]));
+    }
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    if (m_connections->has(id)) {
+      result = PRECONDITION_NOT_MET;  // the same id arrived twice at once
+    } else {
+      m_connections->entries.push_back(entry);
+    }
+  }
+  if (result != RTC_OK) {
+    connector->close();
+    if (next < connector_profile.ports.length()) {
+      try {
+        connector_profile.ports[next]->notify_disconnect(id.c_str());
+      } catch (const CORBA::SystemException&) {
+      }
+    }
+    return result;
+  }
+  log.log(Logger::RTL_DEBUG, "connected " + id);
+
+  // A new connection is the moment to notice peers that went away: a dead
+  // first connection would otherwise starve the later ones.
+  dropDeadConnectors();
+  return RTC_OK;
+}
+
+ReturnCode_t PortBase::notify_disconnect(const char* connector_id) {
+  if (connector_id == nullptr) return BAD_PARAMETER;
+  const std::string id(connector_id);
+  Connections::Entry entry;
+  bool found = false;
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    auto& entries = m_connections->entries;
+    for (auto it = entries.begin(); it != entries.end(); ++it) {
+      if (it->id == id) {
+        entry = *it;
+        entries.erase(it);
+        found = true;
+        break;
+      }
+    }
+  }
+  if (!found) return BAD_PARAMETER;
+  entry.connector->close();
+  bool twice = false;
+  const CORBA::Long self = findSelf(entry.profile.ports, m_objref, twice);
+  if (self >= 0) {
+    const CORBA::ULong next = static_cast<CORBA::ULong>(self) + 1;
+    if (next < entry.profile.ports.length()) {
+      try {
+        entry.profile.ports[next]->notify_disconnect(connector_id);
+      } catch (const CORBA::SystemException&) {
+        // The next port is gone; its side went with it.
+      }
+    }
+  }
+  m_connections->log.log(Logger::RTL_DEBUG, "disconnected " + id);
+  return RTC_OK;
+}
+
+ReturnCode_t PortBase::disconnect(const char* connector_id) {
+  if (connector_id == nullptr) return BAD_PARAMETER;
+  const std::string id(connector_id);
+  PortService_var first;
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    for (const Connections::Entry& e : m_connections->entries) {
+      if (e.id == id && e.profile.ports.length() > 0) {
+        first = PortService::_duplicate(e.profile.ports[0]);
+      }
+    }
+  }
+  if (CORBA::is_nil(first)) return BAD_PARAMETER;
+  bool firstIsSelf = false;
+  try {
+    firstIsSelf = first->_is_equivalent(m_objref);
+  } catch (const CORBA::SystemException&) {
+  }
+  if (!firstIsSelf) {
+    try {
+      first->notify_disconnect(connector_id);
+    } catch (const CORBA::SystemException&) {
+      // The first port is gone: the chain starts here instead.
+    }
+  }
+  bool stillHere = false;
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    stillHere = m_connections->has(id);
+  }
+  if (stillHere) notify_disconnect(connector_id);
+  return RTC_OK;
+}
+
+ReturnCode_t PortBase::disconnect_all() {
+  std::vector<std::string> ids;
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    for (const Connections::Entry& e : m_connections->entries) ids.push_back(e.id);
+  }
+  for (const std::string& id : ids) disconnect(id.c_str());
+  return RTC_OK;
+}
+
+ConnectorProfileList* PortBase::get_connector_profiles() {
+  dropDeadConnectors();
+  ConnectorProfileList* list = new ConnectorProfileList;
+  std::lock_guard<std::mutex> guard(m_connections->mutex);
+  list->length(static_cast<CORBA::ULong>(m_connections->entries.size()));
+  CORBA::ULong i = 0;
+  for (const Connections::Entry& e : m_connections->entries) (*list)[i++] = e.profile;
+  return list;
+}
+
+ConnectorProfile* PortBase::get_connector_profile(const char* connector_id) {
+  ConnectorProfile* profile = new ConnectorProfile;
+  if (connector_id == nullptr) return profile;
+  std::lock_guard<std::mutex> guard(m_connections->mutex);
+  for (const Connections::Entry& e : m_connections->entries) {
+    if (e.id == connector_id) {
+      *profile = e.profile;
+      break;
+    }
+  }
+  return profile;
+}
+
+size_t PortBase::connectorCount() const {
+  std::lock_guard<std::mutex> guard(m_connections->mutex);
+  return m_connections->entries.size();
+}
+
+size_t PortBase::dropDeadConnectors() const {
+  std::vector<std::pair<std::string, std::vector<PortService_var> > > probes;
+  std::vector<std::shared_ptr<ConnectorBase> > dropped;
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    for (const Connections::Entry& e : m_connections->entries) probes.emplace_back(e.id, e.peers);
+    dropped.swap(m_connections->dropped);
+  }
+  for (auto& c : dropped) c->close();
+  size_t count = 0;
+  for (auto& probe : probes) {
+    const bool dead = std::any_of(probe.second.begin(), probe.second.end(),
+                                  [](const PortService_var& p) { return !peerAlive(p); });
+    if (!dead) continue;
+    m_connections->log.log(Logger::RTL_WARN,
+                           "connection " + probe.first + ": the peer port is gone; dropping it");
+    dropConnector(probe.first);
+    ++count;
+  }
+  return count;
+}
+
+std::shared_ptr<ConnectorBase> PortBase::firstConnector() const {
+  std::lock_guard<std::mutex> guard(m_connections->mutex);
+  if (m_connections->entries.empty()) return std::shared_ptr<ConnectorBase>();
+  return m_connections->entries.front().connector;
+}
+
+void PortBase::copyConnectors(std::vector<std::shared_ptr<ConnectorBase> >& out) const {
+  out.clear();
+  std::lock_guard<std::mutex> guard(m_connections->mutex);
+  for (const Connections::Entry& e : m_connections->entries) out.push_back(e.connector);
+}
+
+void PortBase::dropConnector(const std::string& id) const {
+  std::shared_ptr<ConnectorBase> connector = takeConnector(id);
+  if (connector) connector->close();
+}
+
+std::shared_ptr<ConnectorBase> PortBase::takeConnector(const std::string& id) const {
+  std::lock_guard<std::mutex> guard(m_connections->mutex);
+  auto& entries = m_connections->entries;
+  for (auto it = entries.begin(); it != entries.end(); ++it) {
+    if (it->id == id) {
+      std::shared_ptr<ConnectorBase> connector = it->connector;
+      entries.erase(it);
+      return connector;
+    }
+  }
+  return std::shared_ptr<ConnectorBase>();
+}
+
+void PortBase::dropConnectorLater(const std::string& id) const {
+  std::shared_ptr<ConnectorBase> connector = takeConnector(id);
+  if (!connector) return;
+  std::lock_guard<std::mutex> guard(m_connections->mutex);
+  m_connections->dropped.push_back(connector);
+}
+
+void PortBase::closeDroppedConnectors() const {
+  std::vector<std::shared_ptr<ConnectorBase> > dropped;
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    if (m_connections->dropped.empty()) return;
+    dropped.swap(m_connections->dropped);
+  }
+  for (auto& c : dropped) c->close();
+}
+
+}  // namespace RTC
