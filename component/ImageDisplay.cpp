@@ -18,6 +18,8 @@ void HighGuiDisplay::show(const char* name, const cv::Mat& image) { cv::imshow(n
 
 void HighGuiDisplay::processEvents(int milliseconds) { cv::waitKey(milliseconds); }
 
+void HighGuiDisplay::pollEvents() { cv::pollKey(); }
+
 void HighGuiDisplay::closeAllWindows() { cv::destroyAllWindows(); }
 
 ImageDisplay& desktopDisplay() {

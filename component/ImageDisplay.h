@@ -20,6 +20,8 @@ class ImageDisplay {
   virtual void show(const char* name, const cv::Mat& image) = 0;
   // Processes window events for `milliseconds`.
   virtual void processEvents(int milliseconds) = 0;
+  // Processes the window events already queued, without waiting.
+  virtual void pollEvents() = 0;
   // Destroys every window of the process.
   virtual void closeAllWindows() = 0;
 };
@@ -31,6 +33,7 @@ class HighGuiDisplay : public ImageDisplay {
   void openWindow(const char* name) override;
   void show(const char* name, const cv::Mat& image) override;
   void processEvents(int milliseconds) override;
+  void pollEvents() override;
   void closeAllWindows() override;
 };
 

@@ -8,6 +8,11 @@
 // The title of the one window the viewer shows its frames in.
 const char* const windowName = "Pixmoor.exe";
 
+// How often the window's events are processed in cycles without a frame:
+// often enough to repaint and answer the window manager, rarely enough to
+// cost nothing measurable.
+static const std::chrono::milliseconds kIdleEventInterval(25);
+
 // The component type's profile: alternating keys and values, then "".
 static const char* component_spec[] = {
     "implementation_id", "Pixmoor",
@@ -91,6 +96,9 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
   try {
     m_display->openWindow(windowName);
     m_display->show(windowName, m_imageUtil->getImage());
+    // Without this the window stays a small blank one until the first frame.
+    m_display->processEvents(1);
+    m_lastEvents = std::chrono::steady_clock::now();
   } catch (const cv::Exception& e) {
     delete m_imageUtil;
     m_imageUtil = 0;
@@ -102,7 +110,7 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
 }
 
 RTC::ReturnCode_t Pixmoor::onExecute(RTC::UniqueId /*ec_id*/) {
-  if (!m_imageIn.isNew()) return RTC::RTC_OK;
+  if (!m_imageIn.isNew()) return keepWindowAlive();
   // When nothing can be read, m_image still holds the previous frame, which
   // is then shown again.
   m_imageIn.read();
@@ -115,8 +123,23 @@ RTC::ReturnCode_t Pixmoor::onExecute(RTC::UniqueId /*ec_id*/) {
   try {
     m_display->show(windowName, m_imageUtil->getImage());
     m_display->processEvents(1);
+    m_lastEvents = std::chrono::steady_clock::now();
   } catch (const cv::Exception& e) {
     RTC_ERROR(("cannot show the frame in the window %s: %s", windowName, e.what()));
+    return RTC::RTC_ERROR;
+  }
+  return RTC::RTC_OK;
+}
+
+RTC::ReturnCode_t Pixmoor::keepWindowAlive() {
+  if (m_imageUtil == 0) return RTC::RTC_OK;  // no window (error state)
+  const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+  if (now - m_lastEvents < kIdleEventInterval) return RTC::RTC_OK;
+  m_lastEvents = now;
+  try {
+    m_display->pollEvents();
+  } catch (const cv::Exception& e) {
+    RTC_ERROR(("cannot process the events of the window %s: %s", windowName, e.what()));
     return RTC::RTC_ERROR;
   }
   return RTC::RTC_OK;

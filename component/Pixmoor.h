@@ -8,6 +8,8 @@
 #include <rtm/Manager.h>
 #include <rtm/idl/BasicDataTypeSkel.h>
 
+#include <chrono>
+
 #include "ImageDisplay.h"
 
 class ImageUtil;
@@ -53,6 +55,12 @@ class Pixmoor : public RTC::DataFlowComponentBase {
   ImageUtil* m_imageUtil;
   // Where the window calls go; not owned.
   ImageDisplay* m_display = &desktopDisplay();
+
+ private:
+  // Lets the window repaint and answer the window manager while no frames
+  // arrive, at most every kIdleEventInterval.
+  RTC::ReturnCode_t keepWindowAlive();
+  std::chrono::steady_clock::time_point m_lastEvents;
 };
 
 extern "C" {

@@ -24,6 +24,7 @@ class NoDisplay : public ImageDisplay {
   void openWindow(const char*) override {}
   void show(const char*, const cv::Mat&) override {}
   void processEvents(int) override {}
+  void pollEvents() override {}
   void closeAllWindows() override {}
 };
 NoDisplay g_noDisplay;

@@ -178,6 +178,23 @@ void XWindowCapture::raise(const WindowInfo& window) {
   XSync(m_display, False);
 }
 
+void XWindowCapture::cover(const WindowInfo& window) {
+  if (!m_display) return;
+  XSetWindowAttributes attributes;
+  attributes.override_redirect = True;  // placed exactly where asked
+  attributes.background_pixel = WhitePixel(m_display, DefaultScreen(m_display));
+  Window lid = XCreateWindow(m_display, DefaultRootWindow(m_display), window.x, window.y,
+                             static_cast<unsigned>(window.width),
+                             static_cast<unsigned>(window.height), 0, CopyFromParent,
+                             InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel,
+                             &attributes);
+  XMapRaised(m_display, lid);
+  XSync(m_display, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  XDestroyWindow(m_display, lid);
+  XSync(m_display, False);
+}
+
 bool XWindowCapture::grab(const WindowInfo& window, WindowPixels* out) {
   if (!m_display) return false;
   g_lastXError = 0;

@@ -61,6 +61,10 @@ class XWindowCapture {
   // Raises the window above its siblings so that nothing covers it.
   void raise(const WindowInfo& window);
 
+  // Lays a white window over `window` for a moment and takes it away again,
+  // leaving `window` to repaint what it uncovered.
+  void cover(const WindowInfo& window);
+
   // Grabs the window's content; false when the window is gone or not viewable.
   bool grab(const WindowInfo& window, WindowPixels* out);
 

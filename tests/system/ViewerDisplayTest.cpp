@@ -179,6 +179,23 @@ TEST_F(ViewerDisplayTest, TakesANewSizeAtTheNextActivationOnly) {
   EXPECT_TRUE(sendAndSee(huge, huge));
 }
 
+// A live view must look and behave like a window even when the producer is
+// silent: full size at once, and repainted when uncovered.
+TEST_F(ViewerDisplayTest, TheWindowIsWholeBeforeTheFirstFrameAndRepaintsWhileIdle) {
+  ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
+  const cv::Mat black(480, 640, CV_8UC3, cv::Scalar::all(0));
+  ASSERT_TRUE(sees(black)) << "no frame sent yet";
+  const cv::Mat picture = testPicture(640, 480, 7);
+  ASSERT_TRUE(sendAndSee(picture, picture));
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE("cover " + std::to_string(round));
+    WindowInfo window;
+    ASSERT_TRUE(m_capture.waitForWindow(kViewerWindow, m_viewer.process().pid(), 5, &window));
+    m_capture.cover(window);
+    EXPECT_TRUE(sees(picture)) << "the uncovered window was not repainted";
+  }
+}
+
 TEST_F(ViewerDisplayTest, DeactivationClosesTheWindowAndActivationBringsItBack) {
   pid_t pid = m_viewer.process().pid();
   for (int round = 0; round < 2; ++round) {
