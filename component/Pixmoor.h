@@ -3,10 +3,13 @@
 #ifndef COMPONENT_PIXMOOR_H
 #define COMPONENT_PIXMOOR_H
 
+// The data types first: the port templates find the types' CORBA::Any
+// operators only when these are declared before them.
+#include <rtm/idl/BasicDataTypeSkel.h>
+
 #include <rtm/DataFlowComponentBase.h>
 #include <rtm/DataInPort.h>
 #include <rtm/Manager.h>
-#include <rtm/idl/BasicDataTypeSkel.h>
 
 #include <chrono>
 

@@ -2,10 +2,13 @@
 #ifndef PIXMOOR_TOOLS_FRAMESOURCE_FRAMESOURCE_H
 #define PIXMOOR_TOOLS_FRAMESOURCE_FRAMESOURCE_H
 
+// The data types before the port headers, which need their CORBA::Any
+// operators.
+#include <rtm/idl/BasicDataTypeSkel.h>
+
 #include <rtm/DataFlowComponentBase.h>
 #include <rtm/DataOutPort.h>
 #include <rtm/Manager.h>
-#include <rtm/idl/BasicDataTypeSkel.h>
 
 #include <cstdint>
 #include <string>
