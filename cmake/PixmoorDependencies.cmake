@@ -1,5 +1,6 @@
 # Debian's packages: omniORB through pkg-config, OpenCV's split -dev packages
-# (which ship no CMake or pkg-config files of their own), X11 for the tests.
+# (which ship no CMake or pkg-config files of their own), X11 for the
+# viewer's display check and the window grabber.
 
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(OMNIORB REQUIRED IMPORTED_TARGET omniORB4 omniDynamic4)
@@ -16,7 +17,7 @@ foreach(module core imgproc highgui imgcodecs videoio)
     INTERFACE_INCLUDE_DIRECTORIES ${OpenCV_INCLUDE_DIR})
 endforeach()
 
-find_package(X11)
+find_package(X11 REQUIRED)
 
 if(PIXMOOR_FRAMEWORK STREQUAL "system")
   pkg_check_modules(OPENRTM REQUIRED IMPORTED_TARGET openrtm-aist)

@@ -11,11 +11,13 @@
 #include <opencv2/imgcodecs.hpp>
 #include <vector>
 
+#include "DisplayLock.h"
 #include "FramePainter.h"
 #include "TestSupport.h"
 #include "XWindowCapture.h"
 
 using namespace pixmoor_test;
+using namespace screencapture;
 
 namespace {
 

@@ -8,10 +8,12 @@
 #include <sstream>
 #include <thread>
 
+#include "DisplayLock.h"
 #include "ViewerHarness.h"
 #include "XWindowCapture.h"
 
 using namespace pixmoor_test;
+using namespace screencapture;
 
 namespace {
 

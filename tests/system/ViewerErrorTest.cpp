@@ -6,10 +6,12 @@
 #include <memory>
 #include <thread>
 
+#include "DisplayLock.h"
 #include "ViewerHarness.h"
 #include "XWindowCapture.h"
 
 using namespace pixmoor_test;
+using namespace screencapture;
 
 namespace {
 

@@ -61,7 +61,9 @@ TEST(Rtmctl, CommandLineMistakesExitWithUsageCode) {
       {{"state", "/ns/a.rtc", "--ec", "x"}, "--ec 'x'"},
       {{"config"}, "needs get, set, sets or activate"},
       {{"config", "tweak", "/ns/a.rtc"}, "unknown config action 'tweak'"},
+      {{"config", "get"}, "'config get' needs a component PATH"},
       {{"config", "set", "/ns/a.rtc", "x"}, "set PATH NAME VALUE"},
+      {{"config", "sets", "/ns/a.rtc", "extra"}, "sets PATH [--all]"},
       {{"config", "activate", "/ns/a.rtc", "__widget__"}, "never activated"},
       {{"list", "/ns/a.rtc:out"}, "drop ':out'"},
   };

@@ -1,5 +1,8 @@
 #include "ConfigCommands.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "ArgParser.h"
 #include "CtlError.h"
 #include "ProfileFormat.h"
@@ -7,19 +10,6 @@
 namespace rtmctl {
 
 namespace {
-
-const char* const kConfigUsage =
-    "Usage: rtmctl config get PATH [NAME] [--set ID]\n"
-    "       rtmctl config set PATH NAME VALUE [--set ID]\n"
-    "       rtmctl config sets PATH [--all]\n"
-    "       rtmctl config activate PATH ID\n"
-    "\n"
-    "get       prints the parameters of the active set (or set ID), or one value\n"
-    "set       changes one parameter: the whole set is sent back and, when it is\n"
-    "          the active set, activated again so the component applies it\n"
-    "sets      lists the configuration sets, '*' marking the active one; --all\n"
-    "          includes the hint sets ('__widget__', '__constraints__')\n"
-    "activate  makes set ID the active one\n";
 
 std::string componentLabel(const RtmPath& path) { return path.objectPath(); }
 
@@ -77,7 +67,6 @@ SDOPackage::ConfigurationSet* chosenSet(SDOPackage::Configuration_ptr configurat
 }
 
 int configGet(Session& session, const ParsedArgs& parsed, const RtmPath& path, std::ostream& out) {
-  parsed.requirePositionals("config", 2, 3, "get PATH [NAME]");
   SDOPackage::Configuration_var configuration = configurationOf(session, path);
   SDOPackage::ConfigurationSet_var set = chosenSet(configuration, parsed, path);
   if (parsed.positional.size() == 3) {
@@ -94,7 +83,6 @@ int configGet(Session& session, const ParsedArgs& parsed, const RtmPath& path, s
 }
 
 int configSet(Session& session, const ParsedArgs& parsed, const RtmPath& path, std::ostream& out) {
-  parsed.requirePositionals("config", 4, 4, "set PATH NAME VALUE");
   const std::string& name = parsed.positional[2];
   const std::string& value = parsed.positional[3];
   SDOPackage::Configuration_var configuration = configurationOf(session, path);
@@ -126,7 +114,6 @@ int configSet(Session& session, const ParsedArgs& parsed, const RtmPath& path, s
 }
 
 int configSets(Session& session, const ParsedArgs& parsed, const RtmPath& path, std::ostream& out) {
-  parsed.requirePositionals("config", 2, 2, "sets PATH");
   SDOPackage::Configuration_var configuration = configurationOf(session, path);
   SDOPackage::ConfigurationSetList_var sets;
   try {
@@ -148,7 +135,6 @@ int configSets(Session& session, const ParsedArgs& parsed, const RtmPath& path, 
 
 int configActivate(Session& session, const ParsedArgs& parsed, const RtmPath& path,
                    std::ostream& out) {
-  parsed.requirePositionals("config", 3, 3, "activate PATH ID");
   const std::string& id = parsed.positional[2];
   if (isHintSet(id)) {
     throw usageError("set '" + id + "' holds hints for tools and is never activated");
@@ -167,6 +153,69 @@ int configActivate(Session& session, const ParsedArgs& parsed, const RtmPath& pa
   }
   out << "activated set '" << id << "' on " << componentLabel(path) << "\n";
   return kExitOk;
+}
+
+// Each action once: its usage, how many words it takes and what runs it.
+struct ConfigAction {
+  const char* name;
+  const char* arguments;   // what follows the action, for usage and its errors
+  std::size_t leastWords;  // words after `config`, the action and PATH included
+  std::size_t mostWords;
+  const char* help;  // continuation lines start at the description's column
+  int (*run)(Session&, const ParsedArgs&, const RtmPath&, std::ostream&);
+};
+
+const ConfigAction kActions[] = {
+    {"get", "PATH [NAME] [--set ID]", 2, 3,
+     "prints the parameters of the active set (or set ID), or one value", configGet},
+    {"set", "PATH NAME VALUE [--set ID]", 4, 4,
+     "changes one parameter: the whole set is sent back and, when it is\n"
+     "the active set, activated again so the component applies it",
+     configSet},
+    {"sets", "PATH [--all]", 2, 2,
+     "lists the configuration sets, '*' marking the active one; --all\n"
+     "includes the hint sets ('__widget__', '__constraints__')",
+     configSets},
+    {"activate", "PATH ID", 3, 3, "makes set ID the active one", configActivate},
+};
+
+const ConfigAction* findAction(const std::string& name) {
+  for (const ConfigAction& action : kActions) {
+    if (name == action.name) return &action;
+  }
+  return nullptr;
+}
+
+// "get, set, sets or activate".
+std::string actionNames() {
+  std::string names;
+  const std::size_t count = std::size(kActions);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) names += i + 1 == count ? " or " : ", ";
+    names += kActions[i].name;
+  }
+  return names;
+}
+
+std::string configUsage() {
+  const std::string column(10, ' ');
+  std::string usage;
+  for (const ConfigAction& action : kActions) {
+    usage += std::string(usage.empty() ? "Usage: " : "       ") + "rtmctl config " + action.name +
+             " " + action.arguments + "\n";
+  }
+  usage += "\n";
+  for (const ConfigAction& action : kActions) {
+    std::string name = action.name;
+    name.resize(std::max(name.size() + 1, column.size()), ' ');
+    usage += name;
+    for (const char* c = action.help; *c; ++c) {
+      usage += *c;
+      if (*c == '\n') usage += column;
+    }
+    usage += "\n";
+  }
+  return usage;
 }
 
 }  // namespace
@@ -195,26 +244,26 @@ bool isHintSet(const std::string& id) { return id.compare(0, 2, "__") == 0; }
 
 int runConfig(Session& session, const std::vector<std::string>& args, std::ostream& out) {
   const ParsedArgs parsed = parseArgs("config", args, {{"set", 's', true}, {"all", 0, false}});
-  if (parsed.help || parsed.positional.empty()) {
-    if (!parsed.help)
-      throw usageError("'config' needs get, set, sets or activate (see rtmctl config --help)");
-    out << kConfigUsage;
+  if (parsed.help) {
+    out << configUsage();
     return kExitOk;
   }
-  const std::string& action = parsed.positional[0];
-  if (action != "get" && action != "set" && action != "sets" && action != "activate") {
-    throw usageError("unknown config action '" + action +
-                     "'; use get, set, sets or activate (see rtmctl config --help)");
+  if (parsed.positional.empty())
+    throw usageError("'config' needs " + actionNames() + " (see rtmctl config --help)");
+  const std::string& name = parsed.positional[0];
+  const ConfigAction* action = findAction(name);
+  if (!action) {
+    throw usageError("unknown config action '" + name + "'; use " + actionNames() +
+                     " (see rtmctl config --help)");
   }
   if (parsed.positional.size() < 2)
-    throw usageError("'config " + action + "' needs a component PATH");
+    throw usageError("'config " + name + "' needs a component PATH");
   const RtmPath path = parseRtmPath(parsed.positional[1]);
   if (path.segments.empty()) throw usageError("'" + parsed.positional[1] + "' names no component");
+  parsed.requirePositionals("config", action->leastWords, action->mostWords,
+                            name + " " + action->arguments);
   try {
-    if (action == "get") return configGet(session, parsed, path, out);
-    if (action == "set") return configSet(session, parsed, path, out);
-    if (action == "sets") return configSets(session, parsed, path, out);
-    return configActivate(session, parsed, path, out);
+    return action->run(session, parsed, path, out);
   } catch (const CORBA::SystemException& ex) {
     failRemote(ex, "the component at " + path.objectPath(), session.callTimeoutMs());
   }

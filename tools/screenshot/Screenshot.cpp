@@ -68,20 +68,20 @@ int main(int argc, char** argv) {
   }
   if (output.empty()) return usageError("give the output file");
 
-  pixmoor_test::XWindowCapture capture;
+  screencapture::XWindowCapture capture;
   if (!capture.isOpen()) {
     std::fprintf(stderr, "screenshot: no X server answers at DISPLAY=%s\n",
-                 pixmoor_test::displayName().c_str());
+                 screencapture::displayName().c_str());
     return 1;
   }
   // A window that has just appeared may still be painting: wait until two
   // grabs in a row agree.
   double deadline = now() + timeout;
-  pixmoor_test::WindowPixels previous, current;
+  screencapture::WindowPixels previous, current;
   bool steady = false;
   std::string lastProblem = "no window titled \"" + title + "\"";
   while (!steady && now() < deadline) {
-    std::vector<pixmoor_test::WindowInfo> found = capture.findWindows(title, pid);
+    std::vector<screencapture::WindowInfo> found = capture.findWindows(title, pid);
     if (found.size() > 1) {
       lastProblem = "several windows titled \"" + title + "\": choose one with --pid";
     } else if (found.size() == 1 && width &&

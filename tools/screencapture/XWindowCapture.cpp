@@ -3,18 +3,13 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
-namespace pixmoor_test {
+namespace screencapture {
 
 namespace {
 
@@ -258,25 +253,9 @@ bool XWindowCapture::waitForPixels(const std::string& title, pid_t pid, int widt
   return false;
 }
 
-DisplayLock::DisplayLock() {
-  std::string name = displayName();
-  for (char& c : name)
-    if (c == '/' || c == ':') c = '_';
-  std::string path = "/tmp/pixmoor-display" + name + ".lock";
-  m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (m_fd < 0) return;
-  ::fchmod(m_fd, 0666);  // another user's tests may share the server
-  while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-  }
-}
-
-DisplayLock::~DisplayLock() {
-  if (m_fd >= 0) ::close(m_fd);
-}
-
 std::string displayName() {
   const char* name = std::getenv("DISPLAY");
   return name ? name : "";
 }
 
-}  // namespace pixmoor_test
+}  // namespace screencapture

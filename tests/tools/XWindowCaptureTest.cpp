@@ -12,9 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "DisplayLock.h"
 #include "XWindowCapture.h"
 
 using namespace pixmoor_test;
+using namespace screencapture;
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Looks at real windows on the X server named by DISPLAY: finds a top-level
-// window by its title, reads its geometry, grabs its pixels. Used by the
-// tests and by tools/screenshot.
-#ifndef PIXMOOR_TESTS_SUPPORT_XWINDOWCAPTURE_H
-#define PIXMOOR_TESTS_SUPPORT_XWINDOWCAPTURE_H
+// window by its title, reads its geometry, grabs its pixels. Shared by
+// tools/screenshot, the window tests and the benchmarks.
+#ifndef PIXMOOR_TOOLS_SCREENCAPTURE_XWINDOWCAPTURE_H
+#define PIXMOOR_TOOLS_SCREENCAPTURE_XWINDOWCAPTURE_H
 
 #include <sys/types.h>
 
@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-// Xlib's Display, kept out of this header so that its macros stay out of tests.
+// Xlib's Display, kept out of this header so that its macros stay out of its users.
 struct _XDisplay;
 
-namespace pixmoor_test {
+namespace screencapture {
 
 // A window on screen as the X server sees it.
 struct WindowInfo {
@@ -84,23 +84,9 @@ class XWindowCapture {
   ::_XDisplay* m_display = nullptr;
 };
 
-// Serialises tests that put windows on the same X server: windows of two
-// tests would overlap at the screen's corner and spoil each other's grabs.
-// Holds an exclusive lock on a file named after DISPLAY for its lifetime.
-class DisplayLock {
- public:
-  DisplayLock();
-  ~DisplayLock();
-  DisplayLock(const DisplayLock&) = delete;
-  DisplayLock& operator=(const DisplayLock&) = delete;
-
- private:
-  int m_fd = -1;
-};
-
 // Returns DISPLAY, or "" when it is unset.
 std::string displayName();
 
-}  // namespace pixmoor_test
+}  // namespace screencapture
 
 #endif
