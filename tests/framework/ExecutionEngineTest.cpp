@@ -272,8 +272,9 @@ std::vector<Row> cycleRows() {
   for (const Outcome& o : failures) {
     rows.push_back({S::Active, Event::Cycle, A::Execute, o, ExecCode::Ok, S::Error,
                     {"on_execute", "on_deactivated", "on_aborting", "on_error"}});
-    rows.push_back({S::Active, Event::Cycle, A::StateUpdate, o, ExecCode::Ok, S::Error,
-                    {"on_execute", "on_state_update", "on_deactivated", "on_aborting", "on_error"}});
+    rows.push_back(
+        {S::Active, Event::Cycle, A::StateUpdate, o, ExecCode::Ok, S::Error,
+         {"on_execute", "on_state_update", "on_deactivated", "on_aborting", "on_error"}});
   }
   return rows;
 }

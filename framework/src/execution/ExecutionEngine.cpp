@@ -93,9 +93,9 @@ struct ExecutionEngine::Impl {
   struct Request {
     enum Kind { kTransition, kUnbind, kBroadcast };
     Kind kind = kTransition;
-    Event event = Event::Activate;     // kTransition
-    Action action = Action::Startup;   // kBroadcast
-    EntryPtr entry;  // null: every participant (broadcasts)
+    Event event = Event::Activate;    // kTransition
+    Action action = Action::Startup;  // kBroadcast
+    EntryPtr entry;                   // null: every participant (broadcasts)
     // State transitions are withdrawn when their caller gave up waiting;
     // start, stop and rate changes happen regardless.
     bool cancellable = true;
@@ -451,8 +451,7 @@ struct ExecutionEngine::Impl {
     if (onThread()) return;
     std::unique_lock<std::mutex> lock(mutex);
     while (inCall == &e) {
-      if (!done.wait_for(lock, toDuration(kStuckWarningInterval),
-                         [&] { return inCall != &e; })) {
+      if (!done.wait_for(lock, toDuration(kStuckWarningInterval), [&] { return inCall != &e; })) {
         RTC_WARN(("waiting for participant %ld to return from its action", e.handle));
       }
     }
@@ -506,8 +505,8 @@ ExecutionEngine::Key ExecutionEngine::bindOwner(std::unique_ptr<EngineParticipan
   return entry->key;
 }
 
-ExecutionEngine::Key ExecutionEngine::addParticipant(
-    std::unique_ptr<EngineParticipant> participant, long handle) {
+ExecutionEngine::Key ExecutionEngine::addParticipant(std::unique_ptr<EngineParticipant> participant,
+                                                     long handle) {
   Impl& d = *m_impl;
   std::lock_guard<std::mutex> lock(d.mutex);
   Impl::EntryPtr entry = d.makeEntryLocked(std::move(participant), handle);

@@ -19,8 +19,8 @@ constexpr Transition kTransitions[] = {
      OnFailure::Ignore, ExecState::Inactive, kNone},
     {ExecState::Error, Event::Reset, ExecState::Error, one(Action::Reset), OnFailure::Stay,
      ExecState::Inactive, kNone},
-    {ExecState::Active, Event::Cycle, ExecState::Active,
-     two(Action::Execute, Action::StateUpdate), OnFailure::Abort, ExecState::Active, kNone},
+    {ExecState::Active, Event::Cycle, ExecState::Active, two(Action::Execute, Action::StateUpdate),
+     OnFailure::Abort, ExecState::Active, kNone},
     {ExecState::Error, Event::Cycle, ExecState::Error, one(Action::Error), OnFailure::Ignore,
      ExecState::Error, kNone},
     {ExecState::Active, Event::Abort, ExecState::Active, one(Action::Deactivated),
@@ -31,8 +31,8 @@ constexpr Transition kTransitions[] = {
 
 const char* actionName(Action action) {
   static const char* const kNames[] = {
-      "on_startup", "on_shutdown", "on_activated",   "on_deactivated", "on_aborting",
-      "on_error",   "on_reset",    "on_execute",     "on_state_update", "on_rate_changed"};
+      "on_startup", "on_shutdown", "on_activated", "on_deactivated",  "on_aborting",
+      "on_error",   "on_reset",    "on_execute",   "on_state_update", "on_rate_changed"};
   return kNames[static_cast<int>(action)];
 }
 

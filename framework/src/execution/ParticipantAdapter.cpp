@@ -10,10 +10,10 @@ using ActionFn = ReturnCode_t (ExecutionContextParticipant::*)(UniqueId);
 
 // In the order of Action.
 const ActionFn kActions[] = {
-    &ExecutionContextParticipant::on_startup,     &ExecutionContextParticipant::on_shutdown,
-    &ExecutionContextParticipant::on_activated,   &ExecutionContextParticipant::on_deactivated,
-    &ExecutionContextParticipant::on_aborting,    &ExecutionContextParticipant::on_error,
-    &ExecutionContextParticipant::on_reset,       &ExecutionContextParticipant::on_execute,
+    &ExecutionContextParticipant::on_startup,      &ExecutionContextParticipant::on_shutdown,
+    &ExecutionContextParticipant::on_activated,    &ExecutionContextParticipant::on_deactivated,
+    &ExecutionContextParticipant::on_aborting,     &ExecutionContextParticipant::on_error,
+    &ExecutionContextParticipant::on_reset,        &ExecutionContextParticipant::on_execute,
     &ExecutionContextParticipant::on_state_update, &ExecutionContextParticipant::on_rate_changed,
 };
 

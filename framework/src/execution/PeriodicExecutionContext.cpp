@@ -38,7 +38,8 @@ struct PeriodicExecutionContext::Impl {
     bool owner = false;
   };
 
-  explicit Impl(const coil::Properties& props) : rtclog("PeriodicExecutionContext"), engine(props) {}
+  explicit Impl(const coil::Properties& props)
+      : rtclog("PeriodicExecutionContext"), engine(props) {}
 
   Logger rtclog;
   ExecutionEngine engine;
@@ -131,10 +132,9 @@ struct PeriodicExecutionContext::Impl {
     if (findLocked(attached.ref.in())) return false;
     std::unique_ptr<ExecutionContextParticipant> remote(
         new RemoteParticipant(attached.ref.in(), dataFlow));
-    attached.key = engine.addParticipant(
-        std::unique_ptr<EngineParticipant>(
-            new ParticipantAdapter(std::move(remote), attached.handle)),
-        attached.handle);
+    std::unique_ptr<EngineParticipant> adapter(
+        new ParticipantAdapter(std::move(remote), attached.handle));
+    attached.key = engine.addParticipant(std::move(adapter), attached.handle);
     members.push_back(attached);
     return true;
   }
@@ -207,8 +207,7 @@ UniqueId PeriodicExecutionContext::bindComponent(ExecutionContextParticipant* co
     }
   }
   owner.key = d.engine.bindOwner(
-      std::unique_ptr<EngineParticipant>(new ParticipantAdapter(comp, owner.handle)),
-      owner.handle);
+      std::unique_ptr<EngineParticipant>(new ParticipantAdapter(comp, owner.handle)), owner.handle);
   d.members.insert(d.members.begin(), owner);
   d.ownerRef = owner.rtobj;
   return owner.handle;

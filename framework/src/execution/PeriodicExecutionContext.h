@@ -1,4 +1,4 @@
-// RTC::PeriodicExecutionContext: one thread that drives its components.
+// RTC::PeriodicExecutionContext: the execution engine as the framework and CORBA see it.
 #ifndef RTM_SRC_PERIODICEXECUTIONCONTEXT_H
 #define RTM_SRC_PERIODICEXECUTIONCONTEXT_H
 
