@@ -1,69 +1,49 @@
-// The periodic execution context: its state machine, its one thread and its
-// CORBA face, driven through a real in-process ORB.
+// The periodic execution context's CORBA face over a real in-process ORB:
+// components named by reference, the servant, remote participants, and the
+// translation of the framework's codes and exceptions for the engine (whose
+// own behaviour ExecutionEngineTest covers).
 #include "execution/PeriodicExecutionContext.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
-#include <condition_variable>
 #include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "TestSupport.h"
+#include "execution/ParticipantAdapter.h"
 
 namespace {
 
 using RTC::ReturnCode_t;
-using Clock = std::chrono::steady_clock;
+using Actions = std::vector<std::string>;
 
-double secondsSince(Clock::time_point t0) {
-  return std::chrono::duration<double>(Clock::now() - t0).count();
-}
+bool waitUntil(const std::function<bool()>& pred) { return pixmoor_test::waitUntil(pred, 5.0, 1); }
 
-bool waitUntil(const std::function<bool()>& pred, double timeoutSec = 5.0) {
-  const Clock::time_point t0 = Clock::now();
-  while (!pred()) {
-    if (secondsSince(t0) > timeoutSec) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
-bool isCycle(const std::string& action) {
-  return action == "on_execute" || action == "on_state_update" || action == "on_error";
-}
-
-// Records every action with the thread it ran on; each action can be made
-// to fail, throw or block.
+// Records every action with the handle it came with; each action can be made
+// to answer a code or to throw a CORBA exception.
 class Recorder : public RTC::ExecutionContextParticipant {
  public:
-  enum Behaviour { kOk, kFail, kThrowStd, kThrowCorba, kBlock };
   struct Call {
     std::string action;
     RTC::UniqueId id;
-    std::thread::id thread;
   };
 
-  void set(const std::string& action, Behaviour b, double blockSec = 0) {
+  void answer(const std::string& action, ReturnCode_t code) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_behaviour[action] = b;
-    m_blockSec = blockSec;
-    m_released = false;
+    m_answer[action] = code;
   }
-  void release() {
+  void throwCorba(const std::string& action) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_released = true;
-    m_cv.notify_all();
+    m_throws = action;
   }
   // Runs after an action is recorded, on the calling thread.
   void setHook(std::function<void(const std::string&)> hook) { m_hook = std::move(hook); }
@@ -72,16 +52,12 @@ class Recorder : public RTC::ExecutionContextParticipant {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_calls;
   }
-  std::vector<std::string> actions() const {
-    std::vector<std::string> out;
-    for (const Call& c : calls()) out.push_back(c.action);
-    return out;
-  }
-  // The actions without the per-cycle ones.
-  std::vector<std::string> transitions() const {
-    std::vector<std::string> out;
+  Actions transitions() const {
+    Actions out;
     for (const Call& c : calls()) {
-      if (!isCycle(c.action)) out.push_back(c.action);
+      if (c.action != "on_execute" && c.action != "on_state_update" && c.action != "on_error") {
+        out.push_back(c.action);
+      }
     }
     return out;
   }
@@ -105,31 +81,19 @@ class Recorder : public RTC::ExecutionContextParticipant {
  private:
   ReturnCode_t act(const char* action, RTC::UniqueId id) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_calls.push_back(Call{action, id, std::this_thread::get_id()});
-    Behaviour b = m_behaviour.count(action) ? m_behaviour[action] : kOk;
-    if (b == kBlock) {
-      m_cv.wait_for(lock, std::chrono::duration<double>(m_blockSec), [this] { return m_released; });
-    }
+    m_calls.push_back(Call{action, id});
+    const ReturnCode_t code = m_answer.count(action) ? m_answer[action] : RTC::RTC_OK;
+    const bool throws = m_throws == action;
     lock.unlock();
     if (m_hook) m_hook(action);
-    switch (b) {
-      case kFail:
-        return RTC::RTC_ERROR;
-      case kThrowStd:
-        throw std::runtime_error("participant failure");
-      case kThrowCorba:
-        throw CORBA::TRANSIENT();
-      default:
-        return RTC::RTC_OK;
-    }
+    if (throws) throw CORBA::TRANSIENT(7, CORBA::COMPLETED_NO);
+    return code;
   }
 
   mutable std::mutex m_mutex;
-  std::condition_variable m_cv;
   std::vector<Call> m_calls;
-  std::map<std::string, Behaviour> m_behaviour;
-  double m_blockSec = 0;
-  bool m_released = false;
+  std::map<std::string, ReturnCode_t> m_answer;
+  std::string m_throws;
   std::function<void(const std::string&)> m_hook;
 };
 
@@ -245,98 +209,108 @@ struct Rig {
   ComponentPtr owner;
 };
 
-typedef std::vector<std::string> Actions;
-
 class PeriodicExecutionContextTest : public ::testing::Test {
  protected:
   void SetUp() override { pixmoor_test::orb(); }
 };
 
-TEST_F(PeriodicExecutionContextTest, RequestsFollowTheStateMachine) {
+// Requests name the owner by its reference; it hears of them with handle 0.
+TEST_F(PeriodicExecutionContextTest, OwnerIsDrivenThroughItsReference) {
   Rig rig;
   ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
+  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, rig.ec->start());
   EXPECT_EQ(RTC::INACTIVE_STATE, rig.state());
   EXPECT_EQ(RTC::PRECONDITION_NOT_MET, rig.ec->deactivate_component(rig.owner->ref()));
-  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, rig.ec->reset_component(rig.owner->ref()));
-
   EXPECT_EQ(RTC::RTC_OK, rig.ec->activate_component(rig.owner->ref()));
   EXPECT_EQ(RTC::ACTIVE_STATE, rig.state());
   ASSERT_TRUE(rig.waitFor("on_state_update", 3));
-  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, rig.ec->activate_component(rig.owner->ref()));
-  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, rig.ec->reset_component(rig.owner->ref()));
-
-  EXPECT_EQ(RTC::RTC_OK, rig.ec->deactivate_component(rig.owner->ref()));
+  rig.rec().answer("on_reset", RTC::RTC_ERROR);
+  rig.rec().answer("on_execute", RTC::BAD_PARAMETER);
+  ASSERT_TRUE(waitUntil([&] { return rig.state() == RTC::ERROR_STATE; }));
+  EXPECT_EQ(RTC::RTC_ERROR, rig.ec->reset_component(rig.owner->ref()));
+  rig.rec().answer("on_reset", RTC::RTC_OK);
+  EXPECT_EQ(RTC::RTC_OK, rig.ec->reset_component(rig.owner->ref()));
   EXPECT_EQ(RTC::INACTIVE_STATE, rig.state());
-  const size_t executed = rig.rec().count("on_execute");
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_EQ(executed, rig.rec().count("on_execute"));
+  for (const Recorder::Call& c : rig.rec().calls()) EXPECT_EQ(0, c.id) << c.action;
 
-  EXPECT_EQ((Actions{"on_startup", "on_activated", "on_deactivated"}), rig.rec().transitions());
-  // Each cycle: on_execute then on_state_update, with the context's handle.
-  Actions all = rig.rec().actions();
-  for (size_t i = 2; i + 2 < all.size(); i += 2) {
-    EXPECT_EQ("on_execute", all[i]) << i;
-    EXPECT_EQ("on_state_update", all[i + 1]) << i;
-  }
-  for (const Recorder::Call& c : rig.rec().calls()) EXPECT_EQ(0, c.id);
+  EXPECT_EQ(RTC::RTC_OK, rig.ec->unbindComponent(&rig.rec()));
+  EXPECT_EQ(RTC::CREATED_STATE, rig.state());
+  EXPECT_EQ(RTC::BAD_PARAMETER, rig.ec->activate_component(rig.owner->ref()));
+  EXPECT_EQ(RTC::BAD_PARAMETER, rig.ec->unbindComponent(&rig.rec()));
+  RTC::ExecutionContextProfile_var profile = rig.ec->get_profile();
+  EXPECT_TRUE(CORBA::is_nil(profile->owner));
+  // The owner can be bound again, as the manager does for a new component.
+  EXPECT_EQ(0, rig.ec->bindComponent(&rig.rec(), rig.owner->ref()));
+  EXPECT_EQ(-1, rig.ec->bindComponent(&rig.rec(), rig.owner->ref()));
+  EXPECT_EQ(-1, rig.ec->bindComponent(nullptr, rig.owner->ref()));
 }
 
-// Leaving ACTIVE for ERROR runs ACTIVE's exit action before ERROR's entry
-// action, however the cycle failed; the cycle stops at the failing action.
-TEST_F(PeriodicExecutionContextTest, FailedCycleDeactivatesThenAborts) {
+// Whatever a cycle action answers other than RTC_OK, or a CORBA exception it
+// raises, takes the component from ACTIVE through on_deactivated and
+// on_aborting to ERROR.
+TEST_F(PeriodicExecutionContextTest, EveryFailureOfACycleLeadsToError) {
+  const ReturnCode_t failures[] = {RTC::RTC_ERROR, RTC::BAD_PARAMETER, RTC::PRECONDITION_NOT_MET,
+                                   RTC::OUT_OF_RESOURCES, RTC::UNSUPPORTED};
+  for (const char* action : {"on_execute", "on_state_update"}) {
+    for (int i = -1; i < 5; ++i) {
+      SCOPED_TRACE(std::string(action) + (i < 0 ? " throws" : " code " + std::to_string(i)));
+      Rig rig;
+      if (i < 0) {
+        rig.rec().throwCorba(action);
+      } else {
+        rig.rec().answer(action, failures[i]);
+      }
+      ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
+      EXPECT_EQ(RTC::RTC_OK, rig.ec->activate_component(rig.owner->ref()));
+      ASSERT_TRUE(rig.waitFor("on_error"));
+      EXPECT_EQ(RTC::ERROR_STATE, rig.state());
+      EXPECT_EQ((Actions{"on_startup", "on_activated", "on_deactivated", "on_aborting"}),
+                rig.rec().transitions());
+    }
+  }
+}
+
+TEST(ParticipantAdapter, TranslatesCodesStatesAndExceptions) {
   const struct {
-    const char* action;
-    Recorder::Behaviour behaviour;
-    Actions expected;
-  } cases[] = {
-      {"on_execute", Recorder::kFail, {"on_execute", "on_deactivated", "on_aborting", "on_error"}},
-      {"on_execute", Recorder::kThrowStd, {"on_execute", "on_deactivated", "on_aborting", "on_error"}},
-      {"on_execute", Recorder::kThrowCorba, {"on_execute", "on_deactivated", "on_aborting", "on_error"}},
-      {"on_state_update",
-       Recorder::kFail,
-       {"on_execute", "on_state_update", "on_deactivated", "on_aborting", "on_error"}},
+    ReturnCode_t code;
+    RTC::ExecCode exec;
+  } codes[] = {
+      {RTC::RTC_OK, RTC::ExecCode::Ok},
+      {RTC::RTC_ERROR, RTC::ExecCode::Error},
+      {RTC::BAD_PARAMETER, RTC::ExecCode::BadParameter},
+      {RTC::UNSUPPORTED, RTC::ExecCode::Unsupported},
+      {RTC::OUT_OF_RESOURCES, RTC::ExecCode::OutOfResources},
+      {RTC::PRECONDITION_NOT_MET, RTC::ExecCode::PreconditionNotMet},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.action) + " behaviour " + std::to_string(c.behaviour));
-    Rig rig;
-    rig.rec().set(c.action, c.behaviour);
-    ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-    EXPECT_EQ(RTC::RTC_OK, rig.ec->activate_component(rig.owner->ref()));
-    ASSERT_TRUE(rig.waitFor("on_error", 3));
-    EXPECT_EQ(RTC::ERROR_STATE, rig.state());
-    Actions all = rig.rec().actions();
-    ASSERT_GE(all.size(), 2 + c.expected.size());
-    EXPECT_EQ(c.expected, Actions(all.begin() + 2, all.begin() + 2 + c.expected.size()));
-    for (size_t i = 2 + c.expected.size(); i < all.size(); ++i) EXPECT_EQ("on_error", all[i]);
-
-    // The thread lives on: a failing reset keeps ERROR, a good one leaves it.
-    EXPECT_EQ(RTC::PRECONDITION_NOT_MET, rig.ec->activate_component(rig.owner->ref()));
-    rig.rec().set("on_reset", Recorder::kFail);
-    EXPECT_EQ(RTC::RTC_ERROR, rig.ec->reset_component(rig.owner->ref()));
-    EXPECT_EQ(RTC::ERROR_STATE, rig.state());
-    rig.rec().set(c.action, Recorder::kOk);
-    rig.rec().set("on_reset", Recorder::kOk);
-    EXPECT_EQ(RTC::RTC_OK, rig.ec->reset_component(rig.owner->ref()));
-    EXPECT_EQ(RTC::INACTIVE_STATE, rig.state());
-    EXPECT_EQ(RTC::RTC_OK, rig.ec->activate_component(rig.owner->ref()));
-    const size_t executed = rig.rec().count("on_execute");
-    EXPECT_TRUE(rig.waitFor("on_execute", executed + 3));
+  for (const auto& c : codes) {
+    EXPECT_TRUE(RTC::toExecCode(c.code) == c.exec) << c.code;
+    EXPECT_EQ(c.code, RTC::toReturnCode(c.exec));
   }
-}
+  const struct {
+    RTC::ExecState exec;
+    RTC::LifeCycleState state;
+  } states[] = {
+      {RTC::ExecState::Created, RTC::CREATED_STATE},
+      {RTC::ExecState::Inactive, RTC::INACTIVE_STATE},
+      {RTC::ExecState::Active, RTC::ACTIVE_STATE},
+      {RTC::ExecState::Error, RTC::ERROR_STATE},
+  };
+  for (const auto& s : states) EXPECT_EQ(s.state, RTC::toLifeCycleState(s.exec));
 
-// The framework answers RTC_OK here although the component ends in ERROR;
-// we say what happened.
-TEST_F(PeriodicExecutionContextTest, FailedActivationAnswersErrorAfterDeactivatedAndAborting) {
-  for (Recorder::Behaviour b : {Recorder::kFail, Recorder::kThrowStd}) {
-    Rig rig;
-    rig.rec().set("on_activated", b);
-    ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-    EXPECT_EQ(RTC::RTC_ERROR, rig.ec->activate_component(rig.owner->ref()));
-    EXPECT_EQ(RTC::ERROR_STATE, rig.state());
-    EXPECT_EQ((Actions{"on_startup", "on_activated", "on_deactivated", "on_aborting"}),
-              rig.rec().transitions());
-    EXPECT_EQ(0u, rig.rec().count("on_execute"));
+  // The engine knows no CORBA: it gets the exception's name in a
+  // ParticipantFailure, and the handle goes to the component.
+  Recorder rec;
+  rec.throwCorba("on_execute");
+  RTC::ParticipantAdapter adapter(&rec, 42);
+  try {
+    adapter.act(RTC::Action::Execute);
+    ADD_FAILURE() << "no exception";
+  } catch (const RTC::ParticipantFailure& e) {
+    EXPECT_EQ("CORBA exception TRANSIENT (minor 0x7)", std::string(e.what()));
   }
+  rec.answer("on_reset", RTC::UNSUPPORTED);
+  EXPECT_TRUE(adapter.act(RTC::Action::Reset) == RTC::ExecCode::Unsupported);
+  EXPECT_EQ(42, rec.calls().back().id);
 }
 
 TEST_F(PeriodicExecutionContextTest, StrangersAndNilAreBadParameters) {
@@ -353,199 +327,6 @@ TEST_F(PeriodicExecutionContextTest, StrangersAndNilAreBadParameters) {
   }
   EXPECT_EQ(RTC::BAD_PARAMETER, rig.ec->add_component(nil));
   EXPECT_EQ(0u, stranger->recorder.calls().size());
-}
-
-// OpenCV's windows belong to the first thread that touched them, so the
-// context must never hand its components to a second thread.
-TEST_F(PeriodicExecutionContextTest, EveryActionRunsOnOneThreadThatSurvivesStopAndStart) {
-  Rig rig;
-  RTC::LightweightRTObject_ptr comp = rig.owner->ref();
-  EXPECT_FALSE(rig.ec->is_running());
-  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, rig.ec->stop());
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, rig.ec->start());
-  EXPECT_EQ(RTC::RTC_OK, rig.ec->activate_component(comp));
-  ASSERT_TRUE(rig.waitFor("on_execute", 3));
-
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->stop());
-  EXPECT_FALSE(rig.ec->is_running());
-  const size_t executed = rig.rec().count("on_execute");
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_EQ(executed, rig.rec().count("on_execute"));
-  EXPECT_EQ(RTC::ACTIVE_STATE, rig.state());
-
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-  ASSERT_TRUE(rig.waitFor("on_execute", executed + 3));
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->set_rate(500));
-  ASSERT_TRUE(rig.waitFor("on_rate_changed"));
-  rig.rec().set("on_execute", Recorder::kFail);
-  ASSERT_TRUE(rig.waitFor("on_error"));
-  EXPECT_EQ(RTC::RTC_OK, rig.ec->reset_component(comp));
-
-  EXPECT_EQ((Actions{"on_startup", "on_activated", "on_shutdown", "on_startup", "on_rate_changed",
-                     "on_deactivated", "on_aborting", "on_reset"}),
-            rig.rec().transitions());
-  const std::vector<Recorder::Call> calls = rig.rec().calls();
-  const std::thread::id ecThread = calls.front().thread;
-  EXPECT_NE(std::this_thread::get_id(), ecThread);
-  for (const Recorder::Call& c : calls) EXPECT_EQ(ecThread, c.thread) << c.action;
-}
-
-TEST_F(PeriodicExecutionContextTest, SlowContextStillAnswersPromptly) {
-  Rig rig({{"periodic.rate", "1"}});
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-  ASSERT_TRUE(rig.waitFor("on_startup"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the thread sleeps to its deadline
-  Clock::time_point t0 = Clock::now();
-  EXPECT_EQ(RTC::RTC_OK, rig.ec->activate_component(rig.owner->ref()));
-  const double activation = secondsSince(t0);
-  t0 = Clock::now();
-  EXPECT_EQ(RTC::RTC_OK, rig.ec->deactivate_component(rig.owner->ref()));
-  const double deactivation = secondsSince(t0);
-  std::printf("1 Hz context: activate %.2f ms, deactivate %.2f ms\n", activation * 1e3,
-              deactivation * 1e3);
-  EXPECT_LT(activation, 0.4);
-  EXPECT_LT(deactivation, 0.4);
-}
-
-// A stopped context still carries out requests; only its cycles pause.
-TEST_F(PeriodicExecutionContextTest, StoppedContextTransitionsWithoutCycles) {
-  Rig rig;
-  EXPECT_EQ(RTC::RTC_OK, rig.ec->activate_component(rig.owner->ref()));
-  EXPECT_EQ(RTC::ACTIVE_STATE, rig.state());
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_EQ(0u, rig.rec().count("on_execute"));
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-  EXPECT_TRUE(rig.waitFor("on_execute", 3));
-  EXPECT_EQ((Actions{"on_activated", "on_startup"}), rig.rec().transitions());
-}
-
-// A request whose turn has not come when its caller gives up is withdrawn, so
-// RTC_ERROR never hides a transition that happens later.
-TEST_F(PeriodicExecutionContextTest, TimedOutRequestIsWithdrawn) {
-  Rig rig({{"transition_timeout", "0.2"}});
-  rig.rec().set("on_activated", Recorder::kBlock, 10.0);
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-  Clock::time_point t0 = Clock::now();
-  EXPECT_EQ(RTC::RTC_ERROR, rig.ec->activate_component(rig.owner->ref()));
-  const double waited = secondsSince(t0);
-  std::printf("activation timed out after %.3f s (timeout 0.2 s)\n", waited);
-  EXPECT_GE(waited, 0.19);
-  EXPECT_LT(waited, 3.0);
-  // Counted as ACTIVE while on_activated runs; this one waits behind it.
-  EXPECT_EQ(RTC::ACTIVE_STATE, rig.state());
-  EXPECT_EQ(RTC::RTC_ERROR, rig.ec->deactivate_component(rig.owner->ref()));
-  rig.rec().release();
-  ASSERT_TRUE(rig.waitFor("on_execute", 3));
-  EXPECT_EQ(RTC::ACTIVE_STATE, rig.state());
-  EXPECT_EQ((Actions{"on_startup", "on_activated"}), rig.rec().transitions());
-}
-
-TEST_F(PeriodicExecutionContextTest, DestructionWaitsOutABlockedActionWithoutDeadlock) {
-  Rig rig({{"transition_timeout", "0.2"}});
-  rig.rec().set("on_activated", Recorder::kBlock, 1.0);
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-  EXPECT_EQ(RTC::RTC_ERROR, rig.ec->activate_component(rig.owner->ref()));
-  const Clock::time_point t0 = Clock::now();
-  rig.ec.reset();
-  const double took = secondsSince(t0);
-  std::printf("destruction behind a blocked on_activated took %.3f s\n", took);
-  EXPECT_LT(took, 5.0);
-  EXPECT_EQ(0u, rig.rec().count("on_execute"));
-}
-
-TEST_F(PeriodicExecutionContextTest, DestructionIsPrompt) {
-  Rig rig({{"periodic.rate", "1"}});
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->activate_component(rig.owner->ref()));
-  ASSERT_TRUE(rig.waitFor("on_execute"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  const Clock::time_point t0 = Clock::now();
-  rig.ec.reset();
-  const double took = secondsSince(t0);
-  std::printf("destroying a running 1 Hz context took %.2f ms\n", took * 1e3);
-  EXPECT_LT(took, 0.5);
-}
-
-TEST_F(PeriodicExecutionContextTest, UnbindDeactivatesOnTheContextThreadAndForgets) {
-  Rig rig;
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->activate_component(rig.owner->ref()));
-  ASSERT_TRUE(rig.waitFor("on_execute"));
-  EXPECT_EQ(RTC::RTC_OK, rig.ec->unbindComponent(&rig.rec()));
-  EXPECT_EQ((Actions{"on_startup", "on_activated", "on_deactivated", "on_shutdown"}),
-            rig.rec().transitions());
-  const size_t calls = rig.rec().calls().size();
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(calls, rig.rec().calls().size());
-  for (const Recorder::Call& c : rig.rec().calls()) {
-    EXPECT_EQ(rig.rec().calls().front().thread, c.thread) << c.action;
-  }
-  EXPECT_EQ(RTC::CREATED_STATE, rig.state());
-  EXPECT_EQ(RTC::BAD_PARAMETER, rig.ec->activate_component(rig.owner->ref()));
-  EXPECT_EQ(RTC::BAD_PARAMETER, rig.ec->unbindComponent(&rig.rec()));
-  // The owner can be bound again, as the manager does for a new component.
-  EXPECT_EQ(0, rig.ec->bindComponent(&rig.rec(), rig.owner->ref()));
-  EXPECT_EQ(-1, rig.ec->bindComponent(&rig.rec(), rig.owner->ref()));
-}
-
-// A component that exits from one of its own actions unbinds on the
-// context's thread, which must not wait for itself.
-TEST_F(PeriodicExecutionContextTest, UnbindFromTheComponentsOwnActionDoesNotDeadlock) {
-  Rig rig;
-  RTC::PeriodicExecutionContext* ec = rig.ec.get();
-  Recorder* rec = &rig.rec();
-  rig.rec().setHook([ec, rec](const std::string& action) {
-    if (action == "on_execute") ec->unbindComponent(rec);
-  });
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->activate_component(rig.owner->ref()));
-  ASSERT_TRUE(waitUntil([&] { return rig.state() == RTC::CREATED_STATE; }));
-  EXPECT_EQ((Actions{"on_startup", "on_activated", "on_deactivated", "on_shutdown"}),
-            rig.rec().transitions());
-  EXPECT_EQ(1u, rig.rec().count("on_execute"));
-  EXPECT_EQ(0u, rig.rec().count("on_state_update"));
-}
-
-// A thread cannot join itself: this used to end the process.
-TEST_F(PeriodicExecutionContextTest, DestroyedFromItsOwnActionFinishesCleanly) {
-  Rig rig;
-  std::atomic<bool> destroyed(false);
-  rig.rec().setHook([&](const std::string& action) {
-    if (action == "on_execute" && !destroyed) {
-      rig.ec.reset();
-      destroyed = true;
-    }
-  });
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->activate_component(rig.owner->ref()));
-  ASSERT_TRUE(waitUntil([&] { return destroyed.load(); }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(1u, rig.rec().count("on_execute"));
-  EXPECT_EQ(0u, rig.rec().count("on_state_update"));
-}
-
-TEST_F(PeriodicExecutionContextTest, SetRateChecksItsArgumentAndNotifies) {
-  Rig rig;
-  for (double bad : {0.0, -5.0, std::nan(""), HUGE_VAL}) {
-    EXPECT_EQ(RTC::BAD_PARAMETER, rig.ec->set_rate(bad)) << bad;
-  }
-  EXPECT_EQ(1000.0, rig.ec->get_rate());
-  EXPECT_EQ(RTC::RTC_OK, rig.ec->set_rate(250));
-  EXPECT_EQ(250.0, rig.ec->get_rate());
-  ASSERT_TRUE(rig.waitFor("on_rate_changed"));
-  EXPECT_NE(std::this_thread::get_id(), rig.rec().calls().front().thread);
-}
-
-TEST_F(PeriodicExecutionContextTest, AsynchronousTransitionsAnswerAtOnce) {
-  Rig rig({{"sync_transition", "NO"}});
-  rig.rec().set("on_activated", Recorder::kBlock, 0.3);
-  ASSERT_EQ(RTC::RTC_OK, rig.ec->start());
-  const Clock::time_point t0 = Clock::now();
-  EXPECT_EQ(RTC::RTC_OK, rig.ec->activate_component(rig.owner->ref()));
-  EXPECT_LT(secondsSince(t0), 0.2);
-  EXPECT_TRUE(rig.waitFor("on_execute"));
-  EXPECT_EQ(RTC::ACTIVE_STATE, rig.state());
 }
 
 TEST_F(PeriodicExecutionContextTest, ServantAnswersThroughTheOrb) {
@@ -619,6 +400,27 @@ TEST_F(PeriodicExecutionContextTest, RemoteParticipantIsDrivenOverCorba) {
   EXPECT_EQ(RTC::RTC_OK, ref->remove_component(remote->ref()));
   EXPECT_EQ(RTC::CREATED_STATE, ref->get_component_state(remote->ref()));
   EXPECT_EQ(RTC::BAD_PARAMETER, ref->remove_component(remote->ref()));
+}
+
+// A component deleting itself from its own action takes the context down on
+// the context's thread; its object must answer OBJECT_NOT_EXIST afterwards.
+TEST_F(PeriodicExecutionContextTest, DestroyedFromItsOwnActionWithItsObjectActive) {
+  Rig rig;
+  RTC::ExecutionContextService_var ref = rig.ec->getObjRef();
+  std::atomic<bool> destroyed(false);
+  rig.rec().setHook([&](const std::string& action) {
+    if (action == "on_execute" && !destroyed) {
+      rig.ec.reset();
+      destroyed = true;
+    }
+  });
+  ASSERT_EQ(RTC::RTC_OK, ref->start());
+  ASSERT_EQ(RTC::RTC_OK, ref->activate_component(rig.owner->ref()));
+  ASSERT_TRUE(waitUntil([&] { return destroyed.load(); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(1u, rig.rec().count("on_execute"));
+  EXPECT_EQ(0u, rig.rec().count("on_state_update"));
+  EXPECT_THROW(ref->is_running(), CORBA::OBJECT_NOT_EXIST);
 }
 
 }  // namespace

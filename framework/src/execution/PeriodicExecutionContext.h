@@ -1,4 +1,4 @@
-// RTC::PeriodicExecutionContext: one thread that drives its components.
+// RTC::PeriodicExecutionContext: the execution engine as the framework and CORBA see it.
 #ifndef RTM_SRC_PERIODICEXECUTIONCONTEXT_H
 #define RTM_SRC_PERIODICEXECUTIONCONTEXT_H
 
@@ -10,21 +10,12 @@
 
 namespace RTC {
 
-// A periodic execution context. Its thread is started at construction and
-// lives until destruction; start() and stop() only resume and pause ticking.
-// State changes requested through the CORBA object (or the C++ calls below)
-// run on that thread; with sync_transition the request returns once the
-// transition has run, or RTC_ERROR after transition_timeout.
-//
-// Requests made while the context is stopped are still carried out by the
-// thread (only the periodic on_execute / on_state_update / on_error calls
-// pause), so activating or deactivating a stopped context answers at once
-// instead of timing out. A request made from the context's own thread (a
-// component calling back into its context from an action) cannot wait for
-// itself: it is queued, runs right after the current action, and answers
-// RTC_OK once its preconditions hold. A request that times out before its
-// turn came is withdrawn, so RTC_ERROR never hides a transition that happens
-// later; one already under way finishes.
+// A periodic execution context as the framework and the network see it: the
+// components named by their CORBA references, the ExecutionContextService
+// object, and remote participants. The work itself (the thread, the request
+// queue, timeouts, the lifecycle) is ExecutionEngine's; see there for how
+// requests behave while stopped, from the context's own thread, and when
+// they time out.
 class PeriodicExecutionContext {
  public:
   // `props` holds the exec_cxt.periodic.* / exec_cxt.* keys relative to
