@@ -81,9 +81,7 @@ class Manager {
  private:
   Manager();
   ~Manager();
-  void destroyComponent(RTObject_impl* comp);
   void runWorker();
-  void runNamingUpdates(double intervalSec);
   struct Impl;
   std::unique_ptr<Impl> m_impl;
 };
