@@ -246,9 +246,9 @@ TEST(ComponentHost, SignalsReachTheManagerPastALibrarysOwnHandler) {
   for (int sig : {SIGINT, SIGTERM}) {
     const std::string name = sig == SIGINT ? "SIGINT" : "SIGTERM";
     SCOPED_TRACE(name);
-    EXPECT_EXIT(runManagerThroughSignalAfterLibraryHandler(sig), ::testing::ExitedWithCode(0),
-                "child's SigBlk:\\s+0+\n.*" + name +
-                    " received.*shut down in .*runManager returned");
+    EXPECT_EXIT(
+        runManagerThroughSignalAfterLibraryHandler(sig), ::testing::ExitedWithCode(0),
+        "child's SigBlk:\\s+0+\n.*" + name + " received.*shut down in .*runManager returned");
   }
 }
 

@@ -21,8 +21,7 @@ std::string parseCompArgs(const std::string& args, coil::Properties& params);
 // its config_file, then its own keys. What could not be read is appended to
 // `problems`.
 coil::Properties typeProperties(const coil::Properties& profile, const std::string& typeName,
-                                const coil::Properties& config,
-                                std::vector<std::string>* problems);
+                                const coil::Properties& config, std::vector<std::string>* problems);
 
 // Adds an instance's layers to `prop`: rtc.conf's settings for
 // `<category>.<instanceName>` (as for the type), the caller's `params`, then
