@@ -2,7 +2,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "manager/ComponentProperties.h"
 #include "manager/ManagerConfig.h"
+#include "manager/NamingTimer.h"
+#include "manager/OrbArguments.h"
 #include "TestSupport.h"
 
 namespace {
@@ -138,6 +141,180 @@ TEST(NamingFormat, ExpandsEveryFormatCharacter) {
   EXPECT_EQ(RTC::formatName("%h", comp, manager), pixmoor_test::hostName());
   comp["instance_name"] = "Other0";
   EXPECT_EQ(RTC::formatName("%N", comp, manager), "Other0");
+}
+
+TEST(OrbArguments, UserArgumentsThenEndpointsThenTheMessageLimitUnlessSet) {
+  const std::vector<std::string> limit = {"-ORBgiopMaxMsgSize", RTC::kGiopMaxMsgSize};
+  struct Case {
+    const char* args;
+    const char* endpoints;  // corba.endpoints
+    const char* endpoint;   // corba.endpoint
+    std::vector<std::string> expected;  // after the program name
+    const char* endpointText;
+  } cases[] = {
+      {"", "", "", limit, ""},
+      {"", "", "127.0.0.1:", {"-ORBendPoint", "giop:tcp:127.0.0.1:", limit[0], limit[1]},
+       "giop:tcp:127.0.0.1:"},
+      // -p writes corba.endpoints, which beats an endpoint from the file.
+      {"", ":2810", "127.0.0.1:", {"-ORBendPoint", "giop:tcp::2810", limit[0], limit[1]},
+       "giop:tcp::2810"},
+      {"", "a:1, giop:unix:/tmp/s,, b:", "",
+       {"-ORBendPoint", "giop:tcp:a:1", "-ORBendPoint", "giop:unix:/tmp/s", "-ORBendPoint",
+        "giop:tcp:b:", limit[0], limit[1]},
+       "giop:tcp:a:1, giop:unix:/tmp/s, giop:tcp:b:"},
+      {"  -ORBtraceLevel   5 ", "", "h:",
+       {"-ORBtraceLevel", "5", "-ORBendPoint", "giop:tcp:h:", limit[0], limit[1]}, "giop:tcp:h:"},
+      {"-ORBgiopMaxMsgSize 4194304", "", "", {"-ORBgiopMaxMsgSize", "4194304"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("corba.args '") + c.args + "', corba.endpoints '" + c.endpoints +
+                 "', corba.endpoint '" + c.endpoint + "'");
+    coil::Properties config;
+    config["corba.args"] = c.args;
+    config["corba.endpoints"] = c.endpoints;
+    config["corba.endpoint"] = c.endpoint;
+    RTC::OrbArguments orb = RTC::orbArguments(config);
+    std::vector<std::string> expected = c.expected;
+    expected.insert(expected.begin(), "manager");
+    EXPECT_EQ(expected, orb.argv);
+    EXPECT_EQ(c.endpointText, orb.endpoints);
+  }
+}
+
+// "key=value;..." in the order the keys were set.
+std::string entriesOf(const coil::Properties& p) {
+  std::string out;
+  for (const auto& entry : p.entries()) out += entry.first + "=" + entry.second + ";";
+  return out;
+}
+
+TEST(ComponentProperties, ParseCompArgsSplitsTheIdFromItsParameters) {
+  struct Case {
+    const char* args;
+    const char* id;
+    const char* params;
+  } cases[] = {
+      {"Probe", "Probe", ""},
+      {"", "", ""},
+      {" Probe ?instance_name= x &level=3", "Probe", "instance_name=x;level=3;"},
+      {"Probe?flag&=skipped&&k=a=b", "Probe", "flag=;k=a=b;"},
+      {"RTC:tests:Tests:Numbered:C++:2.0.1", "Numbered", ""},
+      {"RTC:tests:Tests:Numbered?level=1", "Numbered", "level=1;"},
+      {"RTC:a:b", "RTC:a:b", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    coil::Properties params;
+    EXPECT_EQ(c.id, RTC::parseCompArgs(c.args, params));
+    EXPECT_EQ(c.params, entriesOf(params));
+  }
+}
+
+class ComponentPropertiesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { m_dir = pixmoor_test::makeTempDir("componentproperties"); }
+  void TearDown() override { pixmoor_test::removeTree(m_dir); }
+  std::string m_dir;
+};
+
+// Each key is given in some of the layers; the last layer that has it wins.
+TEST_F(ComponentPropertiesTest, LaterLayersWinAndTheManagersContextOnlyFillsGaps) {
+  struct Row {
+    const char* key;
+    const char* profile;   // the factory's profile
+    const char* manager;   // the manager's own key (exec_cxt.* only)
+    const char* typeFile;  // Tests.Probe.config_file
+    const char* typeKey;   // Tests.Probe.<key>
+    const char* instFile;  // Tests.Probe7.config_file
+    const char* instKey;   // Tests.Probe7.<key>
+    const char* param;     // createComponent's "?key=value"
+    const char* expected;
+  } rows[] = {
+      {"a", "p", "", "", "", "", "", "", "p"},
+      {"exec_cxt.x", "p", "m", "", "", "", "", "", "p"},
+      {"exec_cxt.y", "", "m", "", "", "", "", "", "m"},
+      {"exec_cxt.z", "", "m", "tf", "", "", "", "", "tf"},
+      {"b", "p", "", "tf", "tk", "", "", "", "tk"},
+      {"c", "p", "", "", "tk", "if", "", "", "if"},
+      {"d", "", "", "tf", "", "if", "ik", "", "ik"},
+      {"e", "p", "", "", "tk", "", "ik", "arg", "arg"},
+      {"instance_name", "p", "", "", "tk", "", "ik", "arg", "Probe7"},
+  };
+  coil::Properties profile;
+  profile["implementation_id"] = "ProbeId";
+  profile["category"] = "Tests";
+  coil::Properties config;
+  coil::Properties params;
+  std::string typeFile, instFile;
+  for (const Row& r : rows) {
+    auto set = [&r](coil::Properties& p, const std::string& key, const char* value) {
+      if (value[0] != '\0') p[key] = value;
+    };
+    set(profile, r.key, r.profile);
+    set(config, r.key, r.manager);
+    set(config, std::string("Tests.Probe.") + r.key, r.typeKey);
+    set(config, std::string("Tests.Probe7.") + r.key, r.instKey);
+    set(params, r.key, r.param);
+    if (r.typeFile[0] != '\0') typeFile += std::string(r.key) + ": " + r.typeFile + "\n";
+    if (r.instFile[0] != '\0') instFile += std::string(r.key) + ": " + r.instFile + "\n";
+  }
+  pixmoor_test::writeFile(m_dir + "/type.conf", typeFile + "no separator here\n");
+  pixmoor_test::writeFile(m_dir + "/instance.conf", instFile);
+  config["Tests.Probe.config_file"] = m_dir + "/type.conf";
+  config["Tests.Probe7.config_file"] = m_dir + "/instance.conf";
+
+  std::vector<std::string> problems;
+  coil::Properties prop = RTC::typeProperties(profile, "Probe", config, &problems);
+  RTC::addInstanceProperties(prop, "Tests", "Probe7", params, config, &problems);
+  for (const Row& r : rows) EXPECT_EQ(r.expected, prop.getProperty(r.key)) << r.key;
+  ASSERT_EQ(1u, problems.size());
+  EXPECT_EQ(0u, problems[0].find(m_dir + "/type.conf: ")) << problems[0];
+
+  config["Tests.Probe7.config_file"] = m_dir + "/absent.conf";
+  problems.clear();
+  coil::Properties again = RTC::typeProperties(profile, "Probe", config, &problems);
+  RTC::addInstanceProperties(again, "Tests", "Probe7", params, config, &problems);
+  ASSERT_EQ(2u, problems.size());
+  EXPECT_EQ("cannot read Tests.Probe7.config_file '" + m_dir + "/absent.conf'", problems[1]);
+  EXPECT_EQ("ik", again.getProperty("d")) << "an unreadable file leaves the keys";
+}
+
+TEST(ComponentProperties, NamingNamesComeFromTheComponentsFormatsElseTheManagers) {
+  struct Case {
+    const char* own;  // nullptr: the component has no naming.formats
+    const char* manager;
+    std::vector<std::string> names;
+  } cases[] = {
+      {nullptr, "%n.rtc", {"Probe0.rtc"}},
+      {"a/%n.rtc, ,%t.x", "%n.rtc", {"a/Probe0.rtc", "Probe.x"}},
+      {"", "%n.rtc", {}},
+      {nullptr, "", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.own != nullptr ? c.own : "<none>") + " / " + c.manager);
+    coil::Properties prop;
+    prop["instance_name"] = "Probe0";
+    prop["type_name"] = "Probe";
+    if (c.own != nullptr) prop["naming.formats"] = c.own;
+    coil::Properties config;
+    config["naming.formats"] = c.manager;
+    EXPECT_EQ(c.names, RTC::addNamingNames(prop, config));
+    std::string joined;
+    for (const std::string& n : c.names) joined += (joined.empty() ? "" : ",") + n;
+    EXPECT_EQ(joined, prop.getProperty("naming.names", "<unset>"));
+  }
+}
+
+TEST(NamingTimer, IntervalFallsBackToTenSecondsAndStaysWithinADay) {
+  const std::pair<const char*, double> cases[] = {
+      {"", 10.0},   {"abc", 10.0},  {"0", 10.0},   {"-1", 10.0},
+      {"nan", 10.0}, {"0.01", 0.1}, {"2.5", 2.5}, {"1e9", 86400.0},
+  };
+  for (const auto& c : cases) {
+    coil::Properties config;
+    config["naming.update.interval"] = c.first;
+    EXPECT_DOUBLE_EQ(c.second, RTC::NamingTimer::intervalOf(config)) << "'" << c.first << "'";
+  }
 }
 
 }  // namespace

@@ -25,7 +25,9 @@ typedef void (*ModuleInitProc)(Manager* manager);
 class Manager {
  public:
   // Returns the manager, reading the command line and rtc.conf the first
-  // time; later calls return the same manager.
+  // time; later calls return the same manager. The first call blocks SIGINT
+  // and SIGTERM in the calling thread for one thread of the manager to take,
+  // so make it before the process starts other threads.
   static Manager* init(int argc, char** argv);
   // Returns the manager (initialised without arguments if need be).
   static Manager& instance();
@@ -81,9 +83,7 @@ class Manager {
  private:
   Manager();
   ~Manager();
-  void destroyComponent(RTObject_impl* comp);
   void runWorker();
-  void runNamingUpdates(double intervalSec);
   struct Impl;
   std::unique_ptr<Impl> m_impl;
 };

@@ -8,51 +8,34 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <deque>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "lifecycle/CreationContext.h"
+#include "manager/ComponentProperties.h"
 #include "manager/ManagerConfig.h"
 #include "manager/NamingManager.h"
+#include "manager/NamingTimer.h"
+#include "manager/OrbArguments.h"
+#include "manager/SignalWatcher.h"
 
 namespace RTC {
 
 namespace {
 
-// The largest GIOP message the ORB accepts unless corba.args says otherwise:
-// room for a 3840x2160 TimedLongSeq frame (33.2 MB) with margin. omniORB's
-// own default (2 MiB) is smaller than one 1280x720 frame.
-const char* const kGiopMaxMsgSize = "104857600";
 // Bounds each call to a name server.
 const unsigned long kNamingTimeoutMs = 3000;
 
-// Wake-up bytes for the manager's worker thread; signal numbers are below.
+// Wake-up bytes for the manager's worker thread; any other byte is the
+// number of a signal.
 const unsigned char kWakeDestroy = 'D';
 const unsigned char kWakeQuit = 'Q';
-
-// The write end of the worker's wake-up pipe, for the signal handler.
-std::atomic<int> g_signalFd{-1};
-
-extern "C" void onTerminationSignal(int sig) {
-  int saved = errno;
-  int fd = g_signalFd.load();
-  if (fd >= 0) {
-    unsigned char byte = static_cast<unsigned char>(sig);
-    ssize_t ignored = ::write(fd, &byte, 1);
-    (void)ignored;
-  }
-  errno = saved;
-}
 
 const char* signalName(int sig) {
   switch (sig) {
@@ -64,69 +47,19 @@ const char* signalName(int sig) {
   return "signal";
 }
 
-// Splits "Type?key=value&key=value" (or "RTC:vendor:category:Type:...?...")
-// into the implementation id and its parameters.
-std::string parseCompArgs(const std::string& args, coil::Properties& params) {
-  std::string id = args;
-  std::string::size_type q = args.find('?');
-  if (q != std::string::npos) {
-    id = args.substr(0, q);
-    for (const std::string& pair : coil::split(args.substr(q + 1), "&")) {
-      std::string::size_type eq = pair.find('=');
-      if (pair.empty() || eq == 0) continue;
-      if (eq == std::string::npos) {
-        params.setProperty(coil::eraseBothEndsBlank(pair), "");
-      } else {
-        params.setProperty(coil::eraseBothEndsBlank(pair.substr(0, eq)),
-                           coil::eraseBothEndsBlank(pair.substr(eq + 1)));
-      }
-    }
-  }
-  id = coil::eraseBothEndsBlank(id);
-  if (id.compare(0, 4, "RTC:") == 0) {
-    std::vector<std::string> fields = coil::split(id, ":");
-    if (fields.size() >= 4) id = fields[3];
-  }
-  return id;
-}
-
-// Adds every key of `node` under `prefix.` to `out`.
-void mergeUnder(coil::Properties& out, const std::string& prefix, const coil::Properties& node,
-                bool overwrite) {
-  for (const auto& entry : node.entries()) {
-    std::string key = prefix + "." + entry.first;
-    if (overwrite || !out.hasKey(key)) out.setProperty(key, entry.second);
-  }
-}
-
-// Returns rtc.conf's settings for one component type or instance: the file
-// named by `<category>.<name>.config_file`, then `<category>.<name>.*`.
-coil::Properties componentOverrides(const coil::Properties& config, const std::string& category,
-                                    const std::string& name, std::vector<std::string>* problems) {
-  coil::Properties out;
-  const std::string prefix = category + "." + name;
-  const std::string file = config.getProperty(prefix + ".config_file");
-  if (!file.empty()) {
-    std::ifstream in(file.c_str());
-    if (!in) {
-      problems->push_back("cannot read " + prefix + ".config_file '" + file + "'");
-    } else {
-      std::vector<std::string> fileProblems;
-      out.load(in, &fileProblems);
-      for (const std::string& p : fileProblems) problems->push_back(file + ": " + p);
-    }
-  }
-  out << config.getNode(prefix);
-  return out;
-}
+// What the bytes of one read of the wake pipe ask the worker for.
+struct WakeRequest {
+  bool quit = false;
+  int signal = 0;  // the first signal read, 0 for none
+};
 
 }  // namespace
 
 struct Manager::Impl {
   struct Factory {
     coil::Properties profile;
-    RtcNewFunc create;
-    RtcDeleteFunc destroy;
+    RtcNewFunc create = nullptr;
+    RtcDeleteFunc destroy = nullptr;
   };
   struct Component {
     RTObject_impl* comp;
@@ -138,6 +71,7 @@ struct Manager::Impl {
   };
 
   coil::Properties config;
+  // Reported when the next component is created.
   std::vector<std::string> configProblems;
   Logger log{"manager"};
   ModuleInitProc initProc = nullptr;
@@ -154,11 +88,9 @@ struct Manager::Impl {
   std::vector<Component> components;
 
   std::unique_ptr<NamingManager> naming;
-  std::thread namingThread;
-  std::mutex namingMutex;
-  std::condition_variable namingWake;
-  bool namingStop = false;
+  std::unique_ptr<NamingTimer> namingTimer;
 
+  std::unique_ptr<SignalWatcher> signals;
   std::thread worker;
   int wakePipe[2] = {-1, -1};
   std::mutex queueMutex;
@@ -174,6 +106,35 @@ struct Manager::Impl {
     ssize_t ignored = ::write(wakePipe[1], &byte, 1);
     (void)ignored;
   }
+  bool onWorker() const {
+    return worker.joinable() && worker.get_id() == std::this_thread::get_id();
+  }
+
+  void configure(int argc, char** argv);
+  void startWorker(Manager* manager);
+  bool startOrb();
+  void discardOrb();
+  void startNaming();
+
+  bool findFactory(const std::string& id, Factory& out) const;
+  std::string chooseInstanceName(const std::string& requested, const std::string& typeName);
+  void reportConfigProblems();
+  RTObject_impl* createObject(Manager* manager, const Factory& factory, const std::string& id,
+                              const coil::Properties& prop);
+  bool initializeOrDiscard(RTObject_impl* comp, const Factory& factory, const std::string& id,
+                           const std::string& instanceName);
+  void addComponent(RTObject_impl* comp, const Factory& factory, const std::string& typeName,
+                    const std::string& instanceName, const std::vector<std::string>& names);
+  void destroyComponent(RTObject_impl* comp);
+
+  bool waitForWake(WakeRequest& request);
+  bool destroyExited();
+
+  bool beginShutdown();
+  void stopWorker();
+  void takeDownComponents(Manager* manager);
+  void destroyOrb();
+  void markTerminated();
 };
 
 Manager::Manager() : m_impl(new Impl) {}
@@ -195,34 +156,36 @@ Manager* Manager::init(int argc, char** argv) {
   // the process ends.
   Manager* manager = new Manager();
   Impl& d = *manager->m_impl;
-  ManagerConfig managerConfig;
-  managerConfig.parseArgs(argc, argv);
-  d.config = managerConfig.configure();
-  d.configProblems = managerConfig.warnings();
-  Logger::configure(d.config);
-  for (const std::string& problem : d.configProblems) d.log.log(Logger::RTL_WARN, problem);
+  d.configure(argc, argv);
   d.log.log(Logger::RTL_INFO, "manager starting (pid " + std::to_string(::getpid()) + ")");
-
-  // Termination signals only write a byte; the worker thread does the rest.
-  if (::pipe(d.wakePipe) == 0) {
-    for (int fd : d.wakePipe) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    ::fcntl(d.wakePipe[1], F_SETFL, ::fcntl(d.wakePipe[1], F_GETFL) | O_NONBLOCK);
-    g_signalFd = d.wakePipe[1];
-    struct sigaction action;
-    std::memset(&action, 0, sizeof(action));
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    d.worker = std::thread([manager] { manager->runWorker(); });
-  } else {
-    d.log.log(Logger::RTL_ERROR,
-              "cannot create the signal pipe: signals end the process "
-              "without a clean shutdown");
-  }
+  d.startWorker(manager);
   g_instance = manager;
   return manager;
+}
+
+void Manager::Impl::configure(int argc, char** argv) {
+  ManagerConfig managerConfig;
+  managerConfig.parseArgs(argc, argv);
+  config = managerConfig.configure();
+  configProblems = managerConfig.warnings();
+  Logger::configure(config);
+  for (const std::string& problem : configProblems) log.log(Logger::RTL_WARN, problem);
+}
+
+// Runs before the ORB and every other thread of ours starts: the signal
+// watcher blocks SIGINT and SIGTERM in this thread for all of them to
+// inherit, and hands each signal to the worker as a byte on its pipe.
+void Manager::Impl::startWorker(Manager* manager) {
+  if (::pipe(wakePipe) != 0) {
+    log.log(Logger::RTL_ERROR,
+            "cannot create the signal pipe: signals end the process "
+            "without a clean shutdown");
+    return;
+  }
+  for (int fd : wakePipe) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  ::fcntl(wakePipe[1], F_SETFL, ::fcntl(wakePipe[1], F_GETFL) | O_NONBLOCK);
+  signals.reset(new SignalWatcher([this](int sig) { wake(static_cast<unsigned char>(sig)); }, log));
+  worker = std::thread([manager] { manager->runWorker(); });
 }
 
 Manager& Manager::instance() {
@@ -244,86 +207,62 @@ bool Manager::activateManager() {
   {
     std::lock_guard<std::mutex> lock(d.orbMutex);
     if (d.activated) return true;
-    if (d.shuttingDown) return false;
-
-    std::vector<std::string> args = {"manager"};
-    std::string corbaArgs = d.config.getProperty("corba.args");
-    bool hasMaxMsg = false;
-    {
-      std::istringstream in(corbaArgs);
-      std::string word;
-      while (in >> word) {
-        if (word.compare(0, 4, "-ORB") == 0 && coil::toLower(word) == "-orbgiopmaxmsgsize") {
-          hasMaxMsg = true;
-        }
-        args.push_back(word);
-      }
-    }
-    std::string endpoints = d.config.getProperty("corba.endpoints");
-    if (endpoints.empty()) endpoints = d.config.getProperty("corba.endpoint");
-    std::string endpointText;
-    for (const std::string& ep : coil::split(endpoints, ",")) {
-      if (ep.empty()) continue;
-      std::string endpoint = ep.compare(0, 5, "giop:") == 0 ? ep : "giop:tcp:" + ep;
-      args.push_back("-ORBendPoint");
-      args.push_back(endpoint);
-      endpointText += (endpointText.empty() ? "" : ", ") + endpoint;
-    }
-    if (!hasMaxMsg) {
-      args.push_back("-ORBgiopMaxMsgSize");
-      args.push_back(kGiopMaxMsgSize);
-    }
-    std::string argText;
-    for (const std::string& a : args) argText += " " + a;
-    d.log.log(Logger::RTL_DEBUG, "ORB arguments:" + argText);
-
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    int argc = static_cast<int>(args.size());
-    try {
-      d.orb = CORBA::ORB_init(argc, argv.data());
-      CORBA::Object_var obj = d.orb->resolve_initial_references("RootPOA");
-      d.poa = PortableServer::POA::_narrow(obj);
-      d.poaManager = d.poa->the_POAManager();
-      d.poaManager->activate();
-    } catch (const CORBA::Exception& e) {
-      d.log.log(Logger::RTL_ERROR, std::string("cannot start the ORB") +
-                                       (endpointText.empty() ? "" : " on " + endpointText) + ": " +
-                                       e._name() + " (is the port already in use?)");
-      if (!CORBA::is_nil(d.orb)) {
-        try {
-          d.orb->destroy();
-        } catch (const CORBA::Exception&) {
-        }
-      }
-      d.poaManager = PortableServer::POAManager::_nil();
-      d.poa = PortableServer::POA::_nil();
-      d.orb = CORBA::ORB::_nil();
-      return false;
-    }
-
-    if (coil::toBool(d.config.getProperty("naming.enable", "YES"), true)) {
-      d.naming.reset(new NamingManager(d.orb, d.log, kNamingTimeoutMs));
-      for (const std::string& server :
-           coil::split(d.config.getProperty("corba.nameservers"), ",")) {
-        d.naming->addNameServer(server);
-      }
-      if (coil::toBool(d.config.getProperty("naming.update.enable", "YES"), true)) {
-        double interval = 10.0;
-        if (!coil::stringTo(interval, d.config.getProperty("naming.update.interval").c_str()) ||
-            !(interval > 0.0)) {
-          interval = 10.0;
-        }
-        interval = std::max(0.1, std::min(interval, 86400.0));
-        d.namingThread = std::thread([this, interval] { runNamingUpdates(interval); });
-      }
-    }
+    if (d.shuttingDown || !d.startOrb()) return false;
+    d.startNaming();
     d.activated = true;
   }
   d.log.log(Logger::RTL_INFO, "manager active");
   if (d.initProc != nullptr) d.initProc(this);
   return true;
+}
+
+bool Manager::Impl::startOrb() {
+  OrbArguments args = orbArguments(config);
+  std::string argText;
+  for (const std::string& a : args.argv) argText += " " + a;
+  log.log(Logger::RTL_DEBUG, "ORB arguments:" + argText);
+
+  std::vector<char*> argv;
+  for (std::string& a : args.argv) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  int argc = static_cast<int>(args.argv.size());
+  try {
+    orb = CORBA::ORB_init(argc, argv.data());
+    CORBA::Object_var obj = orb->resolve_initial_references("RootPOA");
+    poa = PortableServer::POA::_narrow(obj);
+    poaManager = poa->the_POAManager();
+    poaManager->activate();
+  } catch (const CORBA::Exception& e) {
+    log.log(Logger::RTL_ERROR, std::string("cannot start the ORB") +
+                                   (args.endpoints.empty() ? "" : " on " + args.endpoints) + ": " +
+                                   e._name() + " (is the port already in use?)");
+    discardOrb();
+    return false;
+  }
+  return true;
+}
+
+void Manager::Impl::discardOrb() {
+  if (!CORBA::is_nil(orb)) {
+    try {
+      orb->destroy();
+    } catch (const CORBA::Exception&) {
+    }
+  }
+  poaManager = PortableServer::POAManager::_nil();
+  poa = PortableServer::POA::_nil();
+  orb = CORBA::ORB::_nil();
+}
+
+void Manager::Impl::startNaming() {
+  if (!coil::toBool(config.getProperty("naming.enable", "YES"), true)) return;
+  naming.reset(new NamingManager(orb, log, kNamingTimeoutMs));
+  for (const std::string& server : coil::split(config.getProperty("corba.nameservers"), ",")) {
+    naming->addNameServer(server);
+  }
+  if (coil::toBool(config.getProperty("naming.update.enable", "YES"), true)) {
+    namingTimer.reset(new NamingTimer(*naming, log, NamingTimer::intervalOf(config)));
+  }
 }
 
 void Manager::runManager(bool no_block) {
@@ -334,7 +273,7 @@ void Manager::runManager(bool no_block) {
     std::unique_lock<std::mutex> lock(d.stateMutex);
     d.stateChanged.wait(lock, [&d] { return d.terminated; });
   }
-  if (d.worker.joinable() && d.worker.get_id() != std::this_thread::get_id()) d.worker.join();
+  if (d.worker.joinable() && !d.onWorker()) d.worker.join();
 }
 
 bool Manager::registerFactory(coil::Properties& profile, RtcNewFunc new_func,
@@ -362,114 +301,123 @@ bool Manager::registerFactory(coil::Properties& profile, RtcNewFunc new_func,
 RTObject_impl* Manager::createComponent(const char* comp_args) {
   Impl& d = *m_impl;
   std::lock_guard<std::mutex> createLock(d.createMutex);
-  std::string args = comp_args != nullptr ? comp_args : "";
+  const std::string args = comp_args != nullptr ? comp_args : "";
   if (!d.activated || d.shuttingDown) {
     d.log.log(Logger::RTL_ERROR, "createComponent(" + args + "): the manager is not active");
     return nullptr;
   }
   coil::Properties params;
-  std::string id = parseCompArgs(args, params);
-
-  Impl::Factory factory{coil::Properties(), nullptr, nullptr};
-  {
-    std::lock_guard<std::mutex> lock(d.mutex);
-    for (const Impl::Factory& f : d.factories) {
-      if (f.profile.getProperty("implementation_id") == id) factory = f;
-    }
-  }
-  if (factory.create == nullptr) {
+  const std::string id = parseCompArgs(args, params);
+  Impl::Factory factory;
+  if (!d.findFactory(id, factory)) {
     d.log.log(Logger::RTL_ERROR, "createComponent: no factory registered for '" + id + "'");
     return nullptr;
   }
 
-  // Profile first, then the manager's context defaults where the profile
-  // has none, then rtc.conf's per-type settings, then the caller's.
-  coil::Properties prop = factory.profile;
-  mergeUnder(prop, "exec_cxt", d.config.getNode("exec_cxt"), false);
-  const std::string category = prop.getProperty("category");
-  const std::string typeName = prop.getProperty("type_name", id);
-  prop << componentOverrides(d.config, category, typeName, &d.configProblems);
+  const std::string typeName = factory.profile.getProperty("type_name", id);
+  coil::Properties prop = typeProperties(factory.profile, typeName, d.config, &d.configProblems);
+  const std::string instanceName =
+      d.chooseInstanceName(params.getProperty("instance_name"), typeName);
+  if (instanceName.empty()) return nullptr;
+  addInstanceProperties(prop, factory.profile.getProperty("category"), instanceName, params,
+                        d.config, &d.configProblems);
+  d.reportConfigProblems();
+  const std::vector<std::string> names =
+      d.naming ? addNamingNames(prop, d.config) : std::vector<std::string>();
 
-  std::string instanceName = params.getProperty("instance_name");
-  {
-    std::lock_guard<std::mutex> lock(d.mutex);
-    auto taken = [&d](const std::string& name) {
-      for (const Impl::Component& c : d.components) {
-        if (c.instanceName == name) return true;
-      }
-      return false;
-    };
-    if (!instanceName.empty()) {
-      if (taken(instanceName)) {
-        d.log.log(Logger::RTL_ERROR,
-                  "createComponent: instance name '" + instanceName + "' is in use");
-        return nullptr;
-      }
-    } else {
-      for (int n = 0;; ++n) {
-        std::string candidate = typeName + std::to_string(n);
-        if (!taken(candidate)) {
-          instanceName = candidate;
-          break;
-        }
-      }
+  RTObject_impl* comp = d.createObject(this, factory, id, prop);
+  if (comp == nullptr || !d.initializeOrDiscard(comp, factory, id, instanceName)) return nullptr;
+  d.addComponent(comp, factory, typeName, instanceName, names);
+  return comp;
+}
+
+bool Manager::Impl::findFactory(const std::string& id, Factory& out) const {
+  std::lock_guard<std::mutex> lock(mutex);
+  for (const Factory& f : factories) {
+    if (f.profile.getProperty("implementation_id") == id) {
+      out = f;
+      return true;
     }
   }
-  prop << componentOverrides(d.config, category, instanceName, &d.configProblems);
-  prop << params;
-  prop.setProperty("instance_name", instanceName);
-  for (const std::string& problem : d.configProblems) d.log.log(Logger::RTL_WARN, problem);
-  d.configProblems.clear();
+  return false;
+}
 
-  std::vector<std::string> names;
-  if (d.naming) {
-    std::string formats =
-        prop.getProperty("naming.formats", d.config.getProperty("naming.formats"));
-    for (const std::string& format : coil::split(formats, ",")) {
-      if (format.empty()) continue;
-      names.push_back(formatName(format, prop, d.config));
+// Returns `requested`, or the type's first free "<type><n>" when nothing is
+// requested; "" when the requested name is in use (logged).
+std::string Manager::Impl::chooseInstanceName(const std::string& requested,
+                                              const std::string& typeName) {
+  std::lock_guard<std::mutex> lock(mutex);
+  auto taken = [this](const std::string& name) {
+    for (const Component& c : components) {
+      if (c.instanceName == name) return true;
     }
-    std::string joined;
-    for (const std::string& n : names) joined += (joined.empty() ? "" : ",") + n;
-    prop.setProperty("naming.names", joined);
+    return false;
+  };
+  if (!requested.empty()) {
+    if (!taken(requested)) return requested;
+    log.log(Logger::RTL_ERROR, "createComponent: instance name '" + requested + "' is in use");
+    return "";
   }
+  for (int n = 0;; ++n) {
+    std::string candidate = typeName + std::to_string(n);
+    if (!taken(candidate)) return candidate;
+  }
+}
 
+void Manager::Impl::reportConfigProblems() {
+  for (const std::string& problem : configProblems) log.log(Logger::RTL_WARN, problem);
+  configProblems.clear();
+}
+
+// Returns the factory's new component with `prop` set, or null (logged).
+RTObject_impl* Manager::Impl::createObject(Manager* manager, const Factory& factory,
+                                           const std::string& id, const coil::Properties& prop) {
   RTObject_impl* comp = nullptr;
   try {
     CreationContext context(prop);
-    comp = factory.create(this);
+    comp = factory.create(manager);
   } catch (abi::__forced_unwind&) {
     throw;
   } catch (const std::exception& e) {
-    d.log.log(Logger::RTL_ERROR, "createComponent: the factory of '" + id + "' threw: " + e.what());
+    log.log(Logger::RTL_ERROR, "createComponent: the factory of '" + id + "' threw: " + e.what());
   } catch (...) {
-    d.log.log(Logger::RTL_ERROR, "createComponent: the factory of '" + id + "' threw");
+    log.log(Logger::RTL_ERROR, "createComponent: the factory of '" + id + "' threw");
   }
   if (comp == nullptr) {
-    d.log.log(Logger::RTL_ERROR, "createComponent: the factory of '" + id + "' made nothing");
+    log.log(Logger::RTL_ERROR, "createComponent: the factory of '" + id + "' made nothing");
     return nullptr;
   }
   comp->setProperties(prop);
+  return comp;
+}
 
+// Runs the component's initialisation; when that fails, deletes it through
+// its factory and returns false.
+bool Manager::Impl::initializeOrDiscard(RTObject_impl* comp, const Factory& factory,
+                                        const std::string& id, const std::string& instanceName) {
   ReturnCode_t ret = RTC::RTC_ERROR;
   try {
     ret = comp->initialize();
   } catch (const CORBA::Exception& e) {
-    d.log.log(Logger::RTL_ERROR,
-              "createComponent: activating '" + instanceName + "' failed: " + e._name());
+    log.log(Logger::RTL_ERROR,
+            "createComponent: activating '" + instanceName + "' failed: " + e._name());
   }
-  if (ret != RTC::RTC_OK) {
-    d.log.log(Logger::RTL_ERROR, "createComponent: '" + instanceName + "' failed to initialise");
-    comp->deactivateObjects();
-    try {
-      factory.destroy(comp);
-    } catch (...) {
-      d.log.log(Logger::RTL_ERROR, "the delete function of '" + id + "' threw");
-    }
-    return nullptr;
+  if (ret == RTC::RTC_OK) return true;
+  log.log(Logger::RTL_ERROR, "createComponent: '" + instanceName + "' failed to initialise");
+  comp->deactivateObjects();
+  try {
+    factory.destroy(comp);
+  } catch (...) {
+    log.log(Logger::RTL_ERROR, "the delete function of '" + id + "' threw");
   }
+  return false;
+}
 
-  Impl::Component entry;
+// Lists the component and binds its names.
+void Manager::Impl::addComponent(RTObject_impl* comp, const Factory& factory,
+                                 const std::string& typeName, const std::string& instanceName,
+                                 const std::vector<std::string>& names) {
+  Component entry;
   entry.comp = comp;
   entry.destroy = factory.destroy;
   entry.typeName = typeName;
@@ -477,12 +425,11 @@ RTObject_impl* Manager::createComponent(const char* comp_args) {
   entry.names = names;
   entry.ref = comp->getObjRef();
   {
-    std::lock_guard<std::mutex> lock(d.mutex);
-    d.components.push_back(entry);
+    std::lock_guard<std::mutex> lock(mutex);
+    components.push_back(entry);
   }
-  for (const std::string& name : names) d.naming->bindObject(name, entry.ref);
-  d.log.log(Logger::RTL_INFO, "component created: " + instanceName);
-  return comp;
+  for (const std::string& name : names) naming->bindObject(name, entry.ref);
+  log.log(Logger::RTL_INFO, "component created: " + instanceName);
 }
 
 CORBA::ORB_ptr Manager::getORB() {
@@ -553,16 +500,15 @@ void Manager::notifyFinalized(RTObject_impl* comp) {
   d.wake(kWakeDestroy);
 }
 
-void Manager::destroyComponent(RTObject_impl* comp) {
-  Impl& d = *m_impl;
-  Impl::Component entry;
+void Manager::Impl::destroyComponent(RTObject_impl* comp) {
+  Component entry;
   bool found = false;
   {
-    std::lock_guard<std::mutex> lock(d.mutex);
-    for (auto it = d.components.begin(); it != d.components.end(); ++it) {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto it = components.begin(); it != components.end(); ++it) {
       if (it->comp == comp) {
         entry = *it;
-        d.components.erase(it);
+        components.erase(it);
         found = true;
         break;
       }
@@ -573,133 +519,105 @@ void Manager::destroyComponent(RTObject_impl* comp) {
   try {
     entry.destroy(comp);
   } catch (...) {
-    d.log.log(Logger::RTL_ERROR, "the delete function of " + entry.instanceName + " threw");
+    log.log(Logger::RTL_ERROR, "the delete function of " + entry.instanceName + " threw");
   }
-  d.log.log(Logger::RTL_INFO, "component destroyed: " + entry.instanceName);
+  log.log(Logger::RTL_INFO, "component destroyed: " + entry.instanceName);
 }
 
 void Manager::shutdown() {
   Impl& d = *m_impl;
-  {
-    std::unique_lock<std::mutex> lock(d.stateMutex);
-    if (d.shuttingDown) {
-      // Someone else is at it: wait for the end, unless that someone is the
-      // worker calling back into us.
-      if (!(d.worker.joinable() && d.worker.get_id() == std::this_thread::get_id())) {
-        d.stateChanged.wait(lock, [&d] { return d.terminated; });
-      }
-      return;
-    }
-    d.shuttingDown = true;
-  }
+  if (!d.beginShutdown()) return;
   const auto started = std::chrono::steady_clock::now();
   d.log.log(Logger::RTL_INFO, "shutting down");
-
-  {
-    std::lock_guard<std::mutex> lock(d.namingMutex);
-    d.namingStop = true;
-  }
-  d.namingWake.notify_all();
-  if (d.namingThread.joinable()) d.namingThread.join();
-
+  d.namingTimer.reset();
   // The worker deletes components that exited, and a component's deletion
   // releases object references. omniORB aborts (omniObjRef.cc "pd_id == 0")
   // when a reference's last release overlaps ORB::destroy(), so the worker
   // must be gone before anything below: what it had not destroyed yet is
   // still listed in components and is destroyed here.
-  const bool onWorker = d.worker.joinable() && d.worker.get_id() == std::this_thread::get_id();
-  if (!onWorker) {
-    d.wake(kWakeQuit);
-    if (d.worker.joinable()) d.worker.join();
-  }
-
-  // Wait for a createComponent in progress, then take every component down.
-  { std::lock_guard<std::mutex> createLock(d.createMutex); }
-  for (RTObject_impl* comp : getComponents()) {
-    comp->exit();
-    destroyComponent(comp);
-  }
-  {
-    std::lock_guard<std::mutex> lock(d.queueMutex);
-    d.destroyQueue.clear();
-  }
-  {
-    std::lock_guard<std::mutex> lock(d.orbMutex);
-    d.naming.reset();
-    if (!CORBA::is_nil(d.orb)) {
-      try {
-        d.orb->destroy();
-      } catch (const CORBA::Exception& e) {
-        // Called from a request thread: the ORB cannot wait for itself.
-        d.log.log(Logger::RTL_WARN, std::string("ORB destroy: ") + e._name());
-        try {
-          d.orb->shutdown(false);
-        } catch (const CORBA::Exception&) {
-        }
-      }
-    }
-    d.poaManager = PortableServer::POAManager::_nil();
-    d.poa = PortableServer::POA::_nil();
-    d.orb = CORBA::ORB::_nil();
-  }
+  d.stopWorker();
+  d.takeDownComponents(this);
+  d.destroyOrb();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   d.log.log(Logger::RTL_INFO, coil::sprintf("shut down in %.3f s", seconds));
-  {
-    std::lock_guard<std::mutex> lock(d.stateMutex);
-    d.terminated = true;
+  d.markTerminated();
+}
+
+// Returns true for the caller that is to shut down. Any other waits until
+// that is over, unless it is the worker calling back into shutdown().
+bool Manager::Impl::beginShutdown() {
+  std::unique_lock<std::mutex> lock(stateMutex);
+  if (!shuttingDown) {
+    shuttingDown = true;
+    return true;
   }
-  d.stateChanged.notify_all();
+  if (!onWorker()) stateChanged.wait(lock, [this] { return terminated; });
+  return false;
+}
+
+// Stops the signal watcher, then the worker unless this is the worker.
+void Manager::Impl::stopWorker() {
+  if (signals) signals->stop();
+  if (onWorker()) return;
+  wake(kWakeQuit);
+  if (worker.joinable()) worker.join();
+}
+
+// Waits for a createComponent in progress, then takes every component down.
+void Manager::Impl::takeDownComponents(Manager* manager) {
+  { std::lock_guard<std::mutex> createLock(createMutex); }
+  for (RTObject_impl* comp : manager->getComponents()) {
+    comp->exit();
+    destroyComponent(comp);
+  }
+  std::lock_guard<std::mutex> lock(queueMutex);
+  destroyQueue.clear();
+}
+
+void Manager::Impl::destroyOrb() {
+  std::lock_guard<std::mutex> lock(orbMutex);
+  naming.reset();
+  if (!CORBA::is_nil(orb)) {
+    try {
+      orb->destroy();
+    } catch (const CORBA::Exception& e) {
+      // Called from a request thread: the ORB cannot wait for itself.
+      log.log(Logger::RTL_WARN, std::string("ORB destroy: ") + e._name());
+      try {
+        orb->shutdown(false);
+      } catch (const CORBA::Exception&) {
+      }
+    }
+  }
+  poaManager = PortableServer::POAManager::_nil();
+  poa = PortableServer::POA::_nil();
+  orb = CORBA::ORB::_nil();
+}
+
+void Manager::Impl::markTerminated() {
+  {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    terminated = true;
+  }
+  stateChanged.notify_all();
 }
 
 void Manager::runWorker() {
   Impl& d = *m_impl;
   for (;;) {
-    struct pollfd pfd;
-    pfd.fd = d.wakePipe[0];
-    pfd.events = POLLIN;
-    pfd.revents = 0;
-    int n = ::poll(&pfd, 1, -1);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      d.log.log(Logger::RTL_ERROR, "manager worker: poll failed; signals no longer handled");
-      return;
-    }
-    unsigned char buf[64];
-    ssize_t got = ::read(d.wakePipe[0], buf, sizeof(buf));
-    if (got <= 0) continue;
-    int sig = 0;
-    bool quit = false;
-    for (ssize_t i = 0; i < got; ++i) {
-      if (buf[i] == kWakeQuit) {
-        quit = true;
-      } else if (buf[i] != kWakeDestroy && sig == 0) {
-        sig = buf[i];
-      }
-    }
+    WakeRequest request;
+    if (!d.waitForWake(request)) return;
     // Checked first: shutdown() waits for this thread to return, and a
     // signal read in the same batch must not keep it looping.
-    if (quit) return;
-    if (sig != 0) {
+    if (request.quit) return;
+    if (request.signal != 0) {
       if (d.shuttingDown) continue;
-      d.log.log(Logger::RTL_INFO, std::string(signalName(sig)) + " received");
+      d.log.log(Logger::RTL_INFO, std::string(signalName(request.signal)) + " received");
       shutdown();
       return;
     }
-
-    std::deque<RTObject_impl*> pending;
-    {
-      std::lock_guard<std::mutex> lock(d.queueMutex);
-      pending.swap(d.destroyQueue);
-    }
-    for (RTObject_impl* comp : pending) destroyComponent(comp);
-    bool empty;
-    {
-      std::lock_guard<std::mutex> lock(d.mutex);
-      empty = d.components.empty();
-    }
-    if (!pending.empty() && empty && !d.shuttingDown &&
-        coil::toBool(d.config.getProperty("manager.shutdown_on_nortcs", "YES"), true)) {
+    if (d.destroyExited()) {
       d.log.log(Logger::RTL_INFO, "the last component has exited");
       shutdown();
       return;
@@ -707,23 +625,49 @@ void Manager::runWorker() {
   }
 }
 
-void Manager::runNamingUpdates(double intervalSec) {
-  Impl& d = *m_impl;
-  const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-      std::chrono::duration<double>(intervalSec));
+// Blocks until the wake pipe has bytes and says what they ask for; false
+// when the pipe can no longer be waited on (logged).
+bool Manager::Impl::waitForWake(WakeRequest& request) {
   for (;;) {
-    {
-      std::unique_lock<std::mutex> lock(d.namingMutex);
-      if (d.namingWake.wait_for(lock, interval, [&d] { return d.namingStop; })) return;
+    struct pollfd pfd;
+    pfd.fd = wakePipe[0];
+    pfd.events = POLLIN;
+    pfd.revents = 0;
+    if (::poll(&pfd, 1, -1) < 0) {
+      if (errno == EINTR) continue;
+      log.log(Logger::RTL_ERROR, "manager worker: poll failed; signals no longer handled");
+      return false;
     }
-    try {
-      d.naming->update();
-    } catch (const CORBA::Exception& e) {
-      d.log.log(Logger::RTL_ERROR, std::string("naming update: ") + e._name());
-    } catch (const std::exception& e) {
-      d.log.log(Logger::RTL_ERROR, std::string("naming update: ") + e.what());
+    unsigned char buf[64];
+    const ssize_t got = ::read(wakePipe[0], buf, sizeof(buf));
+    if (got <= 0) continue;
+    for (ssize_t i = 0; i < got; ++i) {
+      if (buf[i] == kWakeQuit) {
+        request.quit = true;
+      } else if (buf[i] != kWakeDestroy && request.signal == 0) {
+        request.signal = buf[i];
+      }
     }
+    return true;
   }
+}
+
+// Destroys the components that exited; returns true when they were the last
+// and the manager is to end with them.
+bool Manager::Impl::destroyExited() {
+  std::deque<RTObject_impl*> pending;
+  {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    pending.swap(destroyQueue);
+  }
+  for (RTObject_impl* comp : pending) destroyComponent(comp);
+  bool empty;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    empty = components.empty();
+  }
+  return !pending.empty() && empty && !shuttingDown &&
+         coil::toBool(config.getProperty("manager.shutdown_on_nortcs", "YES"), true);
 }
 
 }  // namespace RTC
