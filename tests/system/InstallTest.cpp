@@ -53,17 +53,15 @@ class InstallTest : public ::testing::Test {
 };
 
 TEST_F(InstallTest, AComponentBuiltAgainstTheInstalledTreeRunsAndAnswers) {
-  const CommandResult install =
-      runStep({PIXMOOR_CMAKE_COMMAND, "--install", pixmoor_test::buildPath(""), "--prefix",
-               m_prefix},
-              {});
+  const CommandResult install = runStep(
+      {PIXMOOR_CMAKE_COMMAND, "--install", pixmoor_test::buildPath(""), "--prefix", m_prefix}, {});
   ASSERT_EQ(install.exitCode, 0) << install;
   for (const char* file :
        {"bin/PixmoorComp", "bin/FrameSourceComp", "bin/rtmctl", "bin/screenshot",
-        "lib/libpixmoor_rtm.a", "lib/libpixmoor_stubs.a", "lib/cmake/PixmoorRTM/PixmoorRTMConfig.cmake",
-        "lib/pkgconfig/pixmoor-rtm.pc", "include/pixmoor-rtm/rtm/Manager.h",
-        "include/pixmoor-rtm/rtm/DataFlowComponentBase.h", "include/pixmoor-rtm/coil/Properties.h",
-        "include/pixmoor-rtm/rtm/idl/BasicDataTypeSkel.h",
+        "lib/libpixmoor_rtm.a", "lib/libpixmoor_stubs.a",
+        "lib/cmake/PixmoorRTM/PixmoorRTMConfig.cmake", "lib/pkgconfig/pixmoor-rtm.pc",
+        "include/pixmoor-rtm/rtm/Manager.h", "include/pixmoor-rtm/rtm/DataFlowComponentBase.h",
+        "include/pixmoor-rtm/coil/Properties.h", "include/pixmoor-rtm/rtm/idl/BasicDataTypeSkel.h",
         "include/pixmoor-rtm/rtm/idl/BasicDataType.hh",
         "include/pixmoor-rtm/rtm/idl/BasicDataType.idl"}) {
     EXPECT_TRUE(exists(m_prefix + "/" + file)) << file;
@@ -72,9 +70,14 @@ TEST_F(InstallTest, AComponentBuiltAgainstTheInstalledTreeRunsAndAnswers) {
   // Through the CMake package, with the fixture's ten-line CMakeLists.txt.
   const std::string source = pixmoor_test::sourcePath("tests/fixtures/OutOfTree");
   const std::string build = m_work + "/ticker";
-  std::vector<std::string> configure = {PIXMOOR_CMAKE_COMMAND, "-S", source, "-B", build,
-                                        "-DCMAKE_PREFIX_PATH=" + m_prefix,
-                                        std::string("-DCMAKE_CXX_COMPILER=") + PIXMOOR_CXX_COMPILER};
+  std::vector<std::string> configure = {
+      PIXMOOR_CMAKE_COMMAND,
+      "-S",
+      source,
+      "-B",
+      build,
+      "-DCMAKE_PREFIX_PATH=" + m_prefix,
+      std::string("-DCMAKE_CXX_COMPILER=") + PIXMOOR_CXX_COMPILER};
   if (!std::string(PIXMOOR_CXX_LAUNCHER).empty()) {
     configure.push_back(std::string("-DCMAKE_CXX_COMPILER_LAUNCHER=") + PIXMOOR_CXX_LAUNCHER);
   }
@@ -98,7 +101,8 @@ TEST_F(InstallTest, AComponentBuiltAgainstTheInstalledTreeRunsAndAnswers) {
   ASSERT_TRUE(m_harness.nameServerUp());
   const std::string conf = m_harness.writeConf("ticker", "exec_cxt.periodic.rate: 20\n");
   ChildProcess host({build + "/TickerComp", "-f", conf}, {}, m_harness.dir());
-  ASSERT_TRUE(m_harness.waitForComponent("Ticker0")) << host.stderrText() << m_harness.log("ticker");
+  ASSERT_TRUE(m_harness.waitForComponent("Ticker0"))
+      << host.stderrText() << m_harness.log("ticker");
   const std::string path = m_harness.path("Ticker0");
   CommandResult result = m_harness.rtmctl({"activate", path});
   EXPECT_EQ(result.exitCode, 0) << result;

@@ -265,8 +265,7 @@ TEST_F(RtmctlCommandsTest, SnapshotWritesTheFrameTheSourceSent) {
   }
   EXPECT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0);
 
-  fails({"snapshot", out, "320x240", file},
-        "the sample holds 19200 elements, not 320x240 = 76800");
+  fails({"snapshot", out, "320x240", file}, "the sample holds 19200 elements, not 320x240 = 76800");
   EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 0u);
 }
 

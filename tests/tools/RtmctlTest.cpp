@@ -1,9 +1,8 @@
 // Command-line handling that is decided before any remote call.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include <cmath>
+#include <sstream>
 
 #include "CtlError.h"
 #include "RateMeter.h"
@@ -26,8 +25,8 @@ Result run(const std::vector<std::string>& args) {
 
 TEST(Rtmctl, EveryCommandExplainsItselfWithoutTouchingTheNetwork) {
   const std::vector<std::string> commands = {
-      "list",  "show",   "ports", "connect", "disconnect", "activate", "deactivate",
-      "reset", "state", "config", "exit",   "hz",         "snapshot"};
+      "list",  "show",  "ports",  "connect", "disconnect", "activate", "deactivate",
+      "reset", "state", "config", "exit",    "hz",         "snapshot"};
   for (const std::string& command : commands) {
     SCOPED_TRACE(command);
     const Result result = run({command, "--help"});

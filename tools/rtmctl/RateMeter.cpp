@@ -43,15 +43,14 @@ std::string formatRateReport(const RateReport& report) {
     return line;
   }
   const double seconds = report.seconds > 0 ? report.seconds : 1.0;
-  int n = std::snprintf(line, sizeof line,
-                        "%.1f frames/s, %.2f MB/s, %zu elements (%.0f bytes)",
-                        report.paced / seconds, report.pacedBytes / seconds / 1e6,
-                        report.elements, timedLongSeqBytes(report.elements));
+  int n = std::snprintf(line, sizeof line, "%.1f frames/s, %.2f MB/s, %zu elements (%.0f bytes)",
+                        report.paced / seconds, report.pacedBytes / seconds / 1e6, report.elements,
+                        timedLongSeqBytes(report.elements));
   if (report.stamped == 0) {
     std::snprintf(line + n, sizeof line - n, ", age - (no time stamps)");
   } else {
-    std::snprintf(line + n, sizeof line - n, ", age %.1f ms mean, %.1f ms worst",
-                  report.meanAgeMs, report.worstAgeMs);
+    std::snprintf(line + n, sizeof line - n, ", age %.1f ms mean, %.1f ms worst", report.meanAgeMs,
+                  report.worstAgeMs);
   }
   return line;
 }

@@ -11,13 +11,13 @@ namespace rtmctl {
 
 // The figures of one window.
 struct RateReport {
-  double seconds = 0;           // length of the window
-  unsigned long samples = 0;    // samples seen in it
-  unsigned long paced = 0;      // of those, samples that ended an interval since the one before
-  double pacedBytes = 0;        // their size on the wire, summed
-  std::size_t elements = 0;     // element count of the last sample
-  unsigned long stamped = 0;    // samples that carried a time stamp
-  double meanAgeMs = 0;         // over the stamped samples
+  double seconds = 0;         // length of the window
+  unsigned long samples = 0;  // samples seen in it
+  unsigned long paced = 0;    // of those, samples that ended an interval since the one before
+  double pacedBytes = 0;      // their size on the wire, summed
+  std::size_t elements = 0;   // element count of the last sample
+  unsigned long stamped = 0;  // samples that carried a time stamp
+  double meanAgeMs = 0;       // over the stamped samples
   double worstAgeMs = 0;
 };
 

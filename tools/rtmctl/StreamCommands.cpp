@@ -156,8 +156,7 @@ std::unique_ptr<TemporaryInPort> attach(Session& session, const RtmPath& path,
   PortableServer::POA_var poa = session.servingPoa();
   RTC::RTObject_var component = session.component(path);
   RTC::PortService_var outport = session.port(component, path);
-  return std::unique_ptr<TemporaryInPort>(
-      new TemporaryInPort(session, outport, path.str(), name));
+  return std::unique_ptr<TemporaryInPort>(new TemporaryInPort(session, outport, path.str(), name));
 }
 
 void printLine(std::ostream& out, const std::string& line) {
@@ -168,8 +167,8 @@ void printLine(std::ostream& out, const std::string& line) {
 }  // namespace
 
 int runHz(Session& session, const std::vector<std::string>& args, std::ostream& out) {
-  const ParsedArgs parsed = parseArgs(
-      "hz", args, {{"count", 'n', true}, {"seconds", 's', true}, {"endpoint", 0, true}});
+  const ParsedArgs parsed =
+      parseArgs("hz", args, {{"count", 'n', true}, {"seconds", 's', true}, {"endpoint", 0, true}});
   if (parsed.help) {
     out << kHzUsage;
     return kExitOk;
@@ -177,8 +176,7 @@ int runHz(Session& session, const std::vector<std::string>& args, std::ostream& 
   parsed.requirePositionals("hz", 1, 1, "one outport PATH");
   const RtmPath path = outportPath(parsed.positional[0]);
   const double count = parsed.has("count") ? positiveNumber(parsed, "count", "hz", true) : 0;
-  const double seconds =
-      parsed.has("seconds") ? positiveNumber(parsed, "seconds", "hz", false) : 0;
+  const double seconds = parsed.has("seconds") ? positiveNumber(parsed, "seconds", "hz", false) : 0;
   endpointFor(path, parsed);
 
   InterruptGuard interrupt;
@@ -217,7 +215,8 @@ int runHz(Session& session, const std::vector<std::string>& args, std::ostream& 
     if (done) break;
   }
   if (total) {
-    printLine(out, "total " + std::to_string(received) + (received == 1 ? " sample: " : " samples: ") +
+    printLine(out, "total " + std::to_string(received) +
+                       (received == 1 ? " sample: " : " samples: ") +
                        formatRateReport(total->take(monotonicSec())));
   }
   if (!port->disconnect()) {
@@ -259,17 +258,17 @@ int runSnapshot(Session& session, const std::vector<std::string>& args, std::ost
   }
   const CORBA::ULong expected = static_cast<CORBA::ULong>(size.width) * size.height;
   if (sample->data.length() != expected) {
-    throw CtlError("the sample holds " + std::to_string(sample->data.length()) +
-                   " elements, not " + std::to_string(size.width) + "x" +
-                   std::to_string(size.height) + " = " + std::to_string(expected) +
-                   ": give the size the producer sends");
+    throw CtlError("the sample holds " + std::to_string(sample->data.length()) + " elements, not " +
+                   std::to_string(size.width) + "x" + std::to_string(size.height) + " = " +
+                   std::to_string(expected) + ": give the size the producer sends");
   }
   ImageUtil image(size.width, size.height, 3);
   if (!image.isValid() || !image.sequenceToImage(sample->data)) {
     throw CtlError("cannot hold a " + parsed.positional[1] + " picture");
   }
   try {
-    if (!cv::imwrite(file, image.getImage())) throw CtlError("cannot write " + file + " (does its folder exist, may you write there?)");
+    if (!cv::imwrite(file, image.getImage()))
+      throw CtlError("cannot write " + file + " (does its folder exist, may you write there?)");
   } catch (const cv::Exception& ex) {
     throw CtlError("cannot write " + file + ": " + ex.err);
   }
