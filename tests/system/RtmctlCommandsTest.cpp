@@ -1,6 +1,7 @@
 // rtmctl against live components: what each command prints, and the message
 // and exit code of each way a request can fail.
 #include <csignal>
+#include <opencv2/imgcodecs.hpp>
 
 #include "DataFlowHarness.h"
 
@@ -186,6 +187,86 @@ TEST_F(RtmctlCommandsTest, ExitEndsTheComponentAndItsHost) {
   ASSERT_TRUE(m_source->waitExit(30, &status));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(ok({"list", m_context}), m_sinkPath + "\n");
+}
+
+// Returns the "N frames/s" figures of hz's per-second lines.
+std::vector<double> rateLines(const std::string& text) {
+  std::vector<double> rates;
+  std::istringstream lines(text);
+  std::string line;
+  double rate = 0;
+  while (std::getline(lines, line)) {
+    if (line.compare(0, 5, "total") != 0 && std::sscanf(line.c_str(), "%lf frames/s", &rate) == 1)
+      rates.push_back(rate);
+  }
+  return rates;
+}
+
+TEST_F(RtmctlCommandsTest, HzMeasuresTheSourceAndLeavesNoConnectorBehind) {
+  const std::string out = m_sourcePath + ":out";
+  ok({"config", "set", m_sourcePath, "width", "64"});
+  ok({"config", "set", m_sourcePath, "height", "48"});
+  ok({"activate", m_sourcePath});
+
+  // The source runs at 20 Hz; 64x48 elements are 12300 bytes of CDR.
+  const std::string measured = ok({"hz", out, "--seconds", "3.5"});
+  const std::vector<double> rates = rateLines(measured);
+  ASSERT_GE(rates.size(), 3u) << measured;
+  for (std::size_t i = 0; i + 1 < rates.size(); ++i) {
+    EXPECT_GT(rates[i], 10.0) << measured;
+    EXPECT_LT(rates[i], 30.0) << measured;
+  }
+  EXPECT_TRUE(contains(measured, " MB/s, 3072 elements (12300 bytes), age ")) << measured;
+  double total = 0, megabytes = 0;
+  const std::string totalLine = measured.substr(measured.rfind("total "));
+  ASSERT_EQ(std::sscanf(totalLine.c_str(), "total %*u samples: %lf frames/s, %lf MB/s", &total,
+                        &megabytes),
+            2)
+      << measured;
+  EXPECT_NEAR(megabytes, total * 12300 / 1e6, 0.01) << measured;
+  EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 0u);
+
+  EXPECT_TRUE(contains(ok({"hz", out, "--count", "3"}), "total 3 samples: "));
+
+  // Ctrl-C: the connection goes, the summary comes, and the exit is a success.
+  ChildProcess hz({pixmoor_test::buildPath("tools/rtmctl/rtmctl"), "hz", out});
+  ASSERT_TRUE(hz.waitForStdout("frames/s", 20)) << hz.stderrText();
+  EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 1u);
+  hz.signal(SIGINT);
+  int status = -1;
+  ASSERT_TRUE(hz.waitExit(20, &status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << hz.stderrText();
+  EXPECT_TRUE(contains(hz.stdoutText(), "total ")) << hz.stdoutText();
+  EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 0u);
+
+  fails({"hz", m_sinkPath + ":in"}, "FrameSink0.in is a DataInPort; name a DataOutPort");
+}
+
+TEST_F(RtmctlCommandsTest, SnapshotWritesTheFrameTheSourceSent) {
+  const std::string out = m_sourcePath + ":out";
+  const std::string file = m_harness.dir() + "/bars.png";
+  fails({"snapshot", out, "160x120", file, "--wait", "1"},
+        "no sample came from " + out + " within 1 s (is its component active?");
+
+  ok({"config", "set", m_sourcePath, "width", "160"});
+  ok({"config", "set", m_sourcePath, "height", "120"});
+  ok({"activate", m_sourcePath});
+  EXPECT_EQ(ok({"snapshot", out, "160x120", file}), "wrote " + file + " (160x120)\n");
+  const cv::Mat got = cv::imread(file, cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(got.type(), CV_8UC3);
+  ASSERT_EQ(got.size(), cv::Size(160, 120));
+  std::vector<std::int32_t> frame(160 * 120);
+  framesource::paintBars(frame.data(), 160, 120);
+  cv::Mat expected(120, 160, CV_8UC3);
+  for (int i = 0; i < 160 * 120; ++i) {
+    const auto pixel = static_cast<std::uint32_t>(frame[i]);
+    expected.at<cv::Vec3b>(i / 160, i % 160) =
+        cv::Vec3b(pixel & 0xFF, (pixel >> 8) & 0xFF, (pixel >> 16) & 0xFF);
+  }
+  EXPECT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0);
+
+  fails({"snapshot", out, "320x240", file}, "the sample holds 19200 elements, not 320x240 = 76800");
+  EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 0u);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "ConnectionCommands.h"
 #include "CtlError.h"
 #include "Session.h"
+#include "StreamCommands.h"
 
 namespace rtmctl {
 
@@ -32,7 +33,7 @@ std::string topLevelUsage() {
   return "Usage: rtmctl [--timeout MS] COMMAND [ARGUMENTS]\n"
          "\n"
          "Lists, connects, activates and configures RT components through their\n"
-         "name servers.\n"
+         "name servers, and reads what their outports send.\n"
          "\n"
          "Commands:\n"
          "  list [PATH]               what a name server holds, recursively\n"
@@ -46,6 +47,8 @@ std::string topLevelUsage() {
          "  state PATH...             print the life-cycle state\n"
          "  config ACTION PATH ...    get, set, sets, activate: configuration\n"
          "  exit PATH...              ask components to finish\n"
+         "  hz OUTPORT                rate, bandwidth, size and age of the samples sent\n"
+         "  snapshot OUTPORT WxH FILE one frame written as a picture\n"
          "\n"
          "Paths: /HOST[:PORT]/NAMING/PATH[:DATAPORT], the name server first (port\n"
          "2809 when none is given), then the naming path, then the data port:\n"
@@ -99,6 +102,8 @@ int runRtmctl(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     if (command == "config") return runConfig(session, rest, out);
     if (command == "exit") return runExit(session, rest, out);
+    if (command == "hz") return runHz(session, rest, out);
+    if (command == "snapshot") return runSnapshot(session, rest, out);
     if (command == "help") {
       out << topLevelUsage();
       return kExitOk;

@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "CtlError.h"
 
@@ -10,6 +11,9 @@ namespace {
 
 // How many names an error message lists before it stops.
 constexpr std::size_t kNamesInMessage = 12;
+// Largest GIOP message accepted: the biggest frame the frame source makes
+// (8192 x 8192 elements, 268 MB) arriving at a temporary inport.
+const char* const kGiopMaxMsgSize = "300000000";
 
 std::string joinNames(const std::vector<NameEntry>& entries) {
   std::string text;
@@ -43,16 +47,34 @@ Session::~Session() {
 CORBA::ORB_ptr Session::orb() {
   if (CORBA::is_nil(m_orb)) {
     const std::string timeout = std::to_string(m_callTimeoutMs);
-    // A client ORB serves nothing, but should it ever listen it stays on loopback.
-    const char* options[][2] = {{"endPoint", "giop:tcp:127.0.0.1:"},
+    const char* options[][2] = {{"endPoint", m_endpoint.c_str()},
                                 {"clientCallTimeOutPeriod", timeout.c_str()},
                                 {"clientConnectTimeOutPeriod", timeout.c_str()},
+                                {"giopMaxMsgSize", kGiopMaxMsgSize},
                                 {nullptr, nullptr}};
     int argc = 0;
     char* argv[] = {nullptr};
     m_orb = CORBA::ORB_init(argc, argv, "omniORB4", options);
   }
   return m_orb.in();
+}
+
+void Session::setEndpoint(const std::string& endpoint) {
+  if (!CORBA::is_nil(m_orb)) throw std::logic_error("the ORB already listens");
+  m_endpoint = endpoint;
+}
+
+PortableServer::POA_ptr Session::servingPoa() {
+  try {
+    CORBA::Object_var object = orb()->resolve_initial_references("RootPOA");
+    PortableServer::POA_var poa = PortableServer::POA::_narrow(object);
+    PortableServer::POAManager_var manager = poa->the_POAManager();
+    manager->activate();
+    return poa._retn();
+  } catch (const CORBA::Exception& ex) {
+    throw CtlError(std::string("cannot serve objects on ") + m_endpoint + ": " + ex._name() +
+                   " (is the address one of this host's?)");
+  }
 }
 
 CosNaming::NamingContext_ptr Session::rootContext(const RtmPath& path) {

@@ -31,6 +31,12 @@ class Session {
 
   // Returns the ORB, initialising it on first use.
   CORBA::ORB_ptr orb();
+  // Sets the omniORB endpoint ("giop:tcp:HOST:PORT") the ORB listens on for
+  // the objects rtmctl serves itself; only before the ORB's first use.
+  void setEndpoint(const std::string& endpoint);
+  // Activates the root POA's manager so that objects rtmctl activates answer
+  // calls; returns the root POA.
+  PortableServer::POA_ptr servingPoa();
   // Returns the call timeout in milliseconds.
   int callTimeoutMs() const { return m_callTimeoutMs; }
 
@@ -48,6 +54,7 @@ class Session {
 
  private:
   int m_callTimeoutMs;
+  std::string m_endpoint = "giop:tcp:127.0.0.1:";
   CORBA::ORB_var m_orb;
 };
 
