@@ -9,13 +9,18 @@ CORBA::ORB_ptr portOrb() {
   return CORBA::ORB_init(argc, nullptr);
 }
 
-CORBA::Object_ptr ActivatedObject::activate(PortableServer::ServantBase* servant) {
+CORBA::Object_ptr ActivatedObject::activate(PortableServer::ServantBase* servant,
+                                            PortableServer::POA_ptr poa) {
   deactivate();
   bool handedOver = false;
   try {
-    CORBA::ORB_var orb = portOrb();
-    CORBA::Object_var obj = orb->resolve_initial_references("RootPOA");
-    m_poa = PortableServer::POA::_narrow(obj);
+    if (CORBA::is_nil(poa)) {
+      CORBA::ORB_var orb = portOrb();
+      CORBA::Object_var obj = orb->resolve_initial_references("RootPOA");
+      m_poa = PortableServer::POA::_narrow(obj);
+    } else {
+      m_poa = PortableServer::POA::_duplicate(poa);
+    }
     m_oid = m_poa->activate_object(servant);
     servant->_remove_ref();
     handedOver = true;

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "corba/ActivatedObject.h"
 #include "execution/ExecutionContextServant.h"
 #include "common/LogThrottle.h"
 #include "execution/RemoteParticipant.h"
@@ -144,9 +145,7 @@ struct PeriodicExecutionContext::Impl {
   std::thread thread;
   std::thread::id threadId;
 
-  PortableServer::POA_var poa;
-  ExecutionContextServant* servant = nullptr;
-  PortableServer::ObjectId_var servantId;
+  ActivatedServant<ExecutionContextServant> object;
   ExecutionContextService_var objref;
 
   bool onThread() const { return std::this_thread::get_id() == threadId; }
@@ -510,16 +509,9 @@ PeriodicExecutionContext::PeriodicExecutionContext(const coil::Properties& props
 
 PeriodicExecutionContext::~PeriodicExecutionContext() {
   Impl& d = *m_impl;
-  Logger& rtclog = d.rtclog;
   // No new calls from the network first, then the thread, then the calls
   // already inside the servant (their requests have failed by now).
-  if (d.servant != nullptr) {
-    try {
-      d.poa->deactivate_object(d.servantId.in());
-    } catch (const CORBA::Exception& e) {
-      RTC_DEBUG(("deactivating the execution context object: %s", e._name()));
-    }
-  }
+  d.object.deactivate();
   // Destroyed from one of its own actions (a component deleting itself from
   // on_execute, say): the thread cannot join itself, so it finishes the
   // action it is in, leaves its loop and deletes the state it still uses.
@@ -535,11 +527,7 @@ PeriodicExecutionContext::~PeriodicExecutionContext() {
   } else if (d.thread.joinable()) {
     d.thread.join();
   }
-  if (d.servant != nullptr) {
-    d.servant->detach();
-    d.servant->_remove_ref();
-    d.servant = nullptr;
-  }
+  d.object.shutdown();
   if (fromOwnThread) static_cast<void>(m_impl.release());  // the thread deletes it
 }
 
@@ -547,19 +535,7 @@ ExecutionContextService_ptr PeriodicExecutionContext::getObjRef() {
   Impl& d = *m_impl;
   std::lock_guard<std::mutex> lock(d.mutex);
   if (CORBA::is_nil(d.objref)) {
-    int argc = 0;
-    CORBA::ORB_var orb = CORBA::ORB_init(argc, nullptr);
-    CORBA::Object_var obj = orb->resolve_initial_references("RootPOA");
-    d.poa = PortableServer::POA::_narrow(obj);
-    auto* servant = new ExecutionContextServant(*this);
-    try {
-      d.servantId = d.poa->activate_object(servant);
-      obj = d.poa->id_to_reference(d.servantId.in());
-    } catch (...) {
-      servant->_remove_ref();
-      throw;
-    }
-    d.servant = servant;
+    CORBA::Object_var obj = d.object.activate(new ExecutionContextServant(*this));
     d.objref = ExecutionContextService::_narrow(obj);
   }
   return ExecutionContextService::_duplicate(d.objref);
