@@ -125,30 +125,6 @@ void PortBase::deactivatePort() {
 
 namespace {
 
-// Returns the index of `self` in `ports`, -1 when absent or listed twice
-// (`twice` tells which).
-CORBA::Long findSelf(const PortServiceList& ports, PortService_ptr self, bool& twice) {
-  twice = false;
-  if (CORBA::is_nil(self)) return -1;
-  CORBA::Long found = -1;
-  for (CORBA::ULong i = 0; i < ports.length(); ++i) {
-    if (CORBA::is_nil(ports[i])) continue;
-    bool same = false;
-    try {
-      same = ports[i]->_is_equivalent(self);
-    } catch (const CORBA::SystemException&) {
-      same = false;
-    }
-    if (!same) continue;
-    if (found >= 0) {
-      twice = true;
-      return -1;
-    }
-    found = static_cast<CORBA::Long>(i);
-  }
-  return found;
-}
-
 // Returns whether `port` is the object `self`; a port that cannot be asked
 // is not.
 bool sameObject(PortService_ptr port, PortService_ptr self) {
@@ -157,6 +133,23 @@ bool sameObject(PortService_ptr port, PortService_ptr self) {
   } catch (const CORBA::SystemException&) {
     return false;
   }
+}
+
+// Returns the index of `self` in `ports`, -1 when absent or listed twice
+// (`twice` tells which).
+CORBA::Long findSelf(const PortServiceList& ports, PortService_ptr self, bool& twice) {
+  twice = false;
+  if (CORBA::is_nil(self)) return -1;
+  CORBA::Long found = -1;
+  for (CORBA::ULong i = 0; i < ports.length(); ++i) {
+    if (CORBA::is_nil(ports[i]) || !sameObject(ports[i], self)) continue;
+    if (found >= 0) {
+      twice = true;
+      return -1;
+    }
+    found = static_cast<CORBA::Long>(i);
+  }
+  return found;
 }
 
 bool anyNil(const PortServiceList& ports) {
