@@ -51,15 +51,13 @@ class ActivatedServant {
   CORBA::Object_ptr activate(S* servant,
                              PortableServer::POA_ptr poa = PortableServer::POA::_nil()) {
     shutdown();
-    // Our own reference: the servant outlives its object, which anyone may
-    // deactivate, until shutdown() has detached it.
+    // We keep the caller's reference and hand the POA one of its own: the
+    // servant outlives its object, which anyone may deactivate, until
+    // shutdown() has detached it.
+    PortableServer::Servant_var<S> held = servant;
     servant->_add_ref();
     CORBA::Object_ptr obj = m_object.activate(servant, poa);
-    if (CORBA::is_nil(obj)) {
-      servant->_remove_ref();
-    } else {
-      m_servant = servant;
-    }
+    if (!CORBA::is_nil(obj)) m_servant = held._retn();
     return obj;
   }
   // Returns whether a servant is active (activated and not shut down).
