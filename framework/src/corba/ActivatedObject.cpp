@@ -12,7 +12,9 @@ CORBA::ORB_ptr portOrb() {
 CORBA::Object_ptr ActivatedObject::activate(PortableServer::ServantBase* servant,
                                             PortableServer::POA_ptr poa) {
   deactivate();
-  bool handedOver = false;
+  // The caller's reference, dropped on return: after activation the POA
+  // holds its own; on failure this frees the servant.
+  PortableServer::ServantBase_var held = servant;
   try {
     if (CORBA::is_nil(poa)) {
       CORBA::ORB_var orb = portOrb();
@@ -22,12 +24,9 @@ CORBA::Object_ptr ActivatedObject::activate(PortableServer::ServantBase* servant
       m_poa = PortableServer::POA::_duplicate(poa);
     }
     m_oid = m_poa->activate_object(servant);
-    servant->_remove_ref();
-    handedOver = true;
     m_active = true;
     return m_poa->id_to_reference(m_oid.in());
   } catch (const CORBA::Exception&) {
-    if (!handedOver) servant->_remove_ref();
     deactivate();
     return CORBA::Object::_nil();
   }
