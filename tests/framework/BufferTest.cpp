@@ -189,29 +189,31 @@ TEST(BufferSettings, ReadsBothSidesAndReportsBadValues) {
             BufferSettings::fromProperties(props, "outport", nullptr).length);
 }
 
-// The frame check reads only the header, in the connection's byte order.
-TEST(CdrValidation, TimedLongSeqMustBeExactlyItsCount) {
+// A TimedLongSeq is checked from its header alone, in the connection's byte
+// order.
+TEST(CdrSerializer, TimedLongSeqMustBeExactlyItsCount) {
   using port_test::timedLongSeqBytes;
+  const auto check = &CdrSerializer<RTC::TimedLongSeq>::check;
   for (bool little : {true, false}) {
     std::vector<std::uint8_t> good = timedLongSeqBytes(1, 2, {3, 4, 5}, little);
-    EXPECT_TRUE(checkTimedLongSeqCdr(good.data(), good.size(), little));
-    EXPECT_FALSE(checkTimedLongSeqCdr(good.data(), good.size(), !little));
-    EXPECT_FALSE(checkTimedLongSeqCdr(good.data(), good.size() - 1, little));
+    EXPECT_TRUE(check(good.data(), good.size(), little));
+    EXPECT_FALSE(check(good.data(), good.size(), !little));
+    EXPECT_FALSE(check(good.data(), good.size() - 1, little));
     good.insert(good.end(), {0, 0, 0, 0});
-    EXPECT_FALSE(checkTimedLongSeqCdr(good.data(), good.size(), little));
+    EXPECT_FALSE(check(good.data(), good.size(), little));
     const std::vector<std::uint8_t> empty = timedLongSeqBytes(1, 2, {}, little);
-    EXPECT_TRUE(checkTimedLongSeqCdr(empty.data(), 12, little));
+    EXPECT_TRUE(check(empty.data(), 12, little));
   }
   // A count whose byte size wraps 32 bits must not pass: 0x40000001 * 4 + 12 = 16.
   std::vector<std::uint8_t> wrap = timedLongSeqBytes(1, 2, {7}, true);
   wrap[8] = 1, wrap[11] = 0x40;
-  EXPECT_FALSE(checkTimedLongSeqCdr(wrap.data(), wrap.size(), true));
-  EXPECT_FALSE(checkTimedLongSeqCdr(nullptr, 0, true));
+  EXPECT_FALSE(check(wrap.data(), wrap.size(), true));
+  EXPECT_FALSE(check(nullptr, 0, true));
 }
 
 // Other data types are checked by decoding into a scratch value, whose
 // sequences cannot grow past what the bytes carry.
-TEST(CdrValidation, OtherTypesAreCheckedByDecoding) {
+TEST(CdrSerializer, OtherTypesAreCheckedByDecoding) {
   EXPECT_EQ("IDL:RTC/Time:1.0", CdrSerializer<RTC::Time>::repositoryId());
   alignas(8) const CORBA::Octet time[8] = {1, 0, 0, 0, 2, 0, 0, 0};
   EXPECT_TRUE(CdrSerializer<RTC::Time>::check(time, 8, true));

@@ -3,8 +3,8 @@
 #include <sstream>
 
 #include "config/ConfigurationServant.h"
+#include "corba/ActivatedObject.h"
 #include "corba/NVUtil.h"
-#include "corba/ServantGuard.h"
 #include "TestSupport.h"
 
 namespace {
@@ -36,13 +36,12 @@ class ConfigurationServantTest : public ::testing::Test {
                                        &m_log));
     m_admin->bindParameter("flip_h", m_flipH, "0");
     m_admin->bindParameter("flip_v", m_flipV, "0");
-    m_servant = new RTC::ConfigurationServant(*m_admin, m_log);
-    m_ref = m_servant->activate(PortableServer::POA::_nil());
+    CORBA::Object_var obj = m_object.activate(new RTC::ConfigurationServant(*m_admin, m_log));
+    m_ref = SDOPackage::Configuration::_narrow(obj);
     ASSERT_FALSE(CORBA::is_nil(m_ref));
   }
   void TearDown() override {
-    m_servant->deactivate();
-    m_servant = nullptr;  // the Servant_var drops our reference
+    m_object.shutdown();
     m_admin.reset();
   }
 
@@ -58,7 +57,7 @@ class ConfigurationServantTest : public ::testing::Test {
   int m_flipH = -1;
   int m_flipV = -1;
   std::unique_ptr<RTC::ConfigAdmin> m_admin;
-  PortableServer::Servant_var<RTC::ConfigurationServant> m_servant;
+  RTC::ActivatedServant<RTC::ConfigurationServant> m_object;
   SDOPackage::Configuration_var m_ref;
 };
 
@@ -154,26 +153,6 @@ TEST_F(ConfigurationServantTest, UnsupportedOperationsAnswerFalse) {
   EXPECT_FALSE(m_ref->set_device_profile(device));
   EXPECT_FALSE(m_ref->remove_service_profile("x"));
   EXPECT_FALSE(m_ref->add_organization(SDOPackage::Organization::_nil()));
-}
-
-TEST_F(ConfigurationServantTest, DeactivatedObjectIsGoneAndDetached) {
-  m_servant->deactivate();
-  // A call through the servant itself (as a late ORB thread would make it).
-  EXPECT_THROW(m_servant->get_configuration_sets(), SDOPackage::NotAvailable);
-  EXPECT_THROW(m_ref->get_configuration_sets(), CORBA::OBJECT_NOT_EXIST);
-}
-
-TEST(ServantGuard, CorbaExceptionsPassOthersBecomeInternal) {
-  RTC::Logger log("guard");
-  EXPECT_EQ(RTC::guardServantCall("ok", log, [] { return 7; }), 7);
-  EXPECT_THROW(
-      RTC::guardServantCall("user", log, []() -> int { throw SDOPackage::NotAvailable("x"); }),
-      SDOPackage::NotAvailable);
-  EXPECT_THROW(RTC::guardServantCall("std", log, []() -> int { throw std::runtime_error("boom"); }),
-               CORBA::INTERNAL);
-  EXPECT_THROW(RTC::guardServantCall("any", log, []() { throw 42; }), CORBA::INTERNAL);
-  EXPECT_EQ(RTC::guardServantCallOr("fallback", log, -1, []() -> int { throw std::bad_alloc(); }),
-            -1);
 }
 
 TEST(NVUtil, PropertiesRoundTripKeepsOrderAndSkipsNonStrings) {

@@ -237,7 +237,6 @@ class Activated {
       poa->deactivate_object(m_oid.in());
     } catch (const CORBA::Exception&) {
     }
-    servant->_remove_ref();
   }
   Activated(const Activated&) = delete;
   Activated& operator=(const Activated&) = delete;
@@ -245,7 +244,7 @@ class Activated {
     CORBA::String_var s = pixmoor_test::orb()->object_to_string(ref);
     return s.in();
   }
-  T* servant;
+  PortableServer::Servant_var<T> servant;
   CORBA::Object_var ref;
 
  private:

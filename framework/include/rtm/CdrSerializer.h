@@ -10,10 +10,6 @@
 
 namespace RTC {
 
-// Returns whether `length` bytes at `data` are exactly one RTC::TimedLongSeq
-// in the given byte order (12 + 4 * count bytes). Reads only the header.
-bool checkTimedLongSeqCdr(const CORBA::Octet* data, CORBA::ULong length, bool littleEndian);
-
 // How the ports turn samples of DataType into bytes and back. A sample is a
 // CDR stream without encapsulation byte, aligned from its first byte, whose
 // byte order belongs to the connection. Buffers handed to check() and
@@ -59,12 +55,21 @@ struct CdrSerializer {
   static void encode(const DataType& value, cdrMemoryStream& out) { value >>= out; }
 };
 
-// The viewer's frames are checked from their header alone: 12 + 4 * count
-// bytes, count read in the connection's byte order.
+// A TimedLongSeq, the usual carrier of bulk samples, is checked from its
+// header alone rather than decoded into a scratch copy: tm.sec, tm.nsec and
+// the element count, then exactly count elements (12 + 4 * count bytes).
 template <>
 inline bool CdrSerializer<TimedLongSeq>::check(const CORBA::Octet* data, CORBA::ULong length,
                                                bool littleEndian) {
-  return checkTimedLongSeqCdr(data, length, littleEndian);
+  const CORBA::ULong header = 12;
+  if (data == nullptr || length < header) return false;
+  const CORBA::Octet* c = data + 8;
+  const CORBA::ULong count = littleEndian ? (CORBA::ULong(c[0]) | CORBA::ULong(c[1]) << 8 |
+                                             CORBA::ULong(c[2]) << 16 | CORBA::ULong(c[3]) << 24)
+                                          : (CORBA::ULong(c[3]) | CORBA::ULong(c[2]) << 8 |
+                                             CORBA::ULong(c[1]) << 16 | CORBA::ULong(c[0]) << 24);
+  const CORBA::ULong body = length - header;
+  return body % 4 == 0 && body / 4 == count;
 }
 
 template <>

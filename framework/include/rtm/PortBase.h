@@ -110,6 +110,9 @@ class PortBase {
 
  private:
   std::shared_ptr<ConnectorBase> takeConnector(const std::string& id) const;
+  // Ends connection `id` from the profile's `first` port, which passes the
+  // request along; removes this port's side itself when the chain did not.
+  void disconnectFrom(PortService_ptr first, const std::string& id);
 
   struct Connections;
   std::unique_ptr<Connections> m_connections;

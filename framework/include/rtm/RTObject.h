@@ -21,8 +21,6 @@ class PortBase;
 class InPortBase;
 class OutPortBase;
 class PeriodicExecutionContext;
-class RTObjectServant;
-class ConfigurationServant;
 
 // A component: its profile, ports, configuration sets and execution context,
 // and the lifecycle actions that components override. The CORBA object

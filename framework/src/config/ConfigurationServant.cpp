@@ -1,10 +1,8 @@
 #include "config/ConfigurationServant.h"
 
-#include <mutex>
 #include <string>
 
 #include "corba/NVUtil.h"
-#include "corba/ServantGuard.h"
 
 namespace RTC {
 
@@ -39,52 +37,8 @@ coil::Properties stringValues(const SDOPackage::NVList& nv) {
 
 }  // namespace
 
-ConfigurationServant::ConfigurationServant(ConfigAdmin& admin, Logger& log)
-    : m_admin(&admin), m_log(log) {}
-
-ConfigurationServant::~ConfigurationServant() = default;
-
-template <class F>
-auto ConfigurationServant::withAdmin(const char* opName, F&& f)
-    -> decltype(f(std::declval<ConfigAdmin&>())) {
-  std::shared_lock<std::shared_mutex> calling(m_detachMutex);
-  if (m_admin == nullptr) throw SDOPackage::NotAvailable("the component is going away");
-  ConfigAdmin& admin = *m_admin;
-  return guardServantCall(opName, m_log, [&]() { return f(admin); });
-}
-
-SDOPackage::Configuration_ptr ConfigurationServant::activate(PortableServer::POA_ptr poa) {
-  if (CORBA::is_nil(m_poa)) {
-    if (CORBA::is_nil(poa)) {
-      // omniORB hands back the ORB the process already initialised.
-      int argc = 0;
-      char* argv[] = {nullptr};
-      CORBA::ORB_var orb = CORBA::ORB_init(argc, argv);
-      CORBA::Object_var obj = orb->resolve_initial_references("RootPOA");
-      m_poa = PortableServer::POA::_narrow(obj);
-    } else {
-      m_poa = PortableServer::POA::_duplicate(poa);
-    }
-    m_oid = m_poa->activate_object(this);
-  }
-  CORBA::Object_var obj = m_poa->id_to_reference(m_oid.in());
-  return SDOPackage::Configuration::_narrow(obj);
-}
-
-void ConfigurationServant::deactivate() {
-  {
-    std::unique_lock<std::shared_mutex> detaching(m_detachMutex);
-    m_admin = nullptr;
-  }
-  if (CORBA::is_nil(m_poa)) return;
-  try {
-    m_poa->deactivate_object(m_oid.in());
-  } catch (const CORBA::Exception& e) {
-    // The ORB may already be shut down; the object is gone either way.
-    m_log.log(Logger::RTL_DEBUG, std::string("Configuration: deactivate: ") + e._name());
-  }
-  m_poa = PortableServer::POA::_nil();
-}
+ConfigurationServant::ConfigurationServant(ConfigAdmin& admin, const Logger& log)
+    : m_admin(admin, log.getName()) {}
 
 CORBA::Boolean ConfigurationServant::set_device_profile(const SDOPackage::DeviceProfile&) {
   return false;
@@ -103,12 +57,12 @@ CORBA::Boolean ConfigurationServant::remove_service_profile(const char*) { retur
 CORBA::Boolean ConfigurationServant::remove_organization(const char*) { return false; }
 
 SDOPackage::ParameterList* ConfigurationServant::get_configuration_parameters() {
-  return withAdmin("get_configuration_parameters",
-                   [](ConfigAdmin&) { return new SDOPackage::ParameterList; });
+  return m_admin.forward("get_configuration_parameters",
+                         [](ConfigAdmin&) { return new SDOPackage::ParameterList; });
 }
 
 SDOPackage::NVList* ConfigurationServant::get_configuration_parameter_values() {
-  return withAdmin("get_configuration_parameter_values", [](ConfigAdmin& admin) {
+  return m_admin.forward("get_configuration_parameter_values", [](ConfigAdmin& admin) {
     coil::Properties values;
     admin.getConfigurationSet(admin.getActiveId(), values);
     SDOPackage::NVList_var nv = new SDOPackage::NVList;
@@ -118,7 +72,7 @@ SDOPackage::NVList* ConfigurationServant::get_configuration_parameter_values() {
 }
 
 CORBA::Any* ConfigurationServant::get_configuration_parameter_value(const char* name) {
-  return withAdmin("get_configuration_parameter_value", [name](ConfigAdmin& admin) {
+  return m_admin.forward("get_configuration_parameter_value", [name](ConfigAdmin& admin) {
     if (isEmpty(name)) throw SDOPackage::InvalidParameter("empty parameter name");
     coil::Properties values;
     admin.getConfigurationSet(admin.getActiveId(), values);
@@ -138,7 +92,7 @@ CORBA::Any* ConfigurationServant::get_configuration_parameter_value(const char* 
 
 CORBA::Boolean ConfigurationServant::set_configuration_parameter(const char* name,
                                                                  const CORBA::Any& value) {
-  return withAdmin("set_configuration_parameter", [name, &value](ConfigAdmin& admin) {
+  return m_admin.forward("set_configuration_parameter", [name, &value](ConfigAdmin& admin) {
     if (isEmpty(name)) throw SDOPackage::InvalidParameter("empty parameter name");
     const char* text = nullptr;
     if (!(value >>= text)) {
@@ -150,7 +104,7 @@ CORBA::Boolean ConfigurationServant::set_configuration_parameter(const char* nam
 }
 
 SDOPackage::ConfigurationSetList* ConfigurationServant::get_configuration_sets() {
-  return withAdmin("get_configuration_sets", [](ConfigAdmin& admin) {
+  return m_admin.forward("get_configuration_sets", [](ConfigAdmin& admin) {
     SDOPackage::ConfigurationSetList_var list = new SDOPackage::ConfigurationSetList;
     std::vector<std::pair<std::string, coil::Properties> > sets;
     for (const std::string& id : admin.getConfigurationSetIds()) {
@@ -168,7 +122,7 @@ SDOPackage::ConfigurationSetList* ConfigurationServant::get_configuration_sets()
 }
 
 SDOPackage::ConfigurationSet* ConfigurationServant::get_configuration_set(const char* config_id) {
-  return withAdmin("get_configuration_set", [config_id](ConfigAdmin& admin) {
+  return m_admin.forward("get_configuration_set", [config_id](ConfigAdmin& admin) {
     coil::Properties values;
     if (isEmpty(config_id) || !admin.getConfigurationSet(config_id, values)) {
       std::string message =
@@ -181,7 +135,7 @@ SDOPackage::ConfigurationSet* ConfigurationServant::get_configuration_set(const 
 
 CORBA::Boolean ConfigurationServant::set_configuration_set_values(
     const SDOPackage::ConfigurationSet& configuration_set) {
-  return withAdmin("set_configuration_set_values", [&configuration_set](ConfigAdmin& admin) {
+  return m_admin.forward("set_configuration_set_values", [&configuration_set](ConfigAdmin& admin) {
     const char* id = configuration_set.id;
     coil::Properties values = stringValues(configuration_set.configuration_data);
     if (isEmpty(id) || !admin.setConfigurationSetValues(id, values)) {
@@ -193,7 +147,7 @@ CORBA::Boolean ConfigurationServant::set_configuration_set_values(
 }
 
 SDOPackage::ConfigurationSet* ConfigurationServant::get_active_configuration_set() {
-  return withAdmin("get_active_configuration_set", [](ConfigAdmin& admin) {
+  return m_admin.forward("get_active_configuration_set", [](ConfigAdmin& admin) {
     std::string id = admin.getActiveId();
     coil::Properties values;
     if (!admin.getConfigurationSet(id, values)) {
@@ -205,7 +159,7 @@ SDOPackage::ConfigurationSet* ConfigurationServant::get_active_configuration_set
 
 CORBA::Boolean ConfigurationServant::add_configuration_set(
     const SDOPackage::ConfigurationSet& configuration_set) {
-  return withAdmin("add_configuration_set", [&configuration_set](ConfigAdmin& admin) {
+  return m_admin.forward("add_configuration_set", [&configuration_set](ConfigAdmin& admin) {
     const char* id = configuration_set.id;
     if (isEmpty(id)) throw SDOPackage::InvalidParameter("empty configuration set id");
     coil::Properties values = stringValues(configuration_set.configuration_data);
@@ -215,7 +169,7 @@ CORBA::Boolean ConfigurationServant::add_configuration_set(
 }
 
 CORBA::Boolean ConfigurationServant::remove_configuration_set(const char* config_id) {
-  return withAdmin("remove_configuration_set", [config_id](ConfigAdmin& admin) {
+  return m_admin.forward("remove_configuration_set", [config_id](ConfigAdmin& admin) {
     if (isEmpty(config_id) || !admin.haveConfig(config_id)) {
       std::string message =
           std::string("no configuration set '") + (config_id ? config_id : "") + "'";
@@ -227,7 +181,7 @@ CORBA::Boolean ConfigurationServant::remove_configuration_set(const char* config
 }
 
 CORBA::Boolean ConfigurationServant::activate_configuration_set(const char* config_id) {
-  return withAdmin("activate_configuration_set", [config_id](ConfigAdmin& admin) {
+  return m_admin.forward("activate_configuration_set", [config_id](ConfigAdmin& admin) {
     if (isEmpty(config_id) || !admin.activateConfigurationSet(config_id)) {
       std::string message =
           std::string("cannot activate configuration set '") + (config_id ? config_id : "") + "'";

@@ -6,14 +6,14 @@
 #include <rtm/SystemLogger.h>
 #include <rtm/idl/SDOPackageSkel.h>
 
-#include <shared_mutex>
+#include "corba/ServantTarget.h"
 
 namespace RTC {
 
 // Serves SDOPackage::Configuration over a ConfigAdmin: values travel as
-// CORBA strings in an Any. Reference counted like every servant: create it
-// with new, hold it in a PortableServer::Servant_var (or call _remove_ref())
-// and call deactivate() before the ConfigAdmin or the logger goes away.
+// CORBA strings in an Any. Activate it through an ActivatedServant, whose
+// shutdown() detaches it before the ConfigAdmin goes away; later calls raise
+// OBJECT_NOT_EXIST.
 //
 // Answers to bad requests: an unknown id raises InternalError from
 // get_configuration_set (the only exception it may raise) and
@@ -21,21 +21,16 @@ namespace RTC {
 // remove_configuration_set and activate_configuration_set; a value that is
 // not a string raises InvalidParameter and changes nothing. Device, service
 // and organization operations are not supported and answer false.
-class ConfigurationServant : public virtual POA_SDOPackage::Configuration {
+class ConfigurationServant : public POA_SDOPackage::Configuration {
  public:
-  // `admin` and `log` must outlive the servant or deactivate(), whichever
-  // comes first.
-  ConfigurationServant(ConfigAdmin& admin, Logger& log);
-  ~ConfigurationServant() override;
+  // Serves `admin`, which must outlive the servant or detach() it first;
+  // failures are logged under the name of `log`.
+  ConfigurationServant(ConfigAdmin& admin, const Logger& log);
   ConfigurationServant(const ConfigurationServant&) = delete;
   ConfigurationServant& operator=(const ConfigurationServant&) = delete;
 
-  // Activates the object in `poa` (nil: the ORB's root POA) once and returns
-  // a new reference to it.
-  SDOPackage::Configuration_ptr activate(PortableServer::POA_ptr poa);
-  // Deactivates the object and detaches it from the ConfigAdmin: calls still
-  // arriving raise NotAvailable. Waits for calls in progress.
-  void deactivate();
+  // Stops forwarding to the ConfigAdmin and waits for calls in progress.
+  void detach() { m_admin.detach(); }
 
   CORBA::Boolean set_device_profile(const SDOPackage::DeviceProfile& dProfile) override;
   CORBA::Boolean add_service_profile(const SDOPackage::ServiceProfile& sProfile) override;
@@ -57,16 +52,7 @@ class ConfigurationServant : public virtual POA_SDOPackage::Configuration {
   CORBA::Boolean activate_configuration_set(const char* config_id) override;
 
  private:
-  // Runs `f` with the ConfigAdmin, inside the servant guard; NotAvailable
-  // once deactivated.
-  template <class F>
-  auto withAdmin(const char* opName, F&& f) -> decltype(f(std::declval<ConfigAdmin&>()));
-
-  std::shared_mutex m_detachMutex;  // readers: calls in progress; writer: deactivate()
-  ConfigAdmin* m_admin;
-  Logger& m_log;
-  PortableServer::POA_var m_poa;
-  PortableServer::ObjectId_var m_oid;
+  ServantTarget<ConfigAdmin> m_admin;
 };
 
 }  // namespace RTC

@@ -9,20 +9,24 @@ CORBA::ORB_ptr portOrb() {
   return CORBA::ORB_init(argc, nullptr);
 }
 
-CORBA::Object_ptr ActivatedObject::activate(PortableServer::ServantBase* servant) {
+CORBA::Object_ptr ActivatedObject::activate(PortableServer::ServantBase* servant,
+                                            PortableServer::POA_ptr poa) {
   deactivate();
-  bool handedOver = false;
+  // The caller's reference, dropped on return: after activation the POA
+  // holds its own; on failure this frees the servant.
+  PortableServer::ServantBase_var held = servant;
   try {
-    CORBA::ORB_var orb = portOrb();
-    CORBA::Object_var obj = orb->resolve_initial_references("RootPOA");
-    m_poa = PortableServer::POA::_narrow(obj);
+    if (CORBA::is_nil(poa)) {
+      CORBA::ORB_var orb = portOrb();
+      CORBA::Object_var obj = orb->resolve_initial_references("RootPOA");
+      m_poa = PortableServer::POA::_narrow(obj);
+    } else {
+      m_poa = PortableServer::POA::_duplicate(poa);
+    }
     m_oid = m_poa->activate_object(servant);
-    servant->_remove_ref();
-    handedOver = true;
     m_active = true;
     return m_poa->id_to_reference(m_oid.in());
   } catch (const CORBA::Exception&) {
-    if (!handedOver) servant->_remove_ref();
     deactivate();
     return CORBA::Object::_nil();
   }

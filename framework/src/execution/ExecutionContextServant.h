@@ -3,10 +3,8 @@
 #define RTM_SRC_EXECUTIONCONTEXTSERVANT_H
 
 #include <rtm/RTC.h>
-#include <rtm/SystemLogger.h>
 
-#include <condition_variable>
-#include <mutex>
+#include "corba/ServantTarget.h"
 
 namespace RTC {
 
@@ -21,7 +19,9 @@ class ExecutionContextServant : public POA_RTC::ExecutionContextService {
   ExecutionContextServant& operator=(const ExecutionContextServant&) = delete;
 
   // Cuts the servant off its context and waits for the calls under way.
-  void detach();
+  // Requests fail once the context's thread has ended, so calls return
+  // promptly; a participant action that never returns would hold this.
+  void detach() { m_ec.detach(); }
 
   CORBA::Boolean is_running() override;
   ReturnCode_t start() override;
@@ -38,20 +38,7 @@ class ExecutionContextServant : public POA_RTC::ExecutionContextService {
   ExecutionContextProfile* get_profile() override;
 
  private:
-  class Call;
-  // Runs `f` on the context through the servant guard while keeping the
-  // context from being detached; forwardCode answers an escaped C++
-  // exception with RTC_ERROR, forward with CORBA::INTERNAL.
-  template <class F>
-  auto forward(const char* op, F&& f) -> decltype(f(*static_cast<PeriodicExecutionContext*>(0)));
-  template <class F>
-  ReturnCode_t forwardCode(const char* op, F&& f);
-
-  std::mutex m_mutex;
-  std::condition_variable m_idle;
-  PeriodicExecutionContext* m_ec;
-  unsigned m_calls = 0;
-  Logger m_log;
+  ServantTarget<PeriodicExecutionContext> m_ec;
 };
 
 }  // namespace RTC

@@ -51,8 +51,7 @@ struct PeriodicExecutionContext::Impl {
   RTObject_var ownerRef;
 
   std::mutex objectMutex;
-  ActivatedObject object;
-  ExecutionContextServant* servant = nullptr;  // our reference, beside the POA's
+  ActivatedServant<ExecutionContextServant> object;
   ExecutionContextService_var objref;
 
   const Member* findLocked(LightweightRTObject_ptr comp) const {
@@ -151,22 +150,9 @@ struct PeriodicExecutionContext::Impl {
   }
 
   void activateServant(PeriodicExecutionContext& ec) {
-    auto* created = new ExecutionContextServant(ec);
-    created->_add_ref();  // kept to detach it once the POA has let go
-    CORBA::Object_var obj = object.activate(created);
-    if (CORBA::is_nil(obj)) {
-      created->_remove_ref();
-      throw CORBA::OBJ_ADAPTER(0, CORBA::COMPLETED_NO);
-    }
-    servant = created;
+    CORBA::Object_var obj = object.activate(new ExecutionContextServant(ec));
+    if (CORBA::is_nil(obj)) throw CORBA::OBJ_ADAPTER(0, CORBA::COMPLETED_NO);
     objref = ExecutionContextService::_narrow(obj);
-  }
-
-  void releaseServant() {
-    if (servant == nullptr) return;
-    servant->detach();
-    servant->_remove_ref();
-    servant = nullptr;
   }
 };
 
@@ -179,7 +165,7 @@ PeriodicExecutionContext::~PeriodicExecutionContext() {
   // already inside the servant (their requests have failed by now).
   d.object.deactivate();
   d.engine.shutdown();
-  d.releaseServant();
+  d.object.shutdown();
 }
 
 ExecutionContextService_ptr PeriodicExecutionContext::getObjRef() {

@@ -12,6 +12,7 @@
 #include "config/ConfigurationServant.h"
 #include "lifecycle/CreationContext.h"
 #include "common/LogThrottle.h"
+#include "corba/ActivatedObject.h"
 #include "corba/NVUtil.h"
 #include "execution/PeriodicExecutionContext.h"
 #include "lifecycle/RTObjectServant.h"
@@ -47,10 +48,9 @@ struct RTObject_impl::Impl {
 
   std::vector<PortBase*> ports;
   PortableServer::POA_var poa;
-  RTObjectServant* servant = nullptr;
-  PortableServer::ObjectId_var servantId;
+  ActivatedServant<RTObjectServant> object;
   OpenRTM::DataFlowComponent_var objref;
-  ConfigurationServant* configServant = nullptr;
+  ActivatedServant<ConfigurationServant> configObject;
   SDOPackage::Configuration_var configRef;
   std::unique_ptr<PeriodicExecutionContext> ec;
   ExecutionContextService_var ecRef;
@@ -184,12 +184,14 @@ ReturnCode_t RTObject_impl::initialize() {
 
   // The CORBA objects first: ports added in onInitialize need the owner's
   // reference.
-  d.servant = new RTObjectServant(*this);
-  d.servantId = d.poa->activate_object(d.servant);
-  CORBA::Object_var obj = d.poa->id_to_reference(d.servantId.in());
+  CORBA::Object_var obj = d.object.activate(new RTObjectServant(*this), d.poa.in());
+  if (CORBA::is_nil(obj)) {
+    RTC_ERROR(("initialize: cannot activate the component's CORBA object"));
+    return RTC::RTC_ERROR;
+  }
   d.objref = OpenRTM::DataFlowComponent::_narrow(obj);
-  d.configServant = new ConfigurationServant(m_configsets, rtclog);
-  d.configRef = d.configServant->activate(d.poa.in());
+  obj = d.configObject.activate(new ConfigurationServant(m_configsets, rtclog), d.poa.in());
+  d.configRef = SDOPackage::Configuration::_narrow(obj);
 
   // A profile may name the set to start with; bound variables take its values.
   std::string active = m_properties.getProperty("configuration.active_config", "default");
@@ -276,25 +278,10 @@ void RTObject_impl::deactivateObjects() {
     ports.swap(d.ports);
   }
   // No new requests first, then wait for the ones in progress.
-  if (d.servant != nullptr) {
-    try {
-      d.poa->deactivate_object(d.servantId.in());
-    } catch (const CORBA::Exception& e) {
-      RTC_DEBUG(("deactivating the component object: %s", e._name()));
-    }
-    d.servant->detach();
-  }
+  d.object.shutdown();
   for (PortBase* port : ports) port->deactivatePort();
   d.ec.reset();
-  if (d.configServant != nullptr) {
-    d.configServant->deactivate();
-    d.configServant->_remove_ref();
-    d.configServant = nullptr;
-  }
-  if (d.servant != nullptr) {
-    d.servant->_remove_ref();
-    d.servant = nullptr;
-  }
+  d.configObject.shutdown();
 }
 
 CORBA::Boolean RTObject_impl::is_alive(ExecutionContext_ptr exec_context) {

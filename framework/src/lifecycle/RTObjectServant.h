@@ -3,10 +3,8 @@
 #define RTM_SRC_RTOBJECTSERVANT_H
 
 #include <rtm/RTC.h>
-#include <rtm/SystemLogger.h>
 
-#include <condition_variable>
-#include <mutex>
+#include "corba/ServantTarget.h"
 
 namespace RTC {
 
@@ -19,13 +17,13 @@ class RTObjectServant : public POA_OpenRTM::DataFlowComponent {
  public:
   // Forwards to `impl`, which must outlive the servant or detach() it first.
   explicit RTObjectServant(RTObject_impl& impl);
-  ~RTObjectServant() override;
   RTObjectServant(const RTObjectServant&) = delete;
   RTObjectServant& operator=(const RTObjectServant&) = delete;
 
-  // Stops forwarding and waits for the operations in progress to return.
-  // Must not be called from one of this servant's own operations.
-  void detach();
+  // Stops forwarding and waits for the operations in progress to return
+  // (a component action that never returns holds this). Must not be called
+  // from one of this servant's own operations.
+  void detach() { m_impl.detach(); }
 
   // RTC::ComponentAction and RTC::DataFlowComponentAction
   ReturnCode_t on_initialize() override;
@@ -72,19 +70,7 @@ class RTObjectServant : public POA_OpenRTM::DataFlowComponent {
   CORBA::Any* get_status(const char* nme) override;
 
  private:
-  class Call;
-  // Runs `f` on the component behind the guard; lifecycle results fall back
-  // to RTC_ERROR when a C++ exception escapes.
-  template <class F>
-  auto forward(const char* op, F&& f) -> decltype(f(*static_cast<RTObject_impl*>(nullptr)));
-  template <class F>
-  ReturnCode_t forwardAction(const char* op, F&& f);
-
-  std::mutex m_mutex;
-  std::condition_variable m_idle;
-  RTObject_impl* m_impl;
-  int m_calls = 0;
-  Logger m_log;
+  ServantTarget<RTObject_impl> m_impl;
 };
 
 }  // namespace RTC

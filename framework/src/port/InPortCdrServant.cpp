@@ -2,8 +2,8 @@
 
 #include <omniORB4/callHandle.h>
 
+#include "corba/ServantTarget.h"
 #include "port/InPortConnector.h"
-#include "corba/ServantGuard.h"
 
 namespace RTC {
 
@@ -38,11 +38,9 @@ CORBA::Boolean InPortCdrServant::_dispatch(omniCallHandle& handle) {
 }
 
 OpenRTM::PortStatus InPortCdrServant::put(const OpenRTM::CdrData& data) {
-  std::shared_ptr<InPortPushConnector> connector = m_connector.lock();
-  if (!connector) throw CORBA::OBJECT_NOT_EXIST(0, CORBA::COMPLETED_NO);
   const bool ownsData = t_remoteCall;
-  return guardServantCallOr("put", connector->log(), OpenRTM::UNKNOWN_ERROR,
-                            [&] { return connector->put(data, ownsData); });
+  return forwardShared(m_connector, "put", OpenRTM::UNKNOWN_ERROR,
+                       [&](InPortPushConnector& c) { return c.put(data, ownsData); });
 }
 
 }  // namespace RTC

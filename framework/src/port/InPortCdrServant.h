@@ -12,6 +12,10 @@ class InPortPushConnector;
 
 // Forwards put() to its connector. A connector that is gone answers
 // OBJECT_NOT_EXIST, which tells the peer the connection has ended.
+// Unlike the other servants it holds its connector weakly (forwardShared,
+// not a ServantTarget): each put keeps the connector alive for its own
+// length, so closing a connection never waits for a peer's put that is
+// blocked on a full buffer.
 class InPortCdrServant : public POA_OpenRTM::InPortCdr {
  public:
   explicit InPortCdrServant(std::weak_ptr<InPortPushConnector> connector);

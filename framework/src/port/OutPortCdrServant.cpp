@@ -1,7 +1,7 @@
 #include "port/OutPortCdrServant.h"
 
+#include "corba/ServantTarget.h"
 #include "port/OutPortConnector.h"
-#include "corba/ServantGuard.h"
 
 namespace RTC {
 
@@ -11,10 +11,8 @@ OutPortCdrServant::OutPortCdrServant(std::weak_ptr<OutPortPullConnector> connect
 OutPortCdrServant::~OutPortCdrServant() {}
 
 OpenRTM::PortStatus OutPortCdrServant::get(OpenRTM::CdrData_out data) {
-  std::shared_ptr<OutPortPullConnector> connector = m_connector.lock();
-  if (!connector) throw CORBA::OBJECT_NOT_EXIST(0, CORBA::COMPLETED_NO);
-  return guardServantCallOr("get", connector->log(), OpenRTM::UNKNOWN_ERROR,
-                            [&] { return connector->get(data); });
+  return forwardShared(m_connector, "get", OpenRTM::UNKNOWN_ERROR,
+                       [&](OutPortPullConnector& c) { return c.get(data); });
 }
 
 }  // namespace RTC

@@ -11,7 +11,8 @@ namespace RTC {
 class OutPortPullConnector;
 
 // Forwards get() to its connector; a connector that is gone answers
-// OBJECT_NOT_EXIST.
+// OBJECT_NOT_EXIST. Holds the connector weakly, as InPortCdrServant does
+// and for the same reason.
 class OutPortCdrServant : public POA_OpenRTM::OutPortCdr {
  public:
   explicit OutPortCdrServant(std::weak_ptr<OutPortPullConnector> connector);

@@ -50,8 +50,7 @@ struct PortBase::Connections {
   std::vector<Entry> entries;
   // Connectors dropped from their own threads, closed by the next caller.
   std::vector<std::shared_ptr<ConnectorBase> > dropped;
-  PortServiceServant* servant = nullptr;  // one reference held by the port
-  ActivatedObject object;
+  ActivatedServant<PortServiceServant> object;
   Logger log;
 
   bool has(const std::string& id) const {
@@ -81,17 +80,11 @@ const char* PortBase::getName() const { return m_fullName.c_str(); }
 PortService_ptr PortBase::getPortRef() const { return PortService::_duplicate(m_objref); }
 
 PortService_ptr PortBase::activatePort() {
-  PortServiceServant* servant = new PortServiceServant(*this);
-  // The port keeps a reference of its own: the servant must outlive its
-  // object, which anyone may deactivate, until the port detaches it.
-  servant->_add_ref();
-  CORBA::Object_var obj = m_connections->object.activate(servant);
+  CORBA::Object_var obj = m_connections->object.activate(new PortServiceServant(*this));
   if (CORBA::is_nil(obj)) {
-    servant->_remove_ref();
     m_connections->log.log(Logger::RTL_ERROR, "cannot activate the port's CORBA object");
     return PortService::_nil();
   }
-  m_connections->servant = servant;
   return PortService::_narrow(obj);
 }
 
@@ -125,17 +118,22 @@ void PortBase::deactivatePort() {
   }
   for (Connections::Entry& e : entries) e.connector->close();
   for (auto& c : dropped) c->close();
-  if (m_connections->servant != nullptr) {
-    // No new requests, then wait for those in progress.
-    m_connections->object.deactivate();
-    m_connections->servant->detach();
-    m_connections->servant->_remove_ref();
-    m_connections->servant = nullptr;
-  }
+  // No new requests, then wait for those in progress.
+  m_connections->object.shutdown();
   m_objref = PortService::_nil();
 }
 
 namespace {
+
+// Returns whether `port` is the object `self`; a port that cannot be asked
+// is not.
+bool sameObject(PortService_ptr port, PortService_ptr self) {
+  try {
+    return port->_is_equivalent(self);
+  } catch (const CORBA::SystemException&) {
+    return false;
+  }
+}
 
 // Returns the index of `self` in `ports`, -1 when absent or listed twice
 // (`twice` tells which).
@@ -144,14 +142,7 @@ CORBA::Long findSelf(const PortServiceList& ports, PortService_ptr self, bool& t
   if (CORBA::is_nil(self)) return -1;
   CORBA::Long found = -1;
   for (CORBA::ULong i = 0; i < ports.length(); ++i) {
-    if (CORBA::is_nil(ports[i])) continue;
-    bool same = false;
-    try {
-      same = ports[i]->_is_equivalent(self);
-    } catch (const CORBA::SystemException&) {
-      same = false;
-    }
-    if (!same) continue;
+    if (CORBA::is_nil(ports[i]) || !sameObject(ports[i], self)) continue;
     if (found >= 0) {
       twice = true;
       return -1;
@@ -231,12 +222,7 @@ ReturnCode_t PortBase::connect(ConnectorProfile& connector_profile) {
 
   ReturnCode_t result = RTC_ERROR;
   PortService_var first = PortService::_duplicate(connector_profile.ports[0]);
-  bool firstIsSelf = false;
-  try {
-    firstIsSelf = first->_is_equivalent(m_objref);
-  } catch (const CORBA::SystemException&) {
-  }
-  if (firstIsSelf) {
+  if (sameObject(first, m_objref)) {
     result = notify_connect(connector_profile);
   } else {
     try {
@@ -251,20 +237,25 @@ ReturnCode_t PortBase::connect(ConnectorProfile& connector_profile) {
     // Our own ports undo themselves; a foreign first port may have kept its
     // half, which this removes (it answers BAD_PARAMETER when it kept none).
     // PRECONDITION_NOT_MET means the id is in use: leave that connection be.
-    if (!firstIsSelf) {
-      try {
-        first->notify_disconnect(id.c_str());
-      } catch (const CORBA::SystemException&) {
-      }
-    }
-    bool stillHere = false;
-    {
-      std::lock_guard<std::mutex> guard(m_connections->mutex);
-      stillHere = m_connections->has(id);
-    }
-    if (stillHere) notify_disconnect(id.c_str());
+    disconnectFrom(first, id);
   }
   return result;
+}
+
+void PortBase::disconnectFrom(PortService_ptr first, const std::string& id) {
+  if (!sameObject(first, m_objref)) {
+    try {
+      first->notify_disconnect(id.c_str());
+    } catch (const CORBA::SystemException&) {
+      // The first port is gone: the chain starts here instead.
+    }
+  }
+  bool stillHere = false;
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    stillHere = m_connections->has(id);
+  }
+  if (stillHere) notify_disconnect(id.c_str());
 }
 
 ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile) {
@@ -401,24 +392,7 @@ ReturnCode_t PortBase::disconnect(const char* connector_id) {
     }
   }
   if (CORBA::is_nil(first)) return BAD_PARAMETER;
-  bool firstIsSelf = false;
-  try {
-    firstIsSelf = first->_is_equivalent(m_objref);
-  } catch (const CORBA::SystemException&) {
-  }
-  if (!firstIsSelf) {
-    try {
-      first->notify_disconnect(connector_id);
-    } catch (const CORBA::SystemException&) {
-      // The first port is gone: the chain starts here instead.
-    }
-  }
-  bool stillHere = false;
-  {
-    std::lock_guard<std::mutex> guard(m_connections->mutex);
-    stillHere = m_connections->has(id);
-  }
-  if (stillHere) notify_disconnect(connector_id);
+  disconnectFrom(first, id);
   return RTC_OK;
 }
 

@@ -3,10 +3,8 @@
 #define RTM_SRC_PORTSERVICESERVANT_H
 
 #include <rtm/RTC.h>
-#include <rtm/SystemLogger.h>
 
-#include <condition_variable>
-#include <mutex>
+#include "corba/ServantTarget.h"
 
 namespace RTC {
 
@@ -19,13 +17,13 @@ class PortServiceServant : public POA_RTC::PortService {
  public:
   // Forwards to `port`, which must detach() the servant before it goes.
   explicit PortServiceServant(PortBase& port);
-  ~PortServiceServant() override;
   PortServiceServant(const PortServiceServant&) = delete;
   PortServiceServant& operator=(const PortServiceServant&) = delete;
 
-  // Stops forwarding and waits for the operations in progress to return.
-  // Must not be called from one of this servant's own operations.
-  void detach();
+  // Stops forwarding and waits for the operations in progress to return
+  // (a peer that never answers a notify call holds this). Must not be
+  // called from one of this servant's own operations.
+  void detach() { m_port.detach(); }
 
   PortProfile* get_port_profile() override;
   ConnectorProfileList* get_connector_profiles() override;
@@ -37,17 +35,7 @@ class PortServiceServant : public POA_RTC::PortService {
   ReturnCode_t notify_disconnect(const char* connector_id) override;
 
  private:
-  class Call;
-  template <class F>
-  auto forward(const char* op, F&& f) -> decltype(f(*static_cast<PortBase*>(nullptr)));
-  template <class F>
-  ReturnCode_t forwardCode(const char* op, F&& f);
-
-  std::mutex m_mutex;
-  std::condition_variable m_idle;
-  PortBase* m_port;
-  unsigned m_calls = 0;
-  Logger m_log;
+  ServantTarget<PortBase> m_port;
 };
 
 }  // namespace RTC
