@@ -184,21 +184,21 @@ TEST(Logger, LevelNamesParseCaseInsensitively) {
   EXPECT_EQ(RTC::Logger::levelFromName("LOUD", -1), -1);
 }
 
-TEST(LogThrottle, PassesBurstThenOnePerIntervalCountingTheRest) {
+TEST(LogThrottle, PassesBurstThenOnePerIntervalAndSaysHowManyItHeldBack) {
   RTC::LogThrottle throttle(2, 10.0);
-  unsigned long suppressed = 99;
-  EXPECT_TRUE(throttle.allowAt(0.0, &suppressed));
-  EXPECT_EQ(suppressed, 0u);
-  EXPECT_TRUE(throttle.allowAt(0.1, &suppressed));
-  for (int i = 0; i < 5; ++i) EXPECT_FALSE(throttle.allowAt(1.0 + i, &suppressed));
-  EXPECT_TRUE(throttle.allowAt(10.2, &suppressed));
-  EXPECT_EQ(suppressed, 5u);
-  EXPECT_FALSE(throttle.allowAt(15.0, &suppressed));
-  EXPECT_TRUE(throttle.allowAt(20.3, &suppressed));
-  EXPECT_EQ(suppressed, 1u);
+  std::string note = "stale";
+  EXPECT_TRUE(throttle.allowAt(0.0, &note));
+  EXPECT_EQ("", note);
+  EXPECT_TRUE(throttle.allowAt(0.1, &note));
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(throttle.allowAt(1.0 + i, &note));
+  EXPECT_TRUE(throttle.allowAt(10.2, &note));
+  EXPECT_EQ(" (5 more not logged)", note);
+  EXPECT_FALSE(throttle.allowAt(15.0, &note));
+  EXPECT_TRUE(throttle.allowAt(20.3, &note));
+  EXPECT_EQ(" (1 more not logged)", note);
   throttle.reset();
-  EXPECT_TRUE(throttle.allowAt(20.4, &suppressed));
-  EXPECT_EQ(suppressed, 0u);
+  EXPECT_TRUE(throttle.allowAt(20.4, &note));
+  EXPECT_EQ("", note);
 }
 
 }  // namespace

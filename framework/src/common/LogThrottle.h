@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <string>
 
 namespace RTC {
 
@@ -18,20 +19,23 @@ class LogThrottle {
   LogThrottle(const LogThrottle&) = delete;
   LogThrottle& operator=(const LogThrottle&) = delete;
 
-  // Returns whether this occurrence should be logged; when it should,
-  // `suppressed` (if given) receives the number held back since the last one.
-  bool allow(unsigned long* suppressed = nullptr) {
+  // Returns whether this occurrence should be logged. When it should, `note`
+  // (if given) receives what ends the line: " (N more not logged)" when N
+  // occurrences were held back since the last one, "" otherwise.
+  bool allow(std::string* note = nullptr) {
     using namespace std::chrono;
-    return allowAt(duration<double>(steady_clock::now().time_since_epoch()).count(), suppressed);
+    return allowAt(duration<double>(steady_clock::now().time_since_epoch()).count(), note);
   }
 
   // As allow(), at time `nowSec` on a monotonic clock (tests pass their own).
-  bool allowAt(double nowSec, unsigned long* suppressed) {
+  bool allowAt(double nowSec, std::string* note) {
     std::lock_guard<std::mutex> guard(m_mutex);
     if (m_passed < m_burst || nowSec - m_lastPassed >= m_interval) {
       ++m_passed;
       m_lastPassed = nowSec;
-      if (suppressed != nullptr) *suppressed = m_suppressed;
+      if (note != nullptr) {
+        *note = m_suppressed > 0 ? " (" + std::to_string(m_suppressed) + " more not logged)" : "";
+      }
       m_suppressed = 0;
       return true;
     }

@@ -24,14 +24,10 @@ namespace detail {
 // so that a peer repeating a failing call cannot flood the log.
 inline void logEscaped(const char* opName, Logger& log, LogThrottle& throttle,
                        const std::string& what) {
-  unsigned long suppressed = 0;
-  if (!throttle.allow(&suppressed)) return;
-  std::string message =
-      std::string(opName != nullptr ? opName : "?") + ": unexpected exception: " + what;
-  if (suppressed > 0) {
-    message += " (" + std::to_string(suppressed) + " similar failures not logged)";
-  }
-  log.log(Logger::RTL_ERROR, message);
+  std::string note;
+  if (!throttle.allow(&note)) return;
+  log.log(Logger::RTL_ERROR,
+          std::string(opName != nullptr ? opName : "?") + ": unexpected exception: " + what + note);
 }
 
 // Called from a catch (...) handler: lets CORBA exceptions and thread

@@ -139,8 +139,9 @@ struct ExecutionEngine::Impl {
     rate = checkedNumber(props, "periodic.rate", kDefaultRate);
     transitionTimeout = checkedNumber(props, "transition_timeout", kDefaultTimeout);
     if (transitionTimeout > kMaxTimeout) {
-      RTC_WARN(("transition_timeout %g s is longer than %g s; using %g s", transitionTimeout,
-                kMaxTimeout, kMaxTimeout));
+      rtclog.log(Logger::RTL_WARN,
+                 coil::sprintf("transition_timeout %g s is longer than %g s; using %g s",
+                               transitionTimeout, kMaxTimeout, kMaxTimeout));
       transitionTimeout = kMaxTimeout;
     }
     syncTransition = coil::toBool(props.getProperty("sync_transition", "YES"), true);
@@ -152,7 +153,7 @@ struct ExecutionEngine::Impl {
   double checkedNumber(const coil::Properties& props, const char* key, double def) {
     std::string problem;
     double value = positiveNumber(props, key, def, &problem);
-    if (!problem.empty()) RTC_WARN(("%s", problem.c_str()));
+    if (!problem.empty()) rtclog.log(Logger::RTL_WARN, coil::sprintf("%s", problem.c_str()));
     return value;
   }
 
@@ -195,9 +196,10 @@ struct ExecutionEngine::Impl {
         loop();
         break;
       } catch (const std::exception& e) {
-        RTC_ERROR(("execution thread: exception: %s; resuming", e.what()));
+        rtclog.log(Logger::RTL_ERROR,
+                   coil::sprintf("execution thread: exception: %s; resuming", e.what()));
       } catch (...) {
-        RTC_ERROR(("execution thread: unknown exception; resuming"));
+        rtclog.log(Logger::RTL_ERROR, "execution thread: unknown exception; resuming");
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -257,9 +259,9 @@ struct ExecutionEngine::Impl {
     try {
       tick();
     } catch (const std::exception& e) {
-      RTC_ERROR(("execution cycle failed: %s", e.what()));
+      rtclog.log(Logger::RTL_ERROR, coil::sprintf("execution cycle failed: %s", e.what()));
     } catch (...) {
-      RTC_ERROR(("execution cycle failed with an unknown exception"));
+      rtclog.log(Logger::RTL_ERROR, "execution cycle failed with an unknown exception");
     }
   }
 
@@ -267,9 +269,9 @@ struct ExecutionEngine::Impl {
     try {
       return process(req);
     } catch (const std::exception& e) {
-      RTC_ERROR(("state request failed: %s", e.what()));
+      rtclog.log(Logger::RTL_ERROR, coil::sprintf("state request failed: %s", e.what()));
     } catch (...) {
-      RTC_ERROR(("state request failed with an unknown exception"));
+      rtclog.log(Logger::RTL_ERROR, "state request failed with an unknown exception");
     }
     return ExecCode::Error;
   }
@@ -319,11 +321,11 @@ struct ExecutionEngine::Impl {
   }
 
   void reportFailure(Entry& e, Action action, const std::string& failure) {
-    unsigned long suppressed = 0;
-    if (!e.throttle.allow(&suppressed)) return;
-    RTC_ERROR(("%s of participant %ld raised %s; counted as RTC_ERROR%s", actionName(action),
-               e.handle, failure.c_str(),
-               suppressed ? coil::sprintf(" (%lu similar held back)", suppressed).c_str() : ""));
+    std::string note;
+    if (!e.throttle.allow(&note)) return;
+    rtclog.log(Logger::RTL_ERROR,
+               coil::sprintf("%s of participant %ld raised %s; counted as RTC_ERROR%s",
+                             actionName(action), e.handle, failure.c_str(), note.c_str()));
   }
 
   void setState(Entry& e, ExecState from, ExecState to) {
@@ -332,7 +334,8 @@ struct ExecutionEngine::Impl {
       std::lock_guard<std::mutex> lock(mutex);
       e.state = to;
     }
-    RTC_DEBUG(("participant %ld: %s -> %s", e.handle, stateName(from), stateName(to)));
+    rtclog.log(Logger::RTL_DEBUG, coil::sprintf("participant %ld: %s -> %s", e.handle,
+                                                stateName(from), stateName(to)));
   }
 
   // Moves `e`, now in `state`, by the row of the transition table for
@@ -427,8 +430,9 @@ struct ExecutionEngine::Impl {
       outcome = req->cancellable ? "; withdrawn" : "; still pending";
     }
     lock.unlock();
-    RTC_WARN(("%s did not complete within transition_timeout (%g s)%s", what, transitionTimeout,
-              outcome));
+    rtclog.log(Logger::RTL_WARN,
+               coil::sprintf("%s did not complete within transition_timeout (%g s)%s", what,
+                             transitionTimeout, outcome));
     return ExecCode::Error;
   }
 
@@ -452,7 +456,9 @@ struct ExecutionEngine::Impl {
     std::unique_lock<std::mutex> lock(mutex);
     while (inCall == &e) {
       if (!done.wait_for(lock, toDuration(kStuckWarningInterval), [&] { return inCall != &e; })) {
-        RTC_WARN(("waiting for participant %ld to return from its action", e.handle));
+        rtclog.log(
+            Logger::RTL_WARN,
+            coil::sprintf("waiting for participant %ld to return from its action", e.handle));
       }
     }
   }

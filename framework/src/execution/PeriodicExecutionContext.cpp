@@ -1,5 +1,6 @@
 #include "execution/PeriodicExecutionContext.h"
 
+#include <coil/stringutil.h>
 #include <omniORB4/omniORB.h>
 #include <rtm/SystemLogger.h>
 
@@ -96,7 +97,9 @@ struct PeriodicExecutionContext::Impl {
     try {
       return RTObject::_narrow(ref);
     } catch (const CORBA::Exception& e) {
-      RTC_WARN(("the owner's reference does not answer as an RTObject: %s", e._name()));
+      rtclog.log(
+          Logger::RTL_WARN,
+          coil::sprintf("the owner's reference does not answer as an RTObject: %s", e._name()));
     }
     return RTObject::_nil();
   }
@@ -112,12 +115,14 @@ struct PeriodicExecutionContext::Impl {
       dataFlow = DataFlowComponent::_narrow(attached->ref);
       attached->rtobj = RTObject::_narrow(attached->ref);
     } catch (const CORBA::Exception& e) {
-      RTC_WARN(("add_component: the component cannot be attached: %s", e._name()));
+      rtclog.log(Logger::RTL_WARN,
+                 coil::sprintf("add_component: the component cannot be attached: %s", e._name()));
       return BAD_PARAMETER;
     }
     if (attached->handle < 0) {
-      RTC_WARN(("add_component: the component refused the context (handle %ld)",
-                static_cast<long>(attached->handle)));
+      rtclog.log(Logger::RTL_WARN,
+                 coil::sprintf("add_component: the component refused the context (handle %ld)",
+                               static_cast<long>(attached->handle)));
       return BAD_PARAMETER;
     }
     if (!CORBA::is_nil(dataFlow)) omniORB::setClientCallTimeout(dataFlow, kRemoteCallTimeoutMs);
@@ -188,7 +193,7 @@ UniqueId PeriodicExecutionContext::bindComponent(ExecutionContextParticipant* co
   std::lock_guard<std::mutex> lock(d.mutex);
   for (const Impl::Member& m : d.members) {
     if (m.owner) {
-      RTC_ERROR(("bindComponent: the context already has an owner"));
+      rtclog.log(Logger::RTL_ERROR, "bindComponent: the context already has an owner");
       return -1;
     }
   }
@@ -301,7 +306,8 @@ ReturnCode_t PeriodicExecutionContext::remove_component(LightweightRTObject_ptr 
   try {
     member.ref->detach_context(member.handle);
   } catch (const CORBA::Exception& e) {
-    RTC_WARN(("remove_component: detach_context failed: %s", e._name()));
+    rtclog.log(Logger::RTL_WARN,
+               coil::sprintf("remove_component: detach_context failed: %s", e._name()));
   }
   return RTC_OK;
 }

@@ -1,3 +1,4 @@
+#include <coil/stringutil.h>
 #include <cxxabi.h>
 #include <rtm/InPortBase.h>
 #include <rtm/Manager.h>
@@ -9,12 +10,12 @@
 #include <atomic>
 #include <exception>
 
-#include "config/ConfigurationServant.h"
-#include "lifecycle/CreationContext.h"
 #include "common/LogThrottle.h"
+#include "config/ConfigurationServant.h"
 #include "corba/ActivatedObject.h"
 #include "corba/NVUtil.h"
 #include "execution/PeriodicExecutionContext.h"
+#include "lifecycle/CreationContext.h"
 #include "lifecycle/RTObjectServant.h"
 
 namespace RTC {
@@ -119,7 +120,8 @@ void RTObject_impl::setProperties(const coil::Properties& prop) {
 
 bool RTObject_impl::addInPort(const char* name, InPortBase& inport) {
   if (!addPort(inport)) {
-    RTC_ERROR(("addInPort(%s) failed", name != nullptr ? name : ""));
+    rtclog.log(Logger::RTL_ERROR,
+               coil::sprintf("addInPort(%s) failed", name != nullptr ? name : ""));
     return false;
   }
   return true;
@@ -127,7 +129,8 @@ bool RTObject_impl::addInPort(const char* name, InPortBase& inport) {
 
 bool RTObject_impl::addOutPort(const char* name, OutPortBase& outport) {
   if (!addPort(outport)) {
-    RTC_ERROR(("addOutPort(%s) failed", name != nullptr ? name : ""));
+    rtclog.log(Logger::RTL_ERROR,
+               coil::sprintf("addOutPort(%s) failed", name != nullptr ? name : ""));
     return false;
   }
   return true;
@@ -136,14 +139,17 @@ bool RTObject_impl::addOutPort(const char* name, OutPortBase& outport) {
 bool RTObject_impl::addPort(PortBase& port) {
   RTObject_var self = getObjRef();
   if (CORBA::is_nil(self)) {
-    RTC_ERROR(("port %s added before the component has its CORBA object", port.getName()));
+    rtclog.log(
+        Logger::RTL_ERROR,
+        coil::sprintf("port %s added before the component has its CORBA object", port.getName()));
     return false;
   }
   std::lock_guard<std::mutex> lock(m_impl->mutex);
   const std::string fullName = m_impl->instanceName + "." + port.getName();
   for (PortBase* p : m_impl->ports) {
     if (p == &port || fullName == p->getName()) {
-      RTC_ERROR(("a port named %s exists already", fullName.c_str()));
+      rtclog.log(Logger::RTL_ERROR,
+                 coil::sprintf("a port named %s exists already", fullName.c_str()));
       return false;
     }
   }
@@ -173,12 +179,12 @@ ReturnCode_t RTObject_impl::initialize() {
     d.created = false;
   }
   if (m_pManager == nullptr) {
-    RTC_ERROR(("initialize: the component has no manager to serve it"));
+    rtclog.log(Logger::RTL_ERROR, "initialize: the component has no manager to serve it");
     return RTC::RTC_ERROR;
   }
   d.poa = m_pManager->getPOA();
   if (CORBA::is_nil(d.poa)) {
-    RTC_ERROR(("initialize: the manager's ORB is not active"));
+    rtclog.log(Logger::RTL_ERROR, "initialize: the manager's ORB is not active");
     return RTC::RTC_ERROR;
   }
 
@@ -186,7 +192,7 @@ ReturnCode_t RTObject_impl::initialize() {
   // reference.
   CORBA::Object_var obj = d.object.activate(new RTObjectServant(*this), d.poa.in());
   if (CORBA::is_nil(obj)) {
-    RTC_ERROR(("initialize: cannot activate the component's CORBA object"));
+    rtclog.log(Logger::RTL_ERROR, "initialize: cannot activate the component's CORBA object");
     return RTC::RTC_ERROR;
   }
   d.objref = OpenRTM::DataFlowComponent::_narrow(obj);
@@ -201,20 +207,23 @@ ReturnCode_t RTObject_impl::initialize() {
 
   ReturnCode_t ret = on_initialize();
   if (ret != RTC::RTC_OK) {
-    RTC_ERROR(("onInitialize() failed (%d)", static_cast<int>(ret)));
+    rtclog.log(Logger::RTL_ERROR,
+               coil::sprintf("onInitialize() failed (%d)", static_cast<int>(ret)));
     return ret;
   }
 
   coil::Properties ecProps = m_properties.getNode("exec_cxt");
   std::string type = ecProps.getProperty("periodic.type", "PeriodicExecutionContext");
   if (type != "PeriodicExecutionContext") {
-    RTC_WARN(("unknown execution context type '%s'; using PeriodicExecutionContext", type.c_str()));
+    rtclog.log(Logger::RTL_WARN,
+               coil::sprintf("unknown execution context type '%s'; using PeriodicExecutionContext",
+                             type.c_str()));
     ecProps.setProperty("periodic.type", "PeriodicExecutionContext");
   }
   d.ec.reset(new PeriodicExecutionContext(ecProps));
   d.ecRef = d.ec->getObjRef();
   if (d.ec->bindComponent(this, d.objref.in()) < 0) {
-    RTC_ERROR(("cannot bind the component to its execution context"));
+    rtclog.log(Logger::RTL_ERROR, "cannot bind the component to its execution context");
     return RTC::RTC_ERROR;
   }
   d.ec->start();
@@ -224,7 +233,7 @@ ReturnCode_t RTObject_impl::initialize() {
 ReturnCode_t RTObject_impl::finalize() {
   // As in the real framework: a component still attached to its own context
   // cannot be finalized from outside; exit() is the way out.
-  RTC_DEBUG(("finalize requested while alive: use exit()"));
+  rtclog.log(Logger::RTL_DEBUG, "finalize requested while alive: use exit()");
   return RTC::PRECONDITION_NOT_MET;
 }
 
@@ -241,7 +250,7 @@ ReturnCode_t RTObject_impl::exit() {
   }
   if (d.exiting) return RTC::RTC_OK;
   d.exiting = true;
-  RTC_INFO(("exiting"));
+  rtclog.log(Logger::RTL_INFO, "exiting");
 
   if (d.ec) {
     // Deactivates the component if it is active (on_deactivated), then
@@ -260,7 +269,8 @@ ReturnCode_t RTObject_impl::exit() {
       other->deactivate_component(d.objref.in());
       other->remove_component(d.objref.in());
     } catch (const CORBA::Exception& e) {
-      RTC_WARN(("leaving another execution context: %s", e._name()));
+      rtclog.log(Logger::RTL_WARN,
+                 coil::sprintf("leaving another execution context: %s", e._name()));
     }
   }
   on_finalize();
@@ -359,8 +369,8 @@ ExecutionContextHandle_t RTObject_impl::attach_context(ExecutionContext_ptr exec
   } else {
     m_impl->others[freeSlot] = ref;
   }
-  RTC_DEBUG(("attached to an execution context, handle %d",
-             static_cast<int>(kOtherContextOffset + freeSlot)));
+  rtclog.log(Logger::RTL_DEBUG, coil::sprintf("attached to an execution context, handle %d",
+                                              static_cast<int>(kOtherContextOffset + freeSlot)));
   return kOtherContextOffset + static_cast<ExecutionContextHandle_t>(freeSlot);
 }
 
@@ -433,10 +443,10 @@ ReturnCode_t guardAction(Logger& rtclog, LogThrottle& throttle, const char* name
   } catch (...) {
     what = "unknown exception";
   }
-  unsigned long suppressed = 0;
-  if (throttle.allow(&suppressed)) {
-    if (suppressed > 0) what += " (" + std::to_string(suppressed) + " more not logged)";
-    RTC_ERROR(("%s() threw: %s", name, what.c_str()));
+  std::string note;
+  if (throttle.allow(&note)) {
+    rtclog.log(Logger::RTL_ERROR,
+               coil::sprintf("%s() threw: %s%s", name, what.c_str(), note.c_str()));
   }
   return RTC::RTC_ERROR;
 }

@@ -16,26 +16,21 @@ InPortConnector::InPortConnector(const std::string& id, bool littleEndian,
 
 ReadResult InPortConnector::decodeCurrent(InPortBase::SampleDecode decode, void* target) {
   if (decode(target, m_current.data(), m_current.length(), littleEndian())) return ReadResult::Ok;
-  unsigned long suppressed = 0;
-  if (m_throttle.allow(&suppressed)) {
-    m_log.log(Logger::RTL_ERROR,
-              "connection " + id() + ": a sample of " + std::to_string(m_current.length()) +
-                  " bytes could not be decoded" +
-                  (suppressed > 0 ? " (" + std::to_string(suppressed) + " more not logged)"
-                                  : std::string()));
+  std::string note;
+  if (m_throttle.allow(&note)) {
+    m_log.log(Logger::RTL_ERROR, "connection " + id() + ": a sample of " +
+                                     std::to_string(m_current.length()) +
+                                     " bytes could not be decoded" + note);
   }
   return ReadResult::Failed;
 }
 
 void InPortConnector::noteRefused(CORBA::ULong length, const char* why) {
   ++m_counters->refused;
-  unsigned long suppressed = 0;
-  if (!m_throttle.allow(&suppressed)) return;
-  m_log.log(Logger::RTL_WARN,
-            "connection " + id() + ": refused a sample of " + std::to_string(length) +
-                " bytes: " + why +
-                (suppressed > 0 ? " (" + std::to_string(suppressed) + " more not logged)"
-                                : std::string()));
+  std::string note;
+  if (!m_throttle.allow(&note)) return;
+  m_log.log(Logger::RTL_WARN, "connection " + id() + ": refused a sample of " +
+                                  std::to_string(length) + " bytes: " + why + note);
 }
 
 InPortPushConnector::InPortPushConnector(const std::string& id, bool littleEndian,
@@ -124,12 +119,9 @@ ReadResult InPortPullConnector::read(InPortBase::SampleDecode decode, void* targ
     status = m_peer->get(data.out());
   } catch (const CORBA::SystemException& e) {
     if (isPeerGone(e)) return ReadResult::PeerGone;
-    unsigned long suppressed = 0;
-    if (m_throttle.allow(&suppressed)) {
-      m_log.log(Logger::RTL_WARN,
-                "connection " + id() + ": get failed with " + std::string(e._name()) +
-                    (suppressed > 0 ? " (" + std::to_string(suppressed) + " more not logged)"
-                                    : std::string()));
+    std::string note;
+    if (m_throttle.allow(&note)) {
+      m_log.log(Logger::RTL_WARN, "connection " + id() + ": get failed with " + e._name() + note);
     }
     return ReadResult::Failed;
   }

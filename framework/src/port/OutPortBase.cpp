@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "common/LogThrottle.h"
 #include "corba/ActivatedObject.h"
 #include "port/BufferSettings.h"
 #include "port/CdrInterfaceRef.h"
 #include "port/ConnectionProperties.h"
 #include "port/ConnectorBase.h"
-#include "common/LogThrottle.h"
 #include "port/OutPortConnector.h"
 #include "port/Publisher.h"
 
@@ -55,9 +55,10 @@ bool OutPortBase::writeSample(SampleEncode encode, const void* value) {
       try {
         encode(value, stream);
       } catch (const CORBA::Exception& e) {
-        unsigned long suppressed = 0;
-        if (m_state->throttle.allow(&suppressed)) {
-          portLog().log(Logger::RTL_ERROR, std::string("cannot marshal the sample: ") + e._name());
+        std::string note;
+        if (m_state->throttle.allow(&note)) {
+          portLog().log(Logger::RTL_ERROR,
+                        std::string("cannot marshal the sample: ") + e._name() + note);
         }
         ok = false;
         continue;

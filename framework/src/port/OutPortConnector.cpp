@@ -69,13 +69,10 @@ WriteResult OutPortPushConnector::send(const CORBA::Octet* data, CORBA::ULong le
     problem = "put failed with ";
     detail = e._name();
   }
-  unsigned long suppressed = 0;
-  if (m_throttle.allow(&suppressed)) {
-    m_log.log(Logger::RTL_WARN,
-              "connection " + id() + ": " + problem + detail + " for a sample of " +
-                  std::to_string(length) + " bytes" +
-                  (suppressed > 0 ? " (" + std::to_string(suppressed) + " more not logged)"
-                                  : std::string()));
+  std::string note;
+  if (m_throttle.allow(&note)) {
+    m_log.log(Logger::RTL_WARN, "connection " + id() + ": " + problem + detail +
+                                    " for a sample of " + std::to_string(length) + " bytes" + note);
   }
   return WriteResult::Failed;
 }
