@@ -184,9 +184,19 @@ TEST(BufferSettings, ReadsBothSidesAndReportsBadValues) {
     EXPECT_EQ(8u, BufferSettings::fromProperties(props, "outport", &problems).length) << length;
     EXPECT_EQ(2u, problems.size()) << length;
   }
-  props.setProperty("dataport.buffer.length", "1000000000");
-  EXPECT_EQ(BufferSettings::kMaxLength,
-            BufferSettings::fromProperties(props, "outport", nullptr).length);
+  // Lengths past the cap, even past any integer, are clamped and say so:
+  // "2147483648" used to claim the default while 1024 slots were used, and
+  // 2^64 was "not a positive length".
+  for (const char* length : {"1000000000", "2147483648", "18446744073709551616"}) {
+    props.setProperty("dataport.buffer.length", length);
+    problems.clear();
+    EXPECT_EQ(BufferSettings::kMaxLength,
+              BufferSettings::fromProperties(props, "outport", &problems).length)
+        << length;
+    ASSERT_EQ(2u, problems.size()) << length;
+    EXPECT_NE(std::string::npos, problems[0].find("longer than the largest buffer; using 1024"))
+        << problems[0];
+  }
 }
 
 // A TimedLongSeq is checked from its header alone, in the connection's byte

@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
 #include <iostream>
 #include <sstream>
 
@@ -58,6 +61,16 @@ void runChildSource() {
   }
 }
 
+// Runs in the child: an inport whose samples nobody reads, its memory
+// limited to 16 MB over all connections.
+void runChildSink() {
+  Sink sink("in", "Stopped0");
+  sink.port.set("memory_limit", "16000000");
+  CORBA::String_var ior = pixmoor_test::orb()->object_to_string(sink.ref());
+  std::cout << "PORT-IOR " << ior.in() << std::endl;
+  std::this_thread::sleep_for(std::chrono::seconds(120));
+}
+
 std::string selfPath() {
   char path[4096];
   const ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
@@ -69,6 +82,116 @@ std::string selfPath() {
 TEST(InPortRemote, ChildSource) {
   if (std::getenv("PIXMOOR_PORT_CHILD") == nullptr) GTEST_SKIP() << "runs in a child process";
   runChildSource();
+}
+
+TEST(InPortRemote, ChildSink) {
+  if (std::getenv("PIXMOOR_PORT_CHILD") == nullptr) GTEST_SKIP() << "runs in a child process";
+  runChildSink();
+}
+
+namespace {
+
+// Starts this program's `child` case and returns its port.
+RTC::PortService_ptr startChild(std::unique_ptr<pixmoor_test::ChildProcess>& process,
+                                const char* child) {
+  process.reset(new pixmoor_test::ChildProcess(
+      {selfPath(), std::string("--gtest_filter=InPortRemote.") + child}, {"PIXMOOR_PORT_CHILD=1"}));
+  if (!process->waitForStdout("PORT-IOR ", 20)) return RTC::PortService::_nil();
+  std::istringstream lines(process->stdoutText());
+  for (std::string line; std::getline(lines, line);) {
+    if (line.compare(0, 9, "PORT-IOR ") != 0) continue;
+    CORBA::Object_var obj = pixmoor_test::orb()->string_to_object(line.substr(9).c_str());
+    return RTC::PortService::_narrow(obj);
+  }
+  return RTC::PortService::_nil();
+}
+
+// Returns the resident memory of process `pid` in MB.
+double residentMb(pid_t pid) {
+  std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+  double pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * static_cast<double>(::sysconf(_SC_PAGESIZE)) / 1e6;
+}
+
+double secondsOf(const std::function<void()>& call) {
+  const double start = pixmoor_test::now();
+  call();
+  return pixmoor_test::now() - start;
+}
+
+}  // namespace
+
+// One connection asking for 2^31 slots, then 100 frames of 1 MB over GIOP
+// that nobody reads: the inport used to keep them all (RSS grew by the
+// whole stream; 1.37 GB for 1100 640x480 frames). Now the port's
+// memory_limit holds, overwrite keeps answering PORT_OK with the newest
+// frames and do_nothing answers BUFFER_FULL once the limit is reached.
+TEST(InPortRemote, MemoryStaysWithinTheLimitWhateverBufferLengthIsAsked) {
+  std::unique_ptr<pixmoor_test::ChildProcess> child;
+  RTC::PortService_var remote = startChild(child, "ChildSink");
+  ASSERT_FALSE(CORBA::is_nil(remote)) << child->stderrText();
+  const double base = residentMb(child->pid());
+  Source source;
+  const OpenRTM::CdrData frame =
+      cdrOf(timedLongSeqBytes(1, 2, std::vector<std::uint32_t>(250000, 7), true));  // 1 MB
+  for (const char* policy : {"overwrite", "do_nothing"}) {
+    SCOPED_TRACE(policy);
+    std::string id;
+    ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), remote,
+                                      {{"dataport.buffer.length", "2147483648"},
+                                       {"dataport.buffer.write.full_policy", policy}},
+                                      &id));
+    OpenRTM::InPortCdr_var cdr = inportCdrOf(onlyProfile(source.port));
+    int ok = 0, full = 0;
+    for (int i = 0; i < 100; ++i) {
+      const OpenRTM::PortStatus status = cdr->put(frame);
+      if (status == OpenRTM::PORT_OK) ++ok;
+      if (status == OpenRTM::BUFFER_FULL) ++full;
+    }
+    const double grown = residentMb(child->pid()) - base;
+    std::cout << policy << ": " << ok << " PORT_OK, " << full << " BUFFER_FULL, RSS +" << grown
+              << " MB\n";
+    EXPECT_LT(grown, 16 + 8);
+    if (std::string(policy) == "overwrite") {
+      EXPECT_EQ(100, ok);
+    } else {
+      EXPECT_GT(full, 80);
+    }
+    ASSERT_EQ(RTC::RTC_OK, source.ref()->disconnect(id.c_str()));
+  }
+}
+
+// A viewer that stops answering (SIGSTOP) costs a producer one call timeout
+// per write, no more (writes used to hang until the viewer resumed), and
+// the connection is kept: only a peer shown gone is dropped. Reading the
+// producer's profile with eight stopped peers answers in about a second
+// (the peers used to be probed one after the other, 1 s each).
+TEST(InPortRemote, StoppedViewerCostsABoundedWait) {
+  std::unique_ptr<pixmoor_test::ChildProcess> child;
+  RTC::PortService_var remote = startChild(child, "ChildSink");
+  ASSERT_FALSE(CORBA::is_nil(remote)) << child->stderrText();
+  Source source;
+  source.fill(1000, 1);
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), remote,
+                                      {{"dataport.outport.call_timeout", "0.3"}}));
+  }
+  ASSERT_TRUE(source.port.write());
+  child->signal(SIGSTOP);
+  const double write = secondsOf([&] { source.port.write(); });
+  const double profile = secondsOf([&] {
+    RTC::PortProfile_var p = source.ref()->get_port_profile();
+  });
+  std::cout << "write " << write << " s, profile " << profile << " s\n";
+  EXPECT_LT(write, 8 * 0.3 + 1.0);
+  EXPECT_LT(profile, 1.8);
+  EXPECT_EQ(8u, source.port.connectorCount());
+  child->signal(SIGCONT);
+  EXPECT_TRUE(source.port.write());
+  EXPECT_EQ(8u, source.port.connectorCount());
+  child->signal(SIGKILL);
+  child->waitExit(10);
 }
 
 // Frames pushed from another process arrive bit-exact in either byte

@@ -2,6 +2,9 @@
 // and notify_connect along the port list, refusals, disconnects.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "PortTestSupport.h"
 
 using namespace port_test;
@@ -102,6 +105,62 @@ TEST(PortConnect, RefusalsLeaveNoHalfConnection) {
       EXPECT_EQ(0u, sink.port.connectorCount());
       EXPECT_EQ(0u, source.port.connectorCount());
     }
+  }
+}
+
+// What would lock tools out of the inport's profile is refused at connect
+// with RTC_ERROR and leaves nothing behind: one 3 MB property, 40 large ones
+// (together past the profile limit), more connections than
+// connection_limit. Each used to be stored whole and returned in every
+// profile read, until rtmctl failed with MARSHAL.
+TEST(PortConnect, OversizedProfilesAndConnectionsPastTheLimitAreRefused) {
+  Props many;
+  for (int i = 0; i < 40; ++i) many.push_back({"x.key" + std::to_string(i), std::string(4000, 'v')});
+  const std::vector<Props> refused = {{{"x.huge", std::string(3000000, 'v')}}, many};
+  for (size_t i = 0; i < refused.size(); ++i) {
+    for (bool callInport : {false, true}) {
+      SCOPED_TRACE(std::to_string(i) + (callInport ? " via in" : " via out"));
+      Sink sink;
+      Source source;
+      RTC::PortService_ptr caller = callInport ? sink.ref() : source.ref();
+      EXPECT_EQ(RTC::RTC_ERROR, connectVia(caller, source.ref(), sink.ref(), refused[i]));
+      EXPECT_EQ(0u, sink.port.connectorCount());
+      EXPECT_EQ(0u, source.port.connectorCount());
+    }
+  }
+
+  Sink sink;
+  sink.port.set("connection_limit", "2");
+  Source a("out", "A0"), b("out", "B0"), c("out", "C0");
+  EXPECT_EQ(RTC::RTC_OK, connectVia(a.ref(), a.ref(), sink.ref(), {}));
+  EXPECT_EQ(RTC::RTC_OK, connectVia(b.ref(), b.ref(), sink.ref(), {}));
+  EXPECT_EQ(RTC::RTC_ERROR, connectVia(c.ref(), c.ref(), sink.ref(), {}));
+  EXPECT_EQ(2u, sink.port.connectorCount());
+  EXPECT_EQ(0u, c.port.connectorCount());
+}
+
+// A connection that names only the inport has no peer to probe: it used to
+// outlive the client that made it for ever. Once it has delivered nothing
+// for stale_timeout while another connection exists, the next connect or
+// profile read drops it; the last connection stays whatever it does.
+TEST(PortConnect, StaleSinglePortConnectionExpires) {
+  Sink sink;
+  sink.port.set("stale_timeout", "0.2");
+  sink.port.set("connection_limit", "2");
+  RTC::ConnectorProfile lonely = makeProfile({sink.ref()}, {});
+  ASSERT_EQ(RTC::RTC_OK, sink.ref()->connect(lonely));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  RTC::PortProfile_var profile = sink.ref()->get_port_profile();
+  EXPECT_EQ(1u, profile->connector_profiles.length());
+
+  Source live("out", "Live0"), late("out", "Late0");
+  ASSERT_EQ(RTC::RTC_OK, connectVia(live.ref(), live.ref(), sink.ref(), {}));
+  // At the limit, the stale one makes room for a newcomer.
+  ASSERT_EQ(RTC::RTC_OK, connectVia(late.ref(), late.ref(), sink.ref(), {}));
+  RTC::ConnectorProfileList_var left = sink.ref()->get_connector_profiles();
+  ASSERT_EQ(2u, left->length());
+  for (CORBA::ULong i = 0; i < left->length(); ++i) {
+    EXPECT_NE(std::string(lonely.connector_id.in()), left[i].connector_id.in());
   }
 }
 

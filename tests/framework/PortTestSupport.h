@@ -23,6 +23,13 @@ namespace port_test {
 
 typedef std::vector<std::pair<std::string, std::string> > Props;
 
+// An inport whose port properties a test sets, as a component's own
+// properties would.
+struct SinkPort : RTC::InPort<RTC::TimedLongSeq> {
+  using RTC::InPort<RTC::TimedLongSeq>::InPort;
+  void set(const char* key, const char* value) { m_properties.setProperty(key, value); }
+};
+
 // An inport and its bound sample, owned by no component.
 struct Sink {
   explicit Sink(const char* name = "in", const char* instance = "Sink0") : port(name, value) {
@@ -30,7 +37,7 @@ struct Sink {
     port.setOwner(RTC::RTObject::_nil(), instance);
   }
   RTC::TimedLongSeq value;
-  RTC::InPort<RTC::TimedLongSeq> port;
+  SinkPort port;
   RTC::PortService_ptr ref() { return m_ref = port.getPortRef(); }
   RTC::PortService_var m_ref;
 };

@@ -21,11 +21,12 @@ class InPort : public InPortBase {
   }
   ~InPort() override {}
 
-  // Returns whether the first connection's buffer holds an unread sample.
+  // Returns whether a connection's buffer holds an unread sample.
   virtual bool isNew() { return hasUnreadSample(); }
 
-  // Takes the next unread sample of the first connection into the bound
-  // variable; false when there is no connection or nothing could be read.
+  // Takes the next unread sample (from the first connection holding one)
+  // into the bound variable; false when there is no connection or nothing
+  // could be read.
   bool read() { return readSample(&InPort::decodeInto, &m_value); }
 
  private:

@@ -10,8 +10,10 @@
 namespace RTC {
 
 // An inbound data port speaking corba_cdr, push and pull. Samples pushed by
-// peers land in one buffer per connection; the component reads the first
-// connection's buffer (or pulls from it) through InPort<T>.
+// peers land in one buffer per connection, all charged to the port's
+// memory_limit; the component reads, through InPort<T>, the first connection
+// (in connection order) that holds an unread sample, else the first one
+// (readback, or pulling from it).
 class InPortBase : public PortBase {
  public:
   // Checks whether bytes hold one whole sample, in the given byte order.
@@ -24,7 +26,7 @@ class InPortBase : public PortBase {
   InPortBase(const char* name, const char* data_type);
   ~InPortBase() override;
 
-  // Returns whether the first connection's buffer holds an unread sample.
+  // Returns whether a connection's buffer holds an unread sample.
   bool hasUnreadSample() const;
   // What arrived on the port since it was made, over all its connections.
   struct Counters {
@@ -36,9 +38,10 @@ class InPortBase : public PortBase {
   Counters counters() const;
 
  protected:
-  // Takes the next sample of the first connection (a pull connection asks
-  // its peer) and decodes it into `target`. False when there is no
-  // connection or nothing could be read.
+  // Takes the next sample of the first connection holding one (else of the
+  // first connection: readback, or a pull connection asking its peer) and
+  // decodes it into `target`. False when there is no connection or nothing
+  // could be read.
   bool readSample(SampleDecode decode, void* target);
   // Sets the check incoming samples must pass; set once by InPort<T>.
   void setSampleCheck(SampleCheck check);
@@ -50,6 +53,9 @@ class InPortBase : public PortBase {
                                    ConnectorBase& connector) override;
 
  private:
+  // Returns the connection read() serves next (empty when there is none).
+  std::shared_ptr<ConnectorBase> connectorToRead() const;
+
   struct State;
   std::unique_ptr<State> m_state;
 };

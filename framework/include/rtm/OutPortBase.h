@@ -34,6 +34,9 @@ class OutPortBase : public PortBase {
                                    ConnectorBase& connector) override;
 
  private:
+  // Returns the connection's put timeout in milliseconds (call_timeout keys,
+  // seconds; 3 s by default).
+  unsigned long callTimeoutMs(const coil::Properties& props, const std::string& id) const;
   struct State;
   std::unique_ptr<State> m_state;
 };

@@ -21,6 +21,12 @@ class Logger;
 // The connection protocol (connect, notify_connect passed along the profile's
 // port list, disconnect, ...) lives here; each port kind supplies its
 // connectors through createConnector() and subscribeInterfaces().
+//
+// Port properties that bound what peers may bring: connection_limit (-1 or
+// absent: none), connector_value_limit and connector_profile_limit (bytes
+// of one property value and of a profile's name and properties) and
+// stale_timeout (seconds a connection naming no other port may deliver
+// nothing while others exist).
 class PortBase {
  public:
   explicit PortBase(const char* name);
@@ -68,8 +74,9 @@ class PortBase {
 
   // Returns the number of connections.
   size_t connectorCount() const;
-  // Drops the connections whose peer ports no longer answer; returns how
-  // many were dropped.
+  // Drops the connections whose peer ports no longer exist (probed side by
+  // side, about a second at most when peers do not answer) and the stale
+  // ones; returns how many were dropped.
   size_t dropDeadConnectors() const;
 
  protected:
@@ -110,6 +117,15 @@ class PortBase {
 
  private:
   std::shared_ptr<ConnectorBase> takeConnector(const std::string& id) const;
+  // Drops connections that name no other port and delivered nothing for
+  // stale_timeout seconds while another connection exists; returns how
+  // many.
+  size_t expireStaleConnectors() const;
+  // Returns whether connection_limit leaves room for one more connection
+  // (stale ones expire first); logs the refusal when not.
+  bool roomForConnection() const;
+  // Logs a refused connect, throttled.
+  void refuseConnect(const std::string& why) const;
   // Ends connection `id` from the profile's `first` port, which passes the
   // request along; removes this port's side itself when the chain did not.
   void disconnectFrom(PortService_ptr first, const std::string& id);

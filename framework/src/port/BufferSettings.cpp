@@ -37,14 +37,19 @@ void apply(const coil::Properties& props, const std::string& prefix, BufferSetti
   std::string key = prefix + "length";
   if (props.hasKey(key) && !coil::eraseBothEndsBlank(props.getProperty(key)).empty()) {
     const std::string value = coil::eraseBothEndsBlank(props.getProperty(key));
+    const bool digits = value.find_first_not_of("0123456789") == std::string::npos;
     char* end = nullptr;
     errno = 0;
-    const long long parsed = std::strtoll(value.c_str(), &end, 10);
-    if (errno != 0 || end == value.c_str() || *end != '\0' || parsed < 1) {
-      note(problems, key, value, "is not a positive length");
-    } else if (static_cast<unsigned long long>(parsed) > BufferSettings::kMaxLength) {
-      note(problems, key, value, "is longer than the largest buffer (1024)");
+    const unsigned long long parsed = digits ? std::strtoull(value.c_str(), &end, 10) : 0;
+    // All digits but too long for any integer is still a length: the cap.
+    if (digits && (errno == ERANGE || parsed > BufferSettings::kMaxLength)) {
+      if (problems != nullptr) {
+        problems->push_back(key + ": '" + value + "' is longer than the largest buffer; using " +
+                            std::to_string(BufferSettings::kMaxLength));
+      }
       s.length = BufferSettings::kMaxLength;
+    } else if (!digits || parsed < 1) {
+      note(problems, key, value, "is not a positive length");
     } else {
       s.length = static_cast<size_t>(parsed);
     }

@@ -2,24 +2,52 @@
 
 namespace RTC {
 
-CdrQueue::CdrQueue(const BufferSettings& settings) : m_ring(settings) {
-  // Enough spares for every ring slot's storage to come back, plus a few
-  // callers storing at once; pushSpare never grows past this.
-  m_spares.reserve(settings.length + 4);
+CdrQueue::CdrQueue(const BufferSettings& settings, MemoryBudget* budget)
+    : m_ring(settings), m_budget(budget) {
+  // recycle() never grows the pool past this.
+  m_spares.reserve(kSpares);
 }
 
 CdrChunk CdrQueue::acquire() {
-  std::lock_guard<std::mutex> guard(m_spareMutex);
-  if (m_spares.empty()) return CdrChunk();
-  CdrChunk chunk(std::move(m_spares.back()));
-  m_spares.pop_back();
+  CdrChunk chunk;
+  {
+    std::lock_guard<std::mutex> guard(m_spareMutex);
+    if (!m_spares.empty()) {
+      chunk = std::move(m_spares.back());
+      m_spares.pop_back();
+    }
+  }
+  chunk.setBudget(m_budget);
   return chunk;
+}
+
+BufferStatus CdrQueue::take(CdrChunk& chunk) {
+  // The slot receives empty storage, so that read slots hold no memory.
+  CdrChunk taken;
+  const BufferStatus status = m_ring.take(taken);
+  if (status == BufferStatus::Ok) {
+    swap(chunk, taken);
+    recycle(taken);
+  }
+  return status;
+}
+
+bool CdrQueue::makeRoom(size_t bytes, bool evict) {
+  if (m_budget == nullptr || m_budget->fits(bytes)) return true;
+  {
+    std::lock_guard<std::mutex> guard(m_spareMutex);
+    m_spares.clear();
+  }
+  CdrChunk oldest;
+  while (!m_budget->fits(bytes) && evict && m_ring.dropOldest(oldest)) oldest.release();
+  return m_budget->fits(bytes);
 }
 
 void CdrQueue::recycle(CdrChunk& chunk) {
   chunk.clear();
+  if (chunk.capacity() == 0) return;
   std::lock_guard<std::mutex> guard(m_spareMutex);
-  if (m_spares.size() < m_spares.capacity()) m_spares.push_back(std::move(chunk));
+  if (m_spares.size() < kSpares) m_spares.push_back(std::move(chunk));
 }
 
 BufferStatus CdrQueue::commit(CdrChunk& chunk) {

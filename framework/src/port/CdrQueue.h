@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "port/CdrChunk.h"
+#include "port/MemoryBudget.h"
 #include "port/RingBuffer.h"
 
 namespace RTC {
@@ -15,10 +16,16 @@ namespace RTC {
 // A connector's sample queue: a RingBuffer of chunks plus a small pool of
 // spare chunks. Bytes are copied or adopted into a spare chunk outside the
 // queue's lock, and the chunk is then swapped in; storage cycles between the
-// pool and the ring, so a steady stream allocates nothing.
+// pool and the ring, so a steady stream allocates nothing. Only unread
+// samples and the few spares hold storage (a taken slot is left empty), and
+// with a budget every byte of it is charged there.
 class CdrQueue {
  public:
-  explicit CdrQueue(const BufferSettings& settings);
+  // Spare chunks kept for reuse: enough for a reader and a writer to swap
+  // storage without allocating.
+  static constexpr size_t kSpares = 2;
+
+  explicit CdrQueue(const BufferSettings& settings, MemoryBudget* budget = nullptr);
   CdrQueue(const CdrQueue&) = delete;
   CdrQueue& operator=(const CdrQueue&) = delete;
 
@@ -30,9 +37,13 @@ class CdrQueue {
   void recycle(CdrChunk& chunk);
   // Stores a copy of `length` bytes (acquire, copy, commit).
   BufferStatus storeCopy(const CORBA::Octet* data, CORBA::ULong length);
-  // Takes the oldest unread sample into `chunk` (its old storage goes into
-  // the queue).
-  BufferStatus take(CdrChunk& chunk) { return m_ring.take(chunk); }
+  // Takes the oldest unread sample into `chunk` (its old storage goes to
+  // the spares).
+  BufferStatus take(CdrChunk& chunk);
+  // Makes room for `bytes` more in the budget: frees the spares and, when
+  // `evict` is set, drops unread samples oldest first (counted as
+  // overwritten). Returns whether the bytes fit then.
+  bool makeRoom(size_t bytes, bool evict);
 
   size_t readable() const { return m_ring.readable(); }
   unsigned long overwritten() const { return m_ring.overwritten(); }
@@ -41,6 +52,7 @@ class CdrQueue {
 
  private:
   RingBuffer<CdrChunk> m_ring;
+  MemoryBudget* const m_budget;
   std::mutex m_spareMutex;
   std::vector<CdrChunk> m_spares;
 };

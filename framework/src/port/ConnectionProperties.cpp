@@ -2,6 +2,10 @@
 
 #include <coil/stringutil.h>
 
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
 namespace RTC {
 
 std::string normalizedValue(const std::string& text) {
@@ -49,6 +53,23 @@ bool dataTypeMatches(const std::string& given, const std::string& ours) {
     scoped.replace(at, 2, "/");
   }
   return scoped == path;
+}
+
+double portLimit(const coil::Properties& props, const std::string& key, double fallback,
+                 double unlimited, std::string* problem) {
+  const std::string value = coil::eraseBothEndsBlank(props.getProperty(key));
+  if (value.empty()) return fallback;
+  char* end = nullptr;
+  errno = 0;
+  const double parsed = std::strtod(value.c_str(), &end);
+  if (errno == 0 && *end == '\0' && parsed == -1) return unlimited;
+  if (errno != 0 || end == value.c_str() || *end != '\0' || !std::isfinite(parsed) || parsed < 0) {
+    if (problem != nullptr) {
+      *problem = key + ": '" + value + "' is not a non-negative number or -1; using the default";
+    }
+    return fallback;
+  }
+  return parsed;
 }
 
 }  // namespace RTC

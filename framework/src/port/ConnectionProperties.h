@@ -26,6 +26,12 @@ bool parseEndian(const coil::Properties& props, bool& littleEndian);
 // name ("TimedLongSeq") or its scoped name ("RTC::TimedLongSeq").
 bool dataTypeMatches(const std::string& given, const std::string& ours);
 
+// Reads a numeric port property (a count, bytes or seconds): -1 gives
+// `unlimited`, an empty or absent value `fallback`; anything else that is not
+// a non-negative number gives `fallback` and a description in `problem`.
+double portLimit(const coil::Properties& props, const std::string& key, double fallback,
+                 double unlimited, std::string* problem);
+
 }  // namespace RTC
 
 #endif

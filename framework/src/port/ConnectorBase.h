@@ -26,6 +26,9 @@ class ConnectorBase {
   // Ends the connector's activity: deactivates its CORBA object, stops its
   // thread and wakes whoever waits on its buffer. Safe to call twice.
   virtual void close() = 0;
+  // Returns how long the connection has delivered nothing, in seconds; 0
+  // for a connection that is never idle in that sense.
+  virtual double idleSeconds() const { return 0; }
 
  private:
   const std::string m_id;

@@ -1,6 +1,9 @@
 #include <rtm/InPortBase.h>
 #include <rtm/SystemLogger.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,9 +16,23 @@
 
 namespace RTC {
 
+namespace {
+
+// Four frames of the largest image the viewer takes (3840x2160, 33.2 MB)
+// fit: one being read, two queued and one arriving.
+const double kDefaultMemoryLimit = 128.0 * 1024 * 1024;
+
+}  // namespace
+
 struct InPortBase::State {
   SampleCheck check = nullptr;
   std::shared_ptr<InPortCounters> counters = std::make_shared<InPortCounters>();
+  std::shared_ptr<MemoryBudget> budget =
+      std::make_shared<MemoryBudget>(static_cast<size_t>(kDefaultMemoryLimit));
+  // Reused by every look for the next connection, so reading allocates
+  // nothing once running.
+  std::mutex snapshotMutex;
+  std::vector<std::shared_ptr<ConnectorBase> > snapshot;
 };
 
 InPortBase::InPortBase(const char* name, const char* data_type)
@@ -34,13 +51,29 @@ InPortBase::~InPortBase() {
 
 void InPortBase::setSampleCheck(SampleCheck check) { m_state->check = check; }
 
+std::shared_ptr<ConnectorBase> InPortBase::connectorToRead() const {
+  std::lock_guard<std::mutex> guard(m_state->snapshotMutex);
+  std::vector<std::shared_ptr<ConnectorBase> >& connectors = m_state->snapshot;
+  copyConnectors(connectors);
+  std::shared_ptr<ConnectorBase> next;
+  for (const auto& c : connectors) {
+    if (static_cast<InPortConnector&>(*c).hasUnread()) {
+      next = c;
+      break;
+    }
+  }
+  if (!next && !connectors.empty()) next = connectors.front();
+  connectors.clear();
+  return next;
+}
+
 bool InPortBase::hasUnreadSample() const {
-  std::shared_ptr<ConnectorBase> first = firstConnector();
-  return first && static_cast<InPortConnector&>(*first).hasUnread();
+  std::shared_ptr<ConnectorBase> next = connectorToRead();
+  return next && static_cast<InPortConnector&>(*next).hasUnread();
 }
 
 bool InPortBase::readSample(SampleDecode decode, void* target) {
-  std::shared_ptr<ConnectorBase> first = firstConnector();
+  std::shared_ptr<ConnectorBase> first = connectorToRead();
   if (!first) return false;
   const ReadResult result = static_cast<InPortConnector&>(*first).read(decode, target);
   if (result == ReadResult::PeerGone) {
@@ -74,8 +107,13 @@ ReturnCode_t InPortBase::createConnector(const std::string& id, const coil::Prop
   for (const std::string& p : problems) {
     portLog().log(Logger::RTL_WARN, "connection " + id + ": " + p);
   }
+  std::string problem;
+  const double limit = portLimit(m_properties, "memory_limit", kDefaultMemoryLimit,
+                                 static_cast<double>(SIZE_MAX), &problem);
+  if (!problem.empty()) portLog().log(Logger::RTL_WARN, problem);
+  m_state->budget->setLimit(static_cast<size_t>(std::min<double>(limit, SIZE_MAX)));
   auto push = std::make_shared<InPortPushConnector>(id, little, getName(), m_state->check,
-                                                    m_state->counters, settings);
+                                                    m_state->counters, settings, m_state->budget);
   OpenRTM::InPortCdr_var ref = push->activate();
   if (CORBA::is_nil(ref)) {
     portLog().log(Logger::RTL_ERROR, "connection " + id + ": cannot activate its InPortCdr");

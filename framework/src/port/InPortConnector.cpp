@@ -1,10 +1,17 @@
 #include "port/InPortConnector.h"
 
+#include <chrono>
 #include <string>
 
 #include "port/InPortCdrServant.h"
 
 namespace RTC {
+
+namespace {
+
+long long steadyNow() { return std::chrono::steady_clock::now().time_since_epoch().count(); }
+
+}  // namespace
 
 InPortConnector::InPortConnector(const std::string& id, bool littleEndian,
                                  const std::string& portName, InPortBase::SampleCheck check,
@@ -36,8 +43,12 @@ void InPortConnector::noteRefused(CORBA::ULong length, const char* why) {
 InPortPushConnector::InPortPushConnector(const std::string& id, bool littleEndian,
                                          const std::string& portName, InPortBase::SampleCheck check,
                                          std::shared_ptr<InPortCounters> counters,
-                                         const BufferSettings& settings)
-    : InPortConnector(id, littleEndian, portName, check, std::move(counters)), m_queue(settings) {}
+                                         const BufferSettings& settings,
+                                         std::shared_ptr<MemoryBudget> budget)
+    : InPortConnector(id, littleEndian, portName, check, std::move(counters)),
+      m_budget(std::move(budget)),
+      m_queue(settings, m_budget.get()),
+      m_lastStored(steadyNow()) {}
 
 InPortPushConnector::~InPortPushConnector() { close(); }
 
@@ -53,6 +64,12 @@ OpenRTM::PortStatus InPortPushConnector::put(const OpenRTM::CdrData& data, bool 
   // them over, copied otherwise), so that the check below always reads
   // aligned memory; only a sample that passes reaches the buffer.
   CdrChunk chunk = m_queue.acquire();
+  // The budget is asked before any byte is taken or copied. An adopted
+  // buffer replaces the chunk's storage, so that goes first.
+  if (ownsData) chunk.release();
+  const size_t need = ownsData ? data.maximum() : (length > chunk.capacity() ? length : 0);
+  const bool overwrite = m_queue.settings().fullPolicy == FullPolicy::Overwrite;
+  if (!m_queue.makeRoom(need, overwrite)) return refuseOverBudget(length);
   bool ok = false;
   bool adopted = false;
   if (ownsData) {
@@ -62,6 +79,8 @@ OpenRTM::PortStatus InPortPushConnector::put(const OpenRTM::CdrData& data, bool 
   }
   if (!ok) {
     m_queue.recycle(chunk);
+    // Another connection of the port may have taken the room meanwhile.
+    if (!m_budget->fits(need)) return refuseOverBudget(length);
     noteRefused(length, "no memory for it");
     return OpenRTM::UNKNOWN_ERROR;
   }
@@ -74,6 +93,7 @@ OpenRTM::PortStatus InPortPushConnector::put(const OpenRTM::CdrData& data, bool 
     case BufferStatus::Ok:
       ++m_counters->stored;
       if (adopted) ++m_counters->adopted;
+      m_lastStored = steadyNow();
       return OpenRTM::PORT_OK;
     case BufferStatus::Full:
       return OpenRTM::BUFFER_FULL;
@@ -82,6 +102,25 @@ OpenRTM::PortStatus InPortPushConnector::put(const OpenRTM::CdrData& data, bool 
     default:
       return OpenRTM::UNKNOWN_ERROR;
   }
+}
+
+OpenRTM::PortStatus InPortPushConnector::refuseOverBudget(CORBA::ULong length) {
+  unsigned long suppressed = 0;
+  if (m_budgetThrottle.allow(&suppressed)) {
+    m_log.log(Logger::RTL_WARN,
+              "connection " + id() + ": refused a sample of " + std::to_string(length) +
+                  " bytes (BUFFER_FULL): the port holds " + std::to_string(m_budget->used()) +
+                  " of its memory_limit of " + std::to_string(m_budget->limit()) +
+                  " bytes over all its connections" +
+                  (suppressed > 0 ? " (" + std::to_string(suppressed) + " more not logged)"
+                                  : std::string()));
+  }
+  return OpenRTM::BUFFER_FULL;
+}
+
+double InPortPushConnector::idleSeconds() const {
+  const auto idle = std::chrono::steady_clock::duration(steadyNow() - m_lastStored.load());
+  return std::chrono::duration<double>(idle).count();
 }
 
 bool InPortPushConnector::hasUnread() const { return m_queue.readable() > 0; }

@@ -13,6 +13,7 @@
 
 #include "corba/ActivatedObject.h"
 #include "port/CdrQueue.h"
+#include "port/MemoryBudget.h"
 #include "port/ConnectorBase.h"
 #include "common/LogThrottle.h"
 
@@ -63,9 +64,11 @@ class InPortConnector : public ConnectorBase {
 class InPortPushConnector : public InPortConnector,
                             public std::enable_shared_from_this<InPortPushConnector> {
  public:
+  // `budget` is the port's: every byte this connection stores is charged
+  // there first.
   InPortPushConnector(const std::string& id, bool littleEndian, const std::string& portName,
                       InPortBase::SampleCheck check, std::shared_ptr<InPortCounters> counters,
-                      const BufferSettings& settings);
+                      const BufferSettings& settings, std::shared_ptr<MemoryBudget> budget);
   ~InPortPushConnector() override;
 
   // Activates the connection's InPortCdr object; returns a new reference
@@ -78,9 +81,17 @@ class InPortPushConnector : public InPortConnector,
   bool hasUnread() const override;
   ReadResult read(InPortBase::SampleDecode decode, void* target) override;
   void close() override;
+  double idleSeconds() const override;
 
  private:
+  // Answers a put the budget cannot hold: BUFFER_FULL, logged throttled.
+  OpenRTM::PortStatus refuseOverBudget(CORBA::ULong length);
+
+  const std::shared_ptr<MemoryBudget> m_budget;
   CdrQueue m_queue;
+  LogThrottle m_budgetThrottle;
+  // steady_clock time of the last stored sample (or of the connection).
+  std::atomic<long long> m_lastStored;
   ActivatedObject m_object;
 };
 

@@ -16,6 +16,13 @@
 
 namespace RTC {
 
+namespace {
+
+// Seconds a put may take: a stopped peer costs this much per sample at most.
+const double kDefaultCallTimeout = 3.0;
+
+}  // namespace
+
 struct OutPortBase::State {
   std::mutex writeMutex;
   // Reused by every write, so that writing allocates nothing once running.
@@ -78,6 +85,24 @@ bool OutPortBase::writeSample(SampleEncode encode, const void* value) {
   return ok;
 }
 
+unsigned long OutPortBase::callTimeoutMs(const coil::Properties& props,
+                                         const std::string& id) const {
+  // The connection's dataport.outport.call_timeout, else its
+  // dataport.call_timeout, else the port's call_timeout; seconds.
+  double seconds = kDefaultCallTimeout;
+  for (const std::pair<const coil::Properties*, const char*>& source :
+       {std::make_pair(&m_properties, "call_timeout"),
+        std::make_pair(&props, "dataport.call_timeout"),
+        std::make_pair(&props, "dataport.outport.call_timeout")}) {
+    std::string problem;
+    seconds = portLimit(*source.first, source.second, seconds, 0, &problem);
+    if (!problem.empty()) portLog().log(Logger::RTL_WARN, "connection " + id + ": " + problem);
+  }
+  // 0 (or -1) would mean "wait for ever" to the ORB: a day stands for it.
+  if (seconds <= 0 || seconds > 86400) seconds = 86400;
+  return static_cast<unsigned long>(seconds * 1000 + 0.5);
+}
+
 ReturnCode_t OutPortBase::createConnector(const std::string& id, const coil::Properties& props,
                                           ConnectorProfile& profile,
                                           std::shared_ptr<ConnectorBase>& connector) {
@@ -96,7 +121,8 @@ ReturnCode_t OutPortBase::createConnector(const std::string& id, const coil::Pro
       return BAD_PARAMETER;
     }
     connector = std::make_shared<OutPortPushConnector>(id, little, getName(), publisher, buffer,
-                                                       [this, id] { dropConnectorLater(id); });
+                                                       [this, id] { dropConnectorLater(id); },
+                                                       callTimeoutMs(props, id));
     return RTC_OK;
   }
   auto pull = std::make_shared<OutPortPullConnector>(id, little, getName(), buffer);

@@ -12,8 +12,9 @@ OutPortPushConnector::OutPortPushConnector(const std::string& id, bool littleEnd
                                            const std::string& portName,
                                            const PublisherSettings& publisher,
                                            const BufferSettings& buffer,
-                                           std::function<void()> onPeerGone)
-    : OutPortConnector(id, littleEndian, portName) {
+                                           std::function<void()> onPeerGone,
+                                           unsigned long callTimeoutMs)
+    : OutPortConnector(id, littleEndian, portName), m_callTimeoutMs(callTimeoutMs) {
   if (publisher.kind != PublisherKind::Flush) {
     m_publisher.reset(new Publisher(
         publisher, buffer,
@@ -26,6 +27,9 @@ OutPortPushConnector::~OutPortPushConnector() { close(); }
 
 void OutPortPushConnector::setPeer(OpenRTM::InPortCdr_ptr peer) {
   m_peer = OpenRTM::InPortCdr::_duplicate(peer);
+  if (!CORBA::is_nil(m_peer)) {
+    omniORB::setClientCallTimeout(m_peer, static_cast<CORBA::ULong>(m_callTimeoutMs));
+  }
   if (m_publisher) m_publisher->start();
 }
 
@@ -61,13 +65,13 @@ WriteResult OutPortPushConnector::send(const CORBA::Octet* data, CORBA::ULong le
         break;
     }
   } catch (const CORBA::SystemException& e) {
-    if (isPeerGone(e)) {
-      m_log.log(Logger::RTL_WARN,
-                "connection " + id() + ": the peer is gone (" + e._name() + "); dropping it");
-      return WriteResult::PeerGone;
-    }
+    if (peerGoneAfter(e)) return WriteResult::PeerGone;
     problem = "put failed with ";
     detail = e._name();
+    if (CORBA::TIMEOUT::_downcast(&e) != nullptr) {
+      detail += " (no answer within " + std::to_string(m_callTimeoutMs) +
+                " ms; the peer is kept)";
+    }
   }
   std::string note;
   if (m_throttle.allow(&note)) {
@@ -75,6 +79,27 @@ WriteResult OutPortPushConnector::send(const CORBA::Octet* data, CORBA::ULong le
                                     " for a sample of " + std::to_string(length) + " bytes" + note);
   }
   return WriteResult::Failed;
+}
+
+bool OutPortPushConnector::peerGoneAfter(const CORBA::SystemException& e) {
+  if (CORBA::OBJECT_NOT_EXIST::_downcast(&e) != nullptr) {
+    // Our inport removes its object before telling us of a disconnect, so
+    // this is usually an orderly end.
+    m_log.log(Logger::RTL_INFO, "connection " + id() + " was closed by the peer");
+    return true;
+  }
+  if (!isPeerGone(e)) return false;
+  bool gone = false;
+  try {
+    gone = m_peer->_non_existent();
+  } catch (const CORBA::SystemException& probe) {
+    gone = isPeerGone(probe);
+  }
+  if (gone) {
+    m_log.log(Logger::RTL_WARN, "connection " + id() + ": the peer is gone (" + e._name() +
+                                    ", and it does not answer a probe); dropping it");
+  }
+  return gone;
 }
 
 OutPortPullConnector::OutPortPullConnector(const std::string& id, bool littleEndian,

@@ -39,12 +39,14 @@ class OutPortPushConnector : public OutPortConnector {
  public:
   // `onPeerGone` is called from the publisher thread when a send there finds
   // the peer gone (a flush connection reports it through write()).
+  // Each put may take `callTimeoutMs` before it counts as failed.
   OutPortPushConnector(const std::string& id, bool littleEndian, const std::string& portName,
                        const PublisherSettings& publisher, const BufferSettings& buffer,
-                       std::function<void()> onPeerGone);
+                       std::function<void()> onPeerGone, unsigned long callTimeoutMs);
   ~OutPortPushConnector() override;
 
-  // Sets the peer's InPortCdr object and starts the publisher.
+  // Sets the peer's InPortCdr object (with the call timeout) and starts the
+  // publisher.
   void setPeer(OpenRTM::InPortCdr_ptr peer);
 
   WriteResult write(const CORBA::Octet* data, CORBA::ULong length) override;
@@ -53,7 +55,12 @@ class OutPortPushConnector : public OutPortConnector {
  private:
   // Puts the bytes to the peer without copying them.
   WriteResult send(const CORBA::Octet* data, CORBA::ULong length);
+  // Returns whether a put that raised `e` shows the peer gone: it said so
+  // (OBJECT_NOT_EXIST), or a failed connection is followed by a failed
+  // liveness probe. A peer that is slow or stopped is kept.
+  bool peerGoneAfter(const CORBA::SystemException& e);
 
+  const unsigned long m_callTimeoutMs;
   OpenRTM::InPortCdr_var m_peer;
   std::unique_ptr<Publisher> m_publisher;  // none for flush
 };

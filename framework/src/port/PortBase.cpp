@@ -2,8 +2,12 @@
 #include <rtm/SystemLogger.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -12,6 +16,7 @@
 #include "port/ConnectorBase.h"
 #include "corba/NVUtil.h"
 #include "port/PortServiceServant.h"
+#include "common/LogThrottle.h"
 #include "common/Uuid.h"
 
 namespace RTC {
@@ -21,6 +26,18 @@ namespace {
 const char* const kEndianKey = "dataport.serializer.cdr.endian";
 // How long a peer port may take to say it still exists.
 const CORBA::ULong kProbeTimeoutMs = 1000;
+// How long a peer port may take over notify_connect or notify_disconnect: a
+// stopped peer must not hold a connect, a disconnect or shutdown for ever.
+const CORBA::ULong kPeerCallTimeoutMs = 2000;
+// Peers probed at once when a profile is read.
+const size_t kConcurrentProbes = 32;
+// Defaults of the port properties that bound what a connect may bring.
+const double kDefaultValueLimit = 8192;     // bytes per connector property
+const double kDefaultProfileLimit = 65536;  // bytes of a connector profile's
+                                            // name and properties together
+// Seconds a connection that names no other port may deliver nothing before
+// a later connection replaces it.
+const double kDefaultStaleTimeout = 30;
 
 // Returns whether `peer` still answers; only the exceptions that mean "gone"
 // count against it (a peer that is merely slow or odd is kept).
@@ -52,6 +69,7 @@ struct PortBase::Connections {
   std::vector<std::shared_ptr<ConnectorBase> > dropped;
   ActivatedServant<PortServiceServant> object;
   Logger log;
+  LogThrottle refusals;
 
   bool has(const std::string& id) const {
     for (const Entry& e : entries) {
@@ -159,6 +177,52 @@ bool anyNil(const PortServiceList& ports) {
   return false;
 }
 
+// Returns the bytes a property value takes on the wire.
+size_t valueSize(const CORBA::Any& value) {
+  const char* text = nullptr;
+  if (value >>= text) return text != nullptr ? std::strlen(text) : 0;
+  cdrMemoryStream stream;
+  value >>= stream;
+  return stream.bufSize();
+}
+
+// Checks a connector profile against the port's size limits: every value
+// and the whole (name, property names and values) are stored and returned
+// in every profile read, so an oversized one would lock tools out.
+bool profileFits(const ConnectorProfile& profile, const coil::Properties& portProps,
+                 std::string& why) {
+  std::string problem;
+  const double valueLimit =
+      portLimit(portProps, "connector_value_limit", kDefaultValueLimit, 1e300, &problem);
+  const double totalLimit =
+      portLimit(portProps, "connector_profile_limit", kDefaultProfileLimit, 1e300, &problem);
+  double total = std::strlen(profile.name.in());
+  for (CORBA::ULong i = 0; i < profile.properties.length(); ++i) {
+    const double size = static_cast<double>(valueSize(profile.properties[i].value));
+    if (size > valueLimit) {
+      why = std::string("property ") + profile.properties[i].name.in() + " holds " +
+            std::to_string(static_cast<unsigned long long>(size)) +
+            " bytes, more than connector_value_limit (" +
+            std::to_string(static_cast<unsigned long long>(valueLimit)) + ")";
+      return false;
+    }
+    total += size + std::strlen(profile.properties[i].name.in());
+  }
+  if (total > totalLimit) {
+    why = "its name and properties hold " + std::to_string(static_cast<unsigned long long>(total)) +
+          " bytes, more than connector_profile_limit (" +
+          std::to_string(static_cast<unsigned long long>(totalLimit)) + ")";
+    return false;
+  }
+  return true;
+}
+
+// Returns the port's connection_limit (SIZE_MAX: none).
+size_t connectionLimit(const coil::Properties& portProps) {
+  const double limit = portLimit(portProps, "connection_limit", -1, -1, nullptr);
+  return limit < 0 ? SIZE_MAX : static_cast<size_t>(limit);
+}
+
 }  // namespace
 
 // Checks what both port kinds require of a connection: corba_cdr, push or
@@ -209,10 +273,14 @@ ReturnCode_t PortBase::connect(ConnectorProfile& connector_profile) {
       return PRECONDITION_NOT_MET;
     }
   }
+  std::string why;
+  if (!profileFits(connector_profile, m_properties, why)) {
+    refuseConnect("connect refused: " + why);
+    return RTC_ERROR;
+  }
   if (NVUtil::find_index(connector_profile.properties, kEndianKey) < 0) {
     NVUtil::setStringValue(connector_profile.properties, kEndianKey, "little,big");
   }
-  std::string why;
   const ReturnCode_t checked = checkCommon(NVUtil::toProperties(connector_profile.properties),
                                            m_properties.getProperty("dataport.data_type"), why);
   if (checked != RTC_OK) {
@@ -226,6 +294,7 @@ ReturnCode_t PortBase::connect(ConnectorProfile& connector_profile) {
     result = notify_connect(connector_profile);
   } else {
     try {
+      omniORB::setClientCallTimeout(first, kPeerCallTimeoutMs);
       result = first->notify_connect(connector_profile);
     } catch (const CORBA::SystemException& e) {
       log.log(Logger::RTL_WARN,
@@ -277,6 +346,11 @@ ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile) {
     }
   }
   std::string why;
+  if (!profileFits(connector_profile, m_properties, why)) {
+    refuseConnect("connection " + id + " refused: " + why);
+    return RTC_ERROR;
+  }
+  if (!roomForConnection()) return RTC_ERROR;
   ReturnCode_t result = checkCommon(NVUtil::toProperties(connector_profile.properties),
                                     m_properties.getProperty("dataport.data_type"), why);
   if (result != RTC_OK) {
@@ -296,6 +370,7 @@ ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile) {
   const CORBA::ULong next = static_cast<CORBA::ULong>(self) + 1;
   if (next < connector_profile.ports.length()) {
     try {
+      omniORB::setClientCallTimeout(connector_profile.ports[next], kPeerCallTimeoutMs);
       result = connector_profile.ports[next]->notify_connect(connector_profile);
     } catch (const CORBA::SystemException& e) {
       log.log(Logger::RTL_WARN, "connection " + id + ": the next port raised " +
@@ -315,13 +390,16 @@ ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile) {
     entry.id = id;
     entry.profile = connector_profile;
     entry.connector = connector;
-    for (CORBA::ULong i = 0; i < connector_profile.ports.length(); ++i) {
+    for (CORBA::ULong i = 0; i < entry.profile.ports.length(); ++i) {
       if (static_cast<CORBA::Long>(i) == self) continue;
-      entry.peers.push_back(PortService::_duplicate(connector_profile.ports[i]));
+      omniORB::setClientCallTimeout(entry.profile.ports[i], kPeerCallTimeoutMs);
+      entry.peers.push_back(PortService::_duplicate(entry.profile.ports[i]));
     }
     std::lock_guard<std::mutex> guard(m_connections->mutex);
     if (m_connections->has(id)) {
       result = PRECONDITION_NOT_MET;  // the same id arrived twice at once
+    } else if (m_connections->entries.size() >= connectionLimit(m_properties)) {
+      result = RTC_ERROR;  // connections arrived at once past the limit
     } else {
       m_connections->entries.push_back(entry);
     }
@@ -439,21 +517,78 @@ size_t PortBase::dropDeadConnectors() const {
   std::vector<std::shared_ptr<ConnectorBase> > dropped;
   {
     std::lock_guard<std::mutex> guard(m_connections->mutex);
-    for (const Connections::Entry& e : m_connections->entries) probes.emplace_back(e.id, e.peers);
+    for (const Connections::Entry& e : m_connections->entries) {
+      if (!e.peers.empty()) probes.emplace_back(e.id, e.peers);
+    }
     dropped.swap(m_connections->dropped);
   }
   for (auto& c : dropped) c->close();
-  size_t count = 0;
-  for (auto& probe : probes) {
-    const bool dead = std::any_of(probe.second.begin(), probe.second.end(),
-                                  [](const PortService_var& p) { return !peerAlive(p); });
-    if (!dead) continue;
+  size_t count = expireStaleConnectors();
+  // Probed side by side, so that stopped peers cost one probe timeout in
+  // all rather than one each.
+  std::vector<char> dead(probes.size(), 0);
+  for (size_t start = 0; start < probes.size(); start += kConcurrentProbes) {
+    const size_t end = std::min(probes.size(), start + kConcurrentProbes);
+    std::vector<std::future<bool> > answers;
+    for (size_t i = start; i < end; ++i) {
+      answers.push_back(std::async(std::launch::async, [&probes, i] {
+        return std::any_of(probes[i].second.begin(), probes[i].second.end(),
+                           [](const PortService_var& p) { return !peerAlive(p); });
+      }));
+    }
+    for (size_t i = start; i < end; ++i) dead[i] = answers[i - start].get() ? 1 : 0;
+  }
+  for (size_t i = 0; i < probes.size(); ++i) {
+    if (!dead[i]) continue;
     m_connections->log.log(Logger::RTL_WARN,
-                           "connection " + probe.first + ": the peer port is gone; dropping it");
-    dropConnector(probe.first);
+                           "connection " + probes[i].first + ": the peer port is gone; dropping it");
+    dropConnector(probes[i].first);
     ++count;
   }
   return count;
+}
+
+size_t PortBase::expireStaleConnectors() const {
+  std::string problem;
+  const double timeout =
+      portLimit(m_properties, "stale_timeout", kDefaultStaleTimeout, 1e300, &problem);
+  std::vector<std::string> stale;
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    // The last connection stays whatever it does: nobody else waits for it.
+    if (m_connections->entries.size() < 2) return 0;
+    for (const Connections::Entry& e : m_connections->entries) {
+      if (e.peers.empty() && e.connector->idleSeconds() > timeout) stale.push_back(e.id);
+    }
+    if (stale.size() == m_connections->entries.size()) stale.pop_back();
+  }
+  for (const std::string& id : stale) {
+    m_connections->log.log(Logger::RTL_INFO,
+                           "connection " + id + " names no other port and delivered nothing for " +
+                               std::to_string(static_cast<long>(timeout)) +
+                               " s (stale_timeout); dropping it");
+    dropConnector(id);
+  }
+  return stale.size();
+}
+
+bool PortBase::roomForConnection() const {
+  const size_t limit = connectionLimit(m_properties);
+  if (connectorCount() < limit) return true;
+  expireStaleConnectors();
+  if (connectorCount() < limit) return true;
+  refuseConnect("connect refused: the port holds its connection_limit of " +
+                std::to_string(limit) + " connections");
+  return false;
+}
+
+void PortBase::refuseConnect(const std::string& why) const {
+  unsigned long suppressed = 0;
+  if (!m_connections->refusals.allow(&suppressed)) return;
+  m_connections->log.log(Logger::RTL_WARN,
+                         why + (suppressed > 0 ? " (" + std::to_string(suppressed) +
+                                                     " more refusals not logged)"
+                                               : std::string()));
 }
 
 std::shared_ptr<ConnectorBase> PortBase::firstConnector() const {

@@ -84,6 +84,20 @@ class RingBuffer {
     return BufferStatus::Ok;
   }
 
+  // Swaps the oldest unread sample into `item` and counts it as
+  // overwritten, whatever the policy (a put over the port's memory budget
+  // makes room this way); false when nothing is unread.
+  bool dropOldest(T& item) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (m_count == 0) return false;
+    using std::swap;
+    swap(m_slots[m_read], item);
+    m_read = (m_read + 1) % m_slots.size();
+    --m_count;
+    ++m_overwritten;
+    return true;
+  }
+
   // Returns the number of unread samples.
   size_t readable() const {
     std::lock_guard<std::mutex> guard(m_mutex);
