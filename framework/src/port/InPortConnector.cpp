@@ -105,15 +105,13 @@ OpenRTM::PortStatus InPortPushConnector::put(const OpenRTM::CdrData& data, bool 
 }
 
 OpenRTM::PortStatus InPortPushConnector::refuseOverBudget(CORBA::ULong length) {
-  unsigned long suppressed = 0;
-  if (m_budgetThrottle.allow(&suppressed)) {
+  std::string note;
+  if (m_budgetThrottle.allow(&note)) {
     m_log.log(Logger::RTL_WARN,
               "connection " + id() + ": refused a sample of " + std::to_string(length) +
                   " bytes (BUFFER_FULL): the port holds " + std::to_string(m_budget->used()) +
                   " of its memory_limit of " + std::to_string(m_budget->limit()) +
-                  " bytes over all its connections" +
-                  (suppressed > 0 ? " (" + std::to_string(suppressed) + " more not logged)"
-                                  : std::string()));
+                  " bytes over all its connections" + note);
   }
   return OpenRTM::BUFFER_FULL;
 }

@@ -583,12 +583,9 @@ bool PortBase::roomForConnection() const {
 }
 
 void PortBase::refuseConnect(const std::string& why) const {
-  unsigned long suppressed = 0;
-  if (!m_connections->refusals.allow(&suppressed)) return;
-  m_connections->log.log(Logger::RTL_WARN,
-                         why + (suppressed > 0 ? " (" + std::to_string(suppressed) +
-                                                     " more refusals not logged)"
-                                               : std::string()));
+  std::string note;
+  if (!m_connections->refusals.allow(&note)) return;
+  m_connections->log.log(Logger::RTL_WARN, why + note);
 }
 
 std::shared_ptr<ConnectorBase> PortBase::firstConnector() const {
