@@ -414,7 +414,8 @@ TEST(DeploymentPlan, PreconnectEntriesJoinLocalAndNamedPortsWithTheirProperties)
     const char* ports;       // "" when refused
     const char* properties;  // or a piece of the error
   } cases[] = {
-      {"FrameSource0.out?port=Pixmoor0.image", "FrameSource0:FrameSource0.out;Pixmoor0:Pixmoor0.image;",
+      {"FrameSource0.out?port=Pixmoor0.image",
+       "FrameSource0:FrameSource0.out;Pixmoor0:Pixmoor0.image;",
        "dataport.interface_type=corba_cdr;dataport.dataflow_type=push;"},
       {"rtcname://cam:2810/camhost.host_cxt/Camera0.out?port=Pixmoor0.image&"
        "subscription_type=new&dataflow_type=push&buffer.length=1",

@@ -167,8 +167,8 @@ TEST(ComponentHost, HostAndModulesExportTheirInitFunctionAndOnlyRtcdCarriesTheRu
 
 // -h and --help print the usage and end before anything listens or logs.
 TEST(ComponentHost, HostsAnswerHelpWithTheirUsageAndStartNothing) {
-  for (const char* host : {"host/PixmoorComp", "tools/framesource/FrameSourceComp",
-                           "tools/rtcd/rtcd"}) {
+  for (const char* host :
+       {"host/PixmoorComp", "tools/framesource/FrameSourceComp", "tools/rtcd/rtcd"}) {
     for (const char* option : {"-h", "--help"}) {
       SCOPED_TRACE(std::string(host) + " " + option);
       const std::string dir = pixmoor_test::makeTempDir("help");

@@ -8,8 +8,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <opencv2/core.hpp>
@@ -164,7 +164,8 @@ class ConfiguredHost {
     writeFile(file,
               "corba.endpoint: 127.0.0.1:\n"
               "exec_cxt.transition_timeout: 5\n"
-              "logger.file_name: " + m_log + "\n" + conf);
+              "logger.file_name: " +
+                  m_log + "\n" + conf);
     m_process.reset(new ChildProcess({buildPath(executable), "-f", file}, {}, dir));
   }
   ChildProcess& process() { return *m_process; }
@@ -189,8 +190,8 @@ std::string sourceSettings() {
 }
 
 std::string viewerSettings(const std::string& category) {
-  return category + ".conf.default.input_image_width: " + std::to_string(kWidth) + "\n" +
-         category + ".conf.default.input_image_height: " + std::to_string(kHeight) + "\n";
+  return category + ".conf.default.input_image_width: " + std::to_string(kWidth) + "\n" + category +
+         ".conf.default.input_image_height: " + std::to_string(kHeight) + "\n";
 }
 
 size_t countOf(const std::string& text, const std::string& needle) {
@@ -236,19 +237,18 @@ TEST(Deployment, PixmoorCompWiresANamedFrameSourceFromRtcConfAndReportsEachBadEn
   for (const auto& bad : badConnections) preconnect += bad.first + ", ";
   const std::string good = named + ".out?port=Pixmoor0.image&subscription_type=new";
   preconnect += good;
-  ConfiguredHost viewer("host/PixmoorComp", dir, "viewer",
-                        "corba.nameservers: " + names.address() + "\n" +
-                            viewerSettings("Generic.Pixmoor") +
-                            "manager.components.preconnect: " + preconnect +
-                            "\nmanager.components.preactivation: Ghost0, " + silent +
-                            ", Pixmoor0, " + named + "\n");
+  ConfiguredHost viewer(
+      "host/PixmoorComp", dir, "viewer",
+      "corba.nameservers: " + names.address() + "\n" + viewerSettings("Generic.Pixmoor") +
+          "manager.components.preconnect: " + preconnect +
+          "\nmanager.components.preactivation: Ghost0, " + silent + ", Pixmoor0, " + named + "\n");
 
   XWindowCapture capture;
   WindowPixels pixels;
   const cv::Mat bars = colourBars(kWidth, kHeight);
-  EXPECT_TRUE(capture.waitForPixels("Pixmoor.exe", viewer.process().pid(), kWidth, kHeight,
-                                    [&](const WindowPixels& p) { return showsBarsOf(p, bars); },
-                                    60, &pixels))
+  EXPECT_TRUE(capture.waitForPixels(
+      "Pixmoor.exe", viewer.process().pid(), kWidth, kHeight,
+      [&](const WindowPixels& p) { return showsBarsOf(p, bars); }, 60, &pixels))
       << viewer.log();
   const std::string log = viewer.log();
   for (const auto& bad : badConnections) {
@@ -261,8 +261,8 @@ TEST(Deployment, PixmoorCompWiresANamedFrameSourceFromRtcConfAndReportsEachBadEn
   EXPECT_NE(std::string::npos,
             log.find("ERROR: manager: Activation error: Ghost0 (no component named Ghost0"))
       << log;
-  EXPECT_NE(std::string::npos, log.find("ERROR: manager: Activation error: " + silent +
-                                        " (the name server at"))
+  EXPECT_NE(std::string::npos,
+            log.find("ERROR: manager: Activation error: " + silent + " (the name server at"))
       << log;
   // One line per bad entry and nothing for the good ones.
   EXPECT_EQ(badConnections.size() + 2, countOf(log, " ERROR: ")) << log;
@@ -300,16 +300,17 @@ TEST(GenericHost, RtcdLoadsThePixmoorAndFrameSourceModulesAndThePairShowsTheBars
   XWindowCapture capture;
   WindowPixels pixels;
   const cv::Mat bars = colourBars(kWidth, kHeight);
-  EXPECT_TRUE(capture.waitForPixels("Pixmoor.exe", rtcd.process().pid(), kWidth, kHeight,
-                                    [&](const WindowPixels& p) { return showsBarsOf(p, bars); },
-                                    60, &pixels))
+  EXPECT_TRUE(capture.waitForPixels(
+      "Pixmoor.exe", rtcd.process().pid(), kWidth, kHeight,
+      [&](const WindowPixels& p) { return showsBarsOf(p, bars); }, 60, &pixels))
       << rtcd.log();
-  EXPECT_FALSE(CORBA::is_nil(CORBA::Object_var(
-      resolveName(names.corbaloc(), hostName() + ".host_cxt/viewer.rtc"))));
+  EXPECT_FALSE(CORBA::is_nil(
+      CORBA::Object_var(resolveName(names.corbaloc(), hostName() + ".host_cxt/viewer.rtc"))));
   const std::string log = rtcd.log();
   for (const std::string& line :
        {"ERROR: manager: Module load error: Missing (no such file in manager.modules.load_path "
-        "(/nonexistent, " + modules + "))",
+        "(/nonexistent, " +
+            modules + "))",
         "ERROR: manager: Module load error: FrameSource.so(NoSuchInit) (" + modules +
             "/FrameSource.so has no init function NoSuchInit)",
         std::string("ERROR: manager: Component creation error: Nothing")}) {

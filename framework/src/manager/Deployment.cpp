@@ -41,8 +41,7 @@ std::string describe(const CORBA::Exception& e) {
 
 bool unanswered(const CORBA::Exception& e) {
   return CORBA::TRANSIENT::_downcast(&e) != nullptr ||
-         CORBA::COMM_FAILURE::_downcast(&e) != nullptr ||
-         CORBA::TIMEOUT::_downcast(&e) != nullptr;
+         CORBA::COMM_FAILURE::_downcast(&e) != nullptr || CORBA::TIMEOUT::_downcast(&e) != nullptr;
 }
 
 // Bounds calls to remote components: long enough for an activation that

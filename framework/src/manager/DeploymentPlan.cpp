@@ -14,8 +14,7 @@ bool startsWith(const std::string& text, const std::string& head) {
 
 // "port", "port1", "port2"...: the keys of a preconnect entry that name ports.
 bool isPortKey(const std::string& key) {
-  return startsWith(key, "port") &&
-         key.find_first_not_of("0123456789", 4) == std::string::npos;
+  return startsWith(key, "port") && key.find_first_not_of("0123456789", 4) == std::string::npos;
 }
 
 // Splits "rtcname://host[:port]/path" into the server and the path.
@@ -155,7 +154,8 @@ bool parseConnectionEntry(const std::string& entry, ConnectionEntry& out, std::s
       if (!parsePortRef(value, port, error)) return false;
       connection.ports.push_back(port);
     } else {
-      connection.properties.emplace_back(startsWith(key, "dataport.") ? key : "dataport." + key, value);
+      connection.properties.emplace_back(startsWith(key, "dataport.") ? key : "dataport." + key,
+                                         value);
     }
   }
   if (connection.ports.size() < 2) {
