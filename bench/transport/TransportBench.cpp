@@ -3,6 +3,10 @@
 // latency from the sender's time stamp to the end of read(). The baseline,
 // measured in the same run, is one memcpy of each frame in this process.
 // Ends with one ratio line per size and the receiving side's counters.
+// The data types before the port headers, whose templates look up their
+// Any operators (see rtm/CdrSerializer.h).
+#include <rtm/idl/BasicDataTypeSkel.h>
+
 #include <benchmark/benchmark.h>
 #include <poll.h>
 #include <rtm/DataInPort.h>

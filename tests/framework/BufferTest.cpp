@@ -1,5 +1,9 @@
 // Connector buffers without an ORB: the ring, the chunk queue, settings and
 // the sample check.
+// The data types before the port headers, whose templates look up their
+// Any operators (see rtm/CdrSerializer.h).
+#include <rtm/idl/BasicDataTypeSkel.h>
+
 #include <gtest/gtest.h>
 #include <rtm/CdrSerializer.h>
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "manager/ComponentProperties.h"
+#include "manager/DeploymentPlan.h"
 #include "manager/ManagerConfig.h"
 #include "manager/NamingTimer.h"
 #include "manager/OrbArguments.h"
@@ -85,6 +86,32 @@ TEST_F(ManagerConfigTest, PortOptionSetsTheEndpointAndRefusesNonsense) {
   coil::Properties p = run({"-p", "28x0", "-p", "70000", "-o", "novalue", "-f"}, bad);
   EXPECT_EQ(p.getProperty("corba.endpoints"), "");
   EXPECT_EQ(bad.warnings().size(), 4u);
+}
+
+TEST_F(ManagerConfigTest, HelpIsAskedForByDashHOrDashDashHelpOnly) {
+  struct Case {
+    std::vector<std::string> args;
+    bool help;
+  } cases[] = {
+      {{"-h"}, true},
+      {{"-f", "x.conf", "--help"}, true},
+      {{"-o", "a:b", "-h", "-p", "2810"}, true},
+      {{}, false},
+      {{"-help"}, false},
+      {{"-hx"}, false},
+      {{"-o", "-h"}, false},  // the value of -o
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    RTC::ManagerConfig config;
+    run(c.args, config, {m_dir + "/absent.conf"});
+    EXPECT_EQ(c.help, config.helpRequested());
+  }
+  const std::string usage = RTC::ManagerConfig::usage("/opt/bin/rtcd");
+  EXPECT_EQ(0u, usage.find("usage: rtcd [-f FILE]")) << usage;
+  for (const char* option : {"-o", "-p PORT", "-a, -d", "--help"}) {
+    EXPECT_NE(std::string::npos, usage.find(option)) << option;
+  }
 }
 
 TEST_F(ManagerConfigTest, UnreadableFileGivenWithDashFIsReported) {
@@ -318,3 +345,140 @@ TEST(NamingTimer, IntervalFallsBackToTenSecondsAndStaysWithinADay) {
 }
 
 }  // namespace
+
+namespace deployment {
+
+std::string portsOf(const RTC::ConnectionEntry& c) {
+  std::string out;
+  for (const RTC::PortRef& p : c.ports) {
+    out += (p.component.remote() ? p.component.server + "/" + p.component.path
+                                 : p.component.instance) +
+           ":" + p.portName + ";";
+  }
+  return out;
+}
+
+std::string propertiesOf(const RTC::ConnectionEntry& c) {
+  std::string out;
+  for (const auto& p : c.properties) out += p.first + "=" + p.second + ";";
+  return out;
+}
+
+TEST(DeploymentPlan, PreloadEntriesNameTheFileAndItsInitFunction) {
+  struct Case {
+    const char* entry;
+    const char* file;  // "" when the entry is refused
+    const char* init;
+  } cases[] = {
+      {"Pixmoor", "Pixmoor.so", "PixmoorInit"},
+      {" Pixmoor.so ", "Pixmoor.so", "PixmoorInit"},
+      {"libviewer.so(PixmoorInit)", "libviewer.so", "PixmoorInit"},
+      {"libviewer.so ( PixmoorInit )", "libviewer.so", "PixmoorInit"},
+      {"/opt/mods/FrameSource", "/opt/mods/FrameSource.so", "FrameSourceInit"},
+      {"dir.d/Cam.1.2.so", "dir.d/Cam.1.2.so", "CamInit"},
+      {"Pixmoor()", "", ""},
+      {"Pixmoor(PixmoorInit", "", ""},
+      {"(PixmoorInit)", "", ""},
+      {"/opt/mods/", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entry);
+    RTC::ModuleEntry module;
+    std::string error;
+    const bool ok = RTC::parseModuleEntry(c.entry, "so", module, error);
+    EXPECT_EQ(c.file[0] != '\0', ok) << error;
+    if (!ok) {
+      EXPECT_NE(std::string::npos, error.find(c.entry)) << error;
+      continue;
+    }
+    EXPECT_EQ(c.file, module.file);
+    EXPECT_EQ(c.init, module.initFunc);
+  }
+}
+
+TEST(DeploymentPlan, ModulesAreLookedUpAlongTheLoadPathAbsolutePathsOnlyWhenAllowed) {
+  std::string error;
+  EXPECT_EQ((std::vector<std::string>{"./M.so", "/opt/m/M.so"}),
+            RTC::moduleCandidates("M.so", {"./", "/opt/m"}, false, error));
+  EXPECT_EQ(std::vector<std::string>{"./M.so"}, RTC::moduleCandidates("M.so", {}, true, error));
+  EXPECT_EQ(std::vector<std::string>{"/abs/M.so"},
+            RTC::moduleCandidates("/abs/M.so", {"/opt/m"}, true, error));
+  EXPECT_TRUE(error.empty());
+  EXPECT_TRUE(RTC::moduleCandidates("/abs/M.so", {"/opt/m"}, false, error).empty());
+  EXPECT_NE(std::string::npos, error.find("abs_path_allowed")) << error;
+}
+
+TEST(DeploymentPlan, PreconnectEntriesJoinLocalAndNamedPortsWithTheirProperties) {
+  struct Case {
+    const char* entry;
+    const char* ports;       // "" when refused
+    const char* properties;  // or a piece of the error
+  } cases[] = {
+      {"FrameSource0.out?port=Pixmoor0.image",
+       "FrameSource0:FrameSource0.out;Pixmoor0:Pixmoor0.image;",
+       "dataport.interface_type=corba_cdr;dataport.dataflow_type=push;"},
+      {"rtcname://cam:2810/camhost.host_cxt/Camera0.out?port=Pixmoor0.image&"
+       "subscription_type=new&dataflow_type=push&buffer.length=1",
+       "cam:2810/camhost.host_cxt/Camera0.rtc:Camera0.out;Pixmoor0:Pixmoor0.image;",
+       "dataport.subscription_type=new;dataport.dataflow_type=push;dataport.buffer.length=1;"
+       "dataport.interface_type=corba_cdr;"},
+      {"Pixmoor0.image?port=rtcname://localhost/a.host_cxt/b.ctx/Src0.out",
+       "Pixmoor0:Pixmoor0.image;localhost:2809/a.host_cxt/b.ctx/Src0.rtc:Src0.out;",
+       "dataport.interface_type=corba_cdr;dataport.dataflow_type=push;"},
+      {"A0.out?port=B0.in&port=C0.in&port2=D0.in&interface_type=corba_cdr&dataport.inport.x=1",
+       "A0:A0.out;B0:B0.in;C0:C0.in;D0:D0.in;",
+       "dataport.interface_type=corba_cdr;dataport.inport.x=1;dataport.dataflow_type=push;"},
+      {"A0.out", "", "no port to connect to"},
+      {"A0.out?port=B0.in&novalue", "", "'novalue' is not key=value"},
+      {"A0.out?port=B0.in&=x", "", "is not key=value"},
+      {"A0?port=B0.in", "", "'A0' is not <component>.<port>"},
+      {"A0.out?port=B0.", "", "'B0.' is not"},
+      {"A0.out?portx=B0.in", "", "no port to connect to"},
+      {"rtcname:///Src0.out?port=B0.in", "", "is not rtcname://host[:port]/path"},
+      {"rtcname://host/ctx.host_cxt/Src0?port=B0.in", "", "is not <component>.<port>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entry);
+    RTC::ConnectionEntry connection;
+    std::string error;
+    const bool ok = RTC::parseConnectionEntry(c.entry, connection, error);
+    ASSERT_EQ(c.ports[0] != '\0', ok) << error;
+    if (ok) {
+      EXPECT_EQ(c.ports, portsOf(connection));
+      EXPECT_EQ(c.properties, propertiesOf(connection));
+    } else {
+      EXPECT_NE(std::string::npos, error.find(c.properties)) << error;
+    }
+  }
+}
+
+TEST(DeploymentPlan, ActivationNamesAreLocalOrFoundThroughANameServer) {
+  struct Case {
+    const char* text;
+    const char* instance;
+    const char* server;
+    const char* path;
+    bool ok;
+  } cases[] = {
+      {"Pixmoor0", "Pixmoor0", "", "", true},
+      {"rtcname://127.0.0.1:2900/h.host_cxt/FrameSource0", "", "127.0.0.1:2900",
+       "h.host_cxt/FrameSource0.rtc", true},
+      {"rtcname://cam/Camera0", "", "cam:2809", "Camera0.rtc", true},
+      {"rtcname://cam", "", "", "", false},
+      {"rtcname://cam/ctx/", "", "", "", false},
+      {"", "", "", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    RTC::ComponentRef ref;
+    std::string error;
+    ASSERT_EQ(c.ok, RTC::parseComponentRef(c.text, ref, error)) << error;
+    EXPECT_EQ(c.instance, ref.instance);
+    EXPECT_EQ(c.server, ref.server);
+    EXPECT_EQ(c.path, ref.path);
+  }
+  EXPECT_EQ((std::vector<std::string>{"Pixmoor?instance_name=viewer&x=1", "FrameSource"}),
+            RTC::splitEntries(" Pixmoor?instance_name=viewer&x=1 ,, FrameSource ,"));
+}
+
+}  // namespace deployment

@@ -3,6 +3,10 @@
 #ifndef PIXMOOR_TESTS_FRAMEWORK_PORTTESTSUPPORT_H
 #define PIXMOOR_TESTS_FRAMEWORK_PORTTESTSUPPORT_H
 
+// The data types before the port headers, whose templates look up their
+// Any operators (see rtm/CdrSerializer.h).
+#include <rtm/idl/BasicDataTypeSkel.h>
+
 #include <rtm/DataInPort.h>
 #include <rtm/DataOutPort.h>
 #include <rtm/idl/DataPortSkel.h>

@@ -125,16 +125,65 @@ void expectCleanExit(double seconds, int status, const char* what) {
   EXPECT_EQ(0, WEXITSTATUS(status)) << what;
 }
 
-TEST(ComponentHost, ExportsPixmoorInitInItsDynamicSymbolTable) {
-  std::string cmd = "nm -D --defined-only '" + pixmoor_test::buildPath("host/PixmoorComp") + "'";
+std::string dynamicSymbols(const std::string& file) {
+  std::string cmd = "nm -D --defined-only '" + pixmoor_test::buildPath(file) + "'";
   FILE* pipe = ::popen(cmd.c_str(), "r");
-  ASSERT_NE(nullptr, pipe);
+  if (pipe == nullptr) return "";
   std::string out;
   char buf[4096];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
   ::pclose(pipe);
-  EXPECT_NE(std::string::npos, out.find(" T PixmoorInit\n")) << "plain, undecorated name";
+  return out;
+}
+
+// The host and the modules export the init function under its plain name. A
+// module must not carry a runtime of its own: a second Manager singleton
+// would hold factories the host's manager never sees.
+TEST(ComponentHost, HostAndModulesExportTheirInitFunctionAndOnlyRtcdCarriesTheRuntime) {
+  struct Case {
+    const char* file;
+    const char* init;
+    bool runtime;  // defines RTC::Manager::instance()
+  } cases[] = {
+      {"host/PixmoorComp", "PixmoorInit", true},
+      {"modules/Pixmoor.so", "PixmoorInit", false},
+      {"modules/FrameSource.so", "FrameSourceInit", false},
+      {"tools/rtcd/rtcd", nullptr, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string symbols = dynamicSymbols(c.file);
+    ASSERT_FALSE(symbols.empty());
+    if (c.init != nullptr) {
+      EXPECT_NE(std::string::npos, symbols.find(std::string(" T ") + c.init + "\n"));
+    }
+    EXPECT_EQ(c.runtime, symbols.find(" _ZN3RTC7Manager8instanceEv\n") != std::string::npos);
+  }
+  // rtcd exports all of the runtime, not only what its main calls.
+  EXPECT_NE(std::string::npos,
+            dynamicSymbols("tools/rtcd/rtcd").find("_ZN3RTC10InPortBaseC2EPKcS2_"));
+}
+
+// -h and --help print the usage and end before anything listens or logs.
+TEST(ComponentHost, HostsAnswerHelpWithTheirUsageAndStartNothing) {
+  for (const char* host :
+       {"host/PixmoorComp", "tools/framesource/FrameSourceComp", "tools/rtcd/rtcd"}) {
+    for (const char* option : {"-h", "--help"}) {
+      SCOPED_TRACE(std::string(host) + " " + option);
+      const std::string dir = pixmoor_test::makeTempDir("help");
+      ChildProcess process({pixmoor_test::buildPath(host), option}, {"RTC_MANAGER_CONFIG"}, dir);
+      int status = 0;
+      ASSERT_TRUE(process.waitExit(kExitTimeout, &status));
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      const std::string name = std::string(host).substr(std::string(host).rfind('/') + 1);
+      EXPECT_EQ(0u, process.stdoutText().find("usage: " + name + " [-f FILE]"))
+          << process.stdoutText();
+      EXPECT_EQ("", process.stderrText());
+      EXPECT_EQ("", pixmoor_test::readFile(dir + "/rtc" + std::to_string(process.pid()) + ".log"));
+      pixmoor_test::removeTree(dir);
+    }
+  }
 }
 
 TEST(ComponentHost, ToolsFindTheProfileConfigurationAndPortThenSigtermUnbinds) {

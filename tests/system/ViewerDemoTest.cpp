@@ -1,12 +1,17 @@
 // The README's main command, scripts/demo, run as a user would run it: it
-// shows the colour bars, and stops everything it started when it ends.
+// shows the colour bars, and stops everything it started when it ends. And
+// the wiring it relies on, as a deployment uses it: hosts that create,
+// connect and activate from rtc.conf alone, PixmoorComp and the generic host
+// rtcd with the components loaded as modules.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <vector>
@@ -143,6 +148,179 @@ TEST_F(ViewerDemo, WithADisplayItRunsUntilCtrlCAndThenUnbindsEverything) {
         << component << " is still bound";
   }
   EXPECT_TRUE(capture.waitForNoWindow("Pixmoor.exe", viewer, 10));
+}
+
+}  // namespace
+
+namespace {
+
+// A host process run with an rtc.conf of the test's, in its own directory.
+class ConfiguredHost {
+ public:
+  ConfiguredHost(const std::string& executable, const std::string& dir, const std::string& name,
+                 const std::string& conf)
+      : m_log(dir + "/" + name + ".log") {
+    const std::string file = dir + "/" + name + ".conf";
+    writeFile(file,
+              "corba.endpoint: 127.0.0.1:\n"
+              "exec_cxt.transition_timeout: 5\n"
+              "logger.file_name: " +
+                  m_log + "\n" + conf);
+    m_process.reset(new ChildProcess({buildPath(executable), "-f", file}, {}, dir));
+  }
+  ChildProcess& process() { return *m_process; }
+  std::string log() const { return readFile(m_log); }
+  // Waits until the log holds `line`.
+  bool waitForLog(const std::string& line, double timeoutSec) const {
+    return waitUntil([&] { return log().find(line) != std::string::npos; }, timeoutSec, 50);
+  }
+
+ private:
+  std::string m_log;
+  std::unique_ptr<ChildProcess> m_process;
+};
+
+const int kWidth = 320;
+const int kHeight = 240;
+
+std::string sourceSettings() {
+  return "Generic.FrameSource.conf.default.width: " + std::to_string(kWidth) +
+         "\nGeneric.FrameSource.conf.default.height: " + std::to_string(kHeight) +
+         "\nGeneric.FrameSource.exec_cxt.periodic.rate: 30\n";
+}
+
+std::string viewerSettings(const std::string& category) {
+  return category + ".conf.default.input_image_width: " + std::to_string(kWidth) + "\n" + category +
+         ".conf.default.input_image_height: " + std::to_string(kHeight) + "\n";
+}
+
+size_t countOf(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+bool showsBarsOf(const WindowPixels& p, const cv::Mat& bars) {
+  return std::equal(p.bgr.begin(), p.bgr.end(), bars.data);
+}
+
+// Each bad entry comes before the good ones: it must be logged and must not
+// stop the entries after it.
+TEST(Deployment, PixmoorCompWiresANamedFrameSourceFromRtcConfAndReportsEachBadEntry) {
+  if (displayName().empty()) GTEST_SKIP() << "DISPLAY is not set: no X server to show on";
+  DisplayLock lock;
+  NameServer names;
+  ASSERT_TRUE(names.start());
+  const std::string dir = makeTempDir("deployment");
+  ConfiguredHost source("tools/framesource/FrameSourceComp", dir, "source",
+                        "corba.nameservers: " + names.address() + "\n" + sourceSettings());
+  const std::string context = hostName() + ".host_cxt/";
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        return !CORBA::is_nil(
+            CORBA::Object_var(resolveName(names.corbaloc(), context + "FrameSource0.rtc")));
+      },
+      60, 50))
+      << source.log();
+
+  const std::string named = "rtcname://" + names.address() + "/" + context + "FrameSource0";
+  const std::string silent =
+      "rtcname://127.0.0.1:" + std::to_string(freeTcpPort()) + "/" + context + "FrameSource0";
+  const std::vector<std::pair<std::string, std::string>> badConnections = {
+      {"Nobody0.out?port=Pixmoor0.image", "no component named Nobody0 in this process"},
+      {named + ".nothere?port=Pixmoor0.image", "the component has no port FrameSource0.nothere"},
+      {named + ".out?port=Pixmoor0.image&dataflow_type=sideways", "the port answered"},
+      {silent + ".out?port=Pixmoor0.image", "does not answer (is omniNames running there?)"},
+      {"Pixmoor0.image", "no port to connect to"},
+  };
+  std::string preconnect;
+  for (const auto& bad : badConnections) preconnect += bad.first + ", ";
+  const std::string good = named + ".out?port=Pixmoor0.image&subscription_type=new";
+  preconnect += good;
+  ConfiguredHost viewer(
+      "host/PixmoorComp", dir, "viewer",
+      "corba.nameservers: " + names.address() + "\n" + viewerSettings("Generic.Pixmoor") +
+          "manager.components.preconnect: " + preconnect +
+          "\nmanager.components.preactivation: Ghost0, " + silent + ", Pixmoor0, " + named + "\n");
+
+  XWindowCapture capture;
+  WindowPixels pixels;
+  const cv::Mat bars = colourBars(kWidth, kHeight);
+  EXPECT_TRUE(capture.waitForPixels(
+      "Pixmoor.exe", viewer.process().pid(), kWidth, kHeight,
+      [&](const WindowPixels& p) { return showsBarsOf(p, bars); }, 60, &pixels))
+      << viewer.log();
+  const std::string log = viewer.log();
+  for (const auto& bad : badConnections) {
+    const std::string line = "ERROR: manager: Connection error: " + bad.first + " (";
+    const size_t at = log.find(line);
+    ASSERT_NE(std::string::npos, at) << line << "\n" << log;
+    EXPECT_NE(std::string::npos, log.substr(at, log.find('\n', at) - at).find(bad.second))
+        << log.substr(at, log.find('\n', at) - at);
+  }
+  EXPECT_NE(std::string::npos,
+            log.find("ERROR: manager: Activation error: Ghost0 (no component named Ghost0"))
+      << log;
+  EXPECT_NE(std::string::npos,
+            log.find("ERROR: manager: Activation error: " + silent + " (the name server at"))
+      << log;
+  // One line per bad entry and nothing for the good ones.
+  EXPECT_EQ(badConnections.size() + 2, countOf(log, " ERROR: ")) << log;
+  for (const std::string& done :
+       {"connected: " + good, std::string("activated: Pixmoor0"), "activated: " + named}) {
+    EXPECT_NE(std::string::npos, log.find("INFO: manager: " + done + "\n")) << done;
+  }
+  viewer.process().signal(SIGTERM);
+  source.process().signal(SIGTERM);
+  EXPECT_TRUE(viewer.process().waitExit(20));
+  EXPECT_TRUE(source.process().waitExit(20));
+  removeTree(dir);
+}
+
+// rtcd knows no component of its own: both come from modules that use its
+// runtime, and a module or init function that is not there costs one line.
+TEST(GenericHost, RtcdLoadsThePixmoorAndFrameSourceModulesAndThePairShowsTheBars) {
+  if (displayName().empty()) GTEST_SKIP() << "DISPLAY is not set: no X server to show on";
+  DisplayLock lock;
+  NameServer names;
+  ASSERT_TRUE(names.start());
+  const std::string dir = makeTempDir("rtcd");
+  const std::string modules = buildPath("modules");
+  ConfiguredHost rtcd(
+      "tools/rtcd/rtcd", dir, "rtcd",
+      "corba.nameservers: " + names.address() + "\n" + sourceSettings() +
+          viewerSettings("Generic.Pixmoor") + "manager.modules.load_path: /nonexistent, " +
+          modules + "\nmanager.modules.preload: Missing, Pixmoor, " + modules +
+          "/FrameSource.so(FrameSourceInit), FrameSource.so(NoSuchInit)\n"
+          "manager.components.precreate: Nothing, FrameSource, Pixmoor?instance_name=viewer\n"
+          "manager.components.preconnect: FrameSource0.out?port=viewer.image&"
+          "subscription_type=new\n"
+          "manager.components.preactivation: viewer, FrameSource0\n");
+
+  XWindowCapture capture;
+  WindowPixels pixels;
+  const cv::Mat bars = colourBars(kWidth, kHeight);
+  EXPECT_TRUE(capture.waitForPixels(
+      "Pixmoor.exe", rtcd.process().pid(), kWidth, kHeight,
+      [&](const WindowPixels& p) { return showsBarsOf(p, bars); }, 60, &pixels))
+      << rtcd.log();
+  EXPECT_FALSE(CORBA::is_nil(
+      CORBA::Object_var(resolveName(names.corbaloc(), hostName() + ".host_cxt/viewer.rtc"))));
+  const std::string log = rtcd.log();
+  for (const std::string& line :
+       {"ERROR: manager: Module load error: Missing (no such file in manager.modules.load_path "
+        "(/nonexistent, " +
+            modules + "))",
+        "ERROR: manager: Module load error: FrameSource.so(NoSuchInit) (" + modules +
+            "/FrameSource.so has no init function NoSuchInit)",
+        std::string("ERROR: manager: Component creation error: Nothing")}) {
+    EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
+  }
+  int status = 0;
+  rtcd.process().signal(SIGTERM);
+  ASSERT_TRUE(rtcd.process().waitExit(20, &status)) << rtcd.log();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  removeTree(dir);
 }
 
 }  // namespace

@@ -3,8 +3,9 @@
 #define PIXMOOR_TOOLS_RTMCTL_TEMPORARYINPORT_H
 
 // The data types before the port template, as components include them.
-#include <rtm/DataInPort.h>
 #include <rtm/idl/BasicDataTypeSkel.h>
+
+#include <rtm/DataInPort.h>
 
 #include <string>
 

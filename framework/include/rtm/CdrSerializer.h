@@ -10,6 +10,10 @@
 
 namespace RTC {
 
+// Declared only: the data types' header must come before the port headers,
+// and nothing here may bring it in early (see repositoryId()).
+struct TimedLongSeq;
+
 // How the ports turn samples of DataType into bytes and back. A sample is a
 // CDR stream without encapsulation byte, aligned from its first byte, whose
 // byte order belongs to the connection. Buffers handed to check() and
@@ -17,6 +21,10 @@ namespace RTC {
 template <class DataType>
 struct CdrSerializer {
   // Returns the repository ID of DataType ("IDL:RTC/TimedLongSeq:1.0").
+  // Learnt through the type's Any insertion, as the framework's ports do:
+  // its operator<<= is global, so two-phase lookup finds it only when the
+  // type's header was included before this one. A wrong include order thus
+  // fails here as it fails against the framework.
   static std::string repositoryId() {
     DataType sample;
     CORBA::Any any;
@@ -70,11 +78,6 @@ inline bool CdrSerializer<TimedLongSeq>::check(const CORBA::Octet* data, CORBA::
                                              CORBA::ULong(c[1]) << 16 | CORBA::ULong(c[0]) << 24);
   const CORBA::ULong body = length - header;
   return body % 4 == 0 && body / 4 == count;
-}
-
-template <>
-inline std::string CdrSerializer<TimedLongSeq>::repositoryId() {
-  return std::string(_tc_TimedLongSeq->id());
 }
 
 }  // namespace RTC

@@ -2,7 +2,8 @@
 #ifndef RTM_RTC_H
 #define RTM_RTC_H
 
-#include <rtm/idl/BasicDataTypeSkel.h>
+// The data types are not here: as in the framework, a component includes
+// <rtm/idl/BasicDataTypeSkel.h> itself, before the port headers.
 #include <rtm/idl/OpenRTMSkel.h>
 #include <rtm/idl/RTCSkel.h>
 #include <rtm/idl/SDOPackageSkel.h>

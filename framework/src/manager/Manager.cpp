@@ -13,12 +13,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <thread>
 
 #include "lifecycle/CreationContext.h"
 #include "manager/ComponentProperties.h"
+#include "manager/Deployment.h"
 #include "manager/ManagerConfig.h"
 #include "manager/NamingManager.h"
 #include "manager/NamingTimer.h"
@@ -115,6 +117,7 @@ struct Manager::Impl {
   bool startOrb();
   void discardOrb();
   void startNaming();
+  void deploy(Manager* manager);
 
   bool findFactory(const std::string& id, Factory& out) const;
   std::string chooseInstanceName(const std::string& requested, const std::string& typeName);
@@ -166,6 +169,13 @@ Manager* Manager::init(int argc, char** argv) {
 void Manager::Impl::configure(int argc, char** argv) {
   ManagerConfig managerConfig;
   managerConfig.parseArgs(argc, argv);
+  if (managerConfig.helpRequested()) {
+    // Nothing has started yet: no ORB listens, no log file is opened.
+    std::fputs(ManagerConfig::usage(argc > 0 && argv[0] != nullptr ? argv[0] : "rtcd").c_str(),
+               stdout);
+    std::fflush(stdout);
+    std::exit(0);
+  }
   config = managerConfig.configure();
   configProblems = managerConfig.warnings();
   Logger::configure(config);
@@ -212,7 +222,7 @@ bool Manager::activateManager() {
     d.activated = true;
   }
   d.log.log(Logger::RTL_INFO, "manager active");
-  if (d.initProc != nullptr) d.initProc(this);
+  d.deploy(this);
   return true;
 }
 
@@ -263,6 +273,18 @@ void Manager::Impl::startNaming() {
   if (coil::toBool(config.getProperty("naming.update.enable", "YES"), true)) {
     namingTimer.reset(new NamingTimer(*naming, log, NamingTimer::intervalOf(config)));
   }
+}
+
+// What rtc.conf asks for at start, in the framework's order: modules, the
+// host's own init procedure, then components, connections and activations.
+// Failures are logged by entry and never stop the manager.
+void Manager::Impl::deploy(Manager* manager) {
+  Deployment deployment(*manager, orb, log, kNamingTimeoutMs);
+  deployment.loadModules(config);
+  if (initProc != nullptr) initProc(manager);
+  deployment.createComponents(config.getProperty("manager.components.precreate"));
+  deployment.connectPorts(config.getProperty("manager.components.preconnect"));
+  deployment.activateComponents(config.getProperty("manager.components.preactivation"));
 }
 
 void Manager::runManager(bool no_block) {

@@ -33,6 +33,10 @@ const char* const kDefaults[] = {
     "manager.shutdown_on_nortcs", "YES",
     "manager.corba_servant", "YES",
     "manager.is_master", "NO",
+    "manager.modules.load_path", "./",
+    "manager.modules.preload", "",
+    "manager.modules.abs_path_allowed", "YES",
+    "manager.modules.C++.suffixes", "so",
     "manager.components.precreate", "",
     "manager.components.preconnect", "",
     "manager.components.preactivation", "",
@@ -77,6 +81,10 @@ void ManagerConfig::parseArgs(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (argv[i] == nullptr) break;
     const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      m_helpRequested = true;
+      continue;
+    }
     if (arg.size() < 2 || arg[0] != '-') continue;
     const char option = arg[1];
     if (option != 'f' && option != 'o' && option != 'p' && option != 'a' && option != 'd') {
@@ -127,6 +135,25 @@ void ManagerConfig::parseArgs(int argc, char** argv) {
       }
     }
   }
+}
+
+std::string ManagerConfig::usage(const std::string& program) {
+  const size_t slash = program.find_last_of('/');
+  const std::string name = slash == std::string::npos ? program : program.substr(slash + 1);
+  return "usage: " + name +
+         " [-f FILE] [-o \"key: value\"]... [-p PORT] [-a] [-d] [-h]\n"
+         "\n"
+         "  -f FILE          configuration file (default: $RTC_MANAGER_CONFIG, else the first\n"
+         "                   of ./rtc.conf, /etc/rtc.conf, /etc/rtc/rtc.conf,\n"
+         "                   /usr/local/etc/rtc.conf, /usr/local/etc/rtc/rtc.conf)\n"
+         "  -o \"key: value\" sets a configuration key after the file (repeatable)\n"
+         "  -p PORT          the ORB listens on PORT (corba.endpoints)\n"
+         "  -a, -d           accepted for compatibility; change nothing\n"
+         "  -h, --help       print this and exit\n"
+         "\n"
+         "Components, connections and activations at start come from the keys\n"
+         "manager.modules.preload, manager.components.precreate,\n"
+         "manager.components.preconnect and manager.components.preactivation.\n";
 }
 
 bool ManagerConfig::readFile(const std::string& path, coil::Properties& into) {

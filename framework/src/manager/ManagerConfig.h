@@ -14,7 +14,8 @@ namespace RTC {
 // -p PORT, -d; anything else is ignored), finds the configuration file and
 // merges, later winning: built-in defaults, the file, the command line's
 // options in the order given. -p PORT sets corba.endpoints to ":PORT", -a
-// manager.corba_servant to NO, -d manager.is_master to YES.
+// manager.corba_servant to NO, -d manager.is_master to YES. -h or --help
+// asks for the usage instead of a running manager.
 class ManagerConfig {
  public:
   ManagerConfig();
@@ -28,6 +29,12 @@ class ManagerConfig {
   // skipped (malformed lines as "file:line: ...", unreadable files, bad
   // options).
   coil::Properties configure();
+
+  // Returns whether -h or --help was given: the caller prints usage() and
+  // ends rather than starting anything.
+  bool helpRequested() const { return m_helpRequested; }
+  // Returns the usage text of a host started as `program` (its argv[0]).
+  static std::string usage(const std::string& program);
 
   // Returns the configuration file read by configure(); "" when none.
   const std::string& configFile() const { return m_configFile; }
@@ -43,6 +50,7 @@ class ManagerConfig {
 
   std::string m_fileArg;
   bool m_haveFileArg = false;
+  bool m_helpRequested = false;
   // Command-line settings in the order given, applied after the file.
   std::vector<std::pair<std::string, std::string> > m_argSettings;
   std::vector<std::string> m_searchPaths;

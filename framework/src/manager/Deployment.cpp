@@ -1,0 +1,239 @@
+#include "manager/Deployment.h"
+
+#include <coil/stringutil.h>
+#include <dlfcn.h>
+#include <rtm/Manager.h>
+#include <rtm/RTObject.h>
+#include <unistd.h>
+
+#include <omniORB4/Naming.hh>
+
+#include "corba/NVUtil.h"
+#include "manager/NamingManager.h"
+
+namespace RTC {
+
+namespace {
+
+const char* returnCodeName(ReturnCode_t code) {
+  switch (code) {
+    case RTC_OK:
+      return "RTC_OK";
+    case RTC_ERROR:
+      return "RTC_ERROR";
+    case BAD_PARAMETER:
+      return "BAD_PARAMETER";
+    case UNSUPPORTED:
+      return "UNSUPPORTED";
+    case OUT_OF_RESOURCES:
+      return "OUT_OF_RESOURCES";
+    case PRECONDITION_NOT_MET:
+      return "PRECONDITION_NOT_MET";
+  }
+  return "an unknown code";
+}
+
+std::string describe(const CORBA::Exception& e) {
+  const CORBA::SystemException* sys = CORBA::SystemException::_downcast(&e);
+  const char* minor = sys != nullptr ? sys->NP_minorString() : nullptr;
+  return std::string(e._name()) + (minor != nullptr ? std::string(" (") + minor + ")" : "");
+}
+
+bool unanswered(const CORBA::Exception& e) {
+  return CORBA::TRANSIENT::_downcast(&e) != nullptr ||
+         CORBA::COMM_FAILURE::_downcast(&e) != nullptr || CORBA::TIMEOUT::_downcast(&e) != nullptr;
+}
+
+// Bounds calls to remote components: long enough for an activation that
+// waits for its transition, short enough that a stalled peer cannot hold the
+// manager's start for long.
+const unsigned long kRemoteCallTimeoutMs = 10000;
+
+// Bounds every call this thread makes to a remote object for as long as it
+// lives; the per-object limits set on name servers still come first.
+class ThreadCallTimeout {
+ public:
+  explicit ThreadCallTimeout(unsigned long ms) { omniORB::setClientThreadCallTimeout(ms); }
+  ~ThreadCallTimeout() { omniORB::setClientThreadCallTimeout(0); }
+  ThreadCallTimeout(const ThreadCallTimeout&) = delete;
+  ThreadCallTimeout& operator=(const ThreadCallTimeout&) = delete;
+};
+
+}  // namespace
+
+Deployment::Deployment(Manager& manager, CORBA::ORB_ptr orb, Logger& log, unsigned long timeoutMs)
+    : m_manager(manager), m_orb(CORBA::ORB::_duplicate(orb)), m_log(log), m_timeoutMs(timeoutMs) {}
+
+void Deployment::loadModules(const coil::Properties& config) {
+  const std::vector<std::string> suffixes =
+      splitEntries(config.getProperty("manager.modules.C++.suffixes", "so"));
+  const std::string suffix = suffixes.empty() ? std::string() : suffixes.front();
+  for (const std::string& entry : splitEntries(config.getProperty("manager.modules.preload"))) {
+    ModuleEntry module;
+    std::string error;
+    if (!parseModuleEntry(entry, suffix, module, error) || !loadModule(module, config, error)) {
+      m_log.log(Logger::RTL_ERROR, "Module load error: " + entry + " (" + error + ")");
+    }
+  }
+}
+
+// Modules stay loaded for the life of the process: their code runs the
+// components they create until the very end of shutdown.
+bool Deployment::loadModule(const ModuleEntry& module, const coil::Properties& config,
+                            std::string& error) {
+  const bool absAllowed =
+      coil::toBool(config.getProperty("manager.modules.abs_path_allowed", "YES"), true);
+  const std::string loadPath = config.getProperty("manager.modules.load_path", "./");
+  const std::vector<std::string> candidates =
+      moduleCandidates(module.file, splitEntries(loadPath), absAllowed, error);
+  if (candidates.empty()) return false;
+  void* handle = nullptr;
+  std::string path;
+  for (const std::string& candidate : candidates) {
+    if (::access(candidate.c_str(), F_OK) != 0) continue;
+    path = candidate;
+    handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      error = std::string("cannot load it: ") + ::dlerror();
+      return false;
+    }
+    break;
+  }
+  if (handle == nullptr) {
+    error = "no such file in manager.modules.load_path (" + loadPath + ")";
+    return false;
+  }
+  ::dlerror();
+  void* symbol = ::dlsym(handle, module.initFunc.c_str());
+  if (symbol == nullptr) {
+    error = path + " has no init function " + module.initFunc;
+    return false;
+  }
+  m_log.log(Logger::RTL_INFO, "module loaded: " + path + ", calling " + module.initFunc);
+  reinterpret_cast<ModuleInitProc>(symbol)(&m_manager);
+  return true;
+}
+
+void Deployment::createComponents(const std::string& list) {
+  for (const std::string& entry : splitEntries(list)) {
+    if (m_manager.createComponent(entry.c_str()) == nullptr) {
+      m_log.log(Logger::RTL_ERROR, "Component creation error: " + entry);
+    }
+  }
+}
+
+void Deployment::connectPorts(const std::string& list) {
+  ThreadCallTimeout bounded(kRemoteCallTimeoutMs);
+  for (const std::string& entry : splitEntries(list)) {
+    ConnectionEntry connection;
+    std::string error;
+    if (parseConnectionEntry(entry, connection, error) && connect(connection, error)) {
+      m_log.log(Logger::RTL_INFO, "connected: " + entry);
+    } else {
+      m_log.log(Logger::RTL_ERROR, "Connection error: " + entry + " (" + error + ")");
+    }
+  }
+}
+
+bool Deployment::connect(const ConnectionEntry& connection, std::string& error) {
+  ConnectorProfile profile;
+  std::string name;
+  profile.ports.length(static_cast<CORBA::ULong>(connection.ports.size()));
+  for (size_t i = 0; i < connection.ports.size(); ++i) {
+    PortService_var port = findPort(connection.ports[i], error);
+    if (CORBA::is_nil(port)) return false;
+    profile.ports[static_cast<CORBA::ULong>(i)] = port;
+    name += (i == 0 ? "" : "_") + connection.ports[i].portName;
+  }
+  profile.name = CORBA::string_dup(name.c_str());
+  profile.connector_id = CORBA::string_dup("");
+  for (const auto& p : connection.properties) {
+    NVUtil::setStringValue(profile.properties, p.first.c_str(), p.second.c_str());
+  }
+  try {
+    const ReturnCode_t ret = profile.ports[0]->connect(profile);
+    if (ret == RTC_OK) return true;
+    error = std::string("the port answered ") + returnCodeName(ret);
+  } catch (const CORBA::Exception& e) {
+    error = "connect raised " + describe(e);
+  }
+  return false;
+}
+
+void Deployment::activateComponents(const std::string& list) {
+  ThreadCallTimeout bounded(kRemoteCallTimeoutMs);
+  for (const std::string& entry : splitEntries(list)) {
+    ComponentRef component;
+    std::string error;
+    if (parseComponentRef(entry, component, error) && activate(component, error)) {
+      m_log.log(Logger::RTL_INFO, "activated: " + entry);
+    } else {
+      m_log.log(Logger::RTL_ERROR, "Activation error: " + entry + " (" + error + ")");
+    }
+  }
+}
+
+bool Deployment::activate(const ComponentRef& component, std::string& error) {
+  RTObject_var obj = resolve(component, error);
+  if (CORBA::is_nil(obj)) return false;
+  try {
+    ExecutionContextList_var contexts = obj->get_owned_contexts();
+    if (contexts->length() == 0) {
+      error = "the component has no execution context";
+      return false;
+    }
+    const ReturnCode_t ret = contexts[0]->activate_component(obj);
+    if (ret == RTC_OK) return true;
+    error = std::string("activate_component answered ") + returnCodeName(ret);
+  } catch (const CORBA::Exception& e) {
+    error = "activation raised " + describe(e);
+  }
+  return false;
+}
+
+RTObject_ptr Deployment::resolve(const ComponentRef& component, std::string& error) {
+  if (!component.remote()) {
+    RTObject_impl* local = m_manager.getComponent(component.instance.c_str());
+    if (local == nullptr) {
+      error = "no component named " + component.instance + " in this process";
+      return RTObject::_nil();
+    }
+    return local->getObjRef();
+  }
+  try {
+    const std::string loc = "corbaloc::" + component.server + "/NameService";
+    CORBA::Object_var obj = m_orb->string_to_object(loc.c_str());
+    CosNaming::NamingContext_var root = CosNaming::NamingContext::_unchecked_narrow(obj);
+    omniORB::setClientCallTimeout(root, m_timeoutMs);
+    CORBA::Object_var found = root->resolve(NamingManager::toName(component.path));
+    RTObject_var rtc = RTObject::_unchecked_narrow(found);
+    return rtc._retn();
+  } catch (const CosNaming::NamingContext::NotFound&) {
+    error = component.path + " is not bound on the name server at " + component.server;
+  } catch (const CORBA::Exception& e) {
+    error = unanswered(e) ? "the name server at " + component.server +
+                                " does not answer (is omniNames running there?)"
+                          : "resolving " + component.path + " raised " + describe(e);
+  }
+  return RTObject::_nil();
+}
+
+PortService_ptr Deployment::findPort(const PortRef& port, std::string& error) {
+  RTObject_var obj = resolve(port.component, error);
+  if (CORBA::is_nil(obj)) return PortService::_nil();
+  try {
+    PortServiceList_var ports = obj->get_ports();
+    for (CORBA::ULong i = 0; i < ports->length(); ++i) {
+      PortProfile_var profile = ports[i]->get_port_profile();
+      if (port.portName == static_cast<const char*>(profile->name)) {
+        return PortService::_duplicate(ports[i]);
+      }
+    }
+    error = "the component has no port " + port.portName;
+  } catch (const CORBA::Exception& e) {
+    error = "reading the ports raised " + describe(e);
+  }
+  return PortService::_nil();
+}
+
+}  // namespace RTC
