@@ -298,6 +298,8 @@ PrivateXServer::~PrivateXServer() { delete m_process; }
 bool PrivateXServer::start() {
   if (::access("/usr/bin/Xvfb", X_OK) != 0) return false;
   // -displayfd: the server takes the first free number and writes it.
+  delete m_process;
+  m_display.clear();
   m_process = new ChildProcess({"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen",
                                 "0", "1024x768x24"});
   bool said = waitUntil(

@@ -110,7 +110,8 @@ class PrivateXServer {
   PrivateXServer(const PrivateXServer&) = delete;
   PrivateXServer& operator=(const PrivateXServer&) = delete;
 
-  // Starts Xvfb (a 1024x768 screen); true once it has said its number.
+  // Starts Xvfb (a 1024x768 screen), again after it ended; true once it
+  // has said its number.
   bool start();
   // ":<number>", for DISPLAY ("" before start()).
   const std::string& display() const { return m_display; }
