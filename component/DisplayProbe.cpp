@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstddef>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -113,7 +113,8 @@ int connectLocal(const std::string& number, Clock::time_point deadline) {
     std::memcpy(address.sun_path + abstract, path.c_str(), path.size());
     // The abstract name's leading zero and the file name's trailing one
     // count alike.
-    const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    const socklen_t length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
     if (connectBefore(fd, reinterpret_cast<sockaddr*>(&address), length, deadline)) return fd;

@@ -128,9 +128,15 @@ TEST_F(DisplayProbeTest, AcceptsOnlyPlatformsItCanVouchFor) {
   const struct {
     const char* platform;
     bool accepted;
-  } cases[] = {{"offscreen", true},  {"minimal", true},         {"minimal:enable_fonts", true},
-               {"linuxfb", false},   {"linuxfb:fb=/dev/fb7", false}, {"eglfs", false},
-               {"vnc", false},       {"no-such-platform", false}, {"linuxfb;offscreen", true}};
+  } cases[] = {{"offscreen", true},
+               {"minimal", true},
+               {"minimal:enable_fonts", true},
+               {"linuxfb", false},
+               {"linuxfb:fb=/dev/fb7", false},
+               {"eglfs", false},
+               {"vnc", false},
+               {"no-such-platform", false},
+               {"linuxfb;offscreen", true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.platform);
     ::setenv("QT_QPA_PLATFORM", c.platform, 1);

@@ -183,15 +183,16 @@ TEST_F(PixmoorActivity, RefusesSizesItCannotHoldBeforeTouchingTheDisplay) {
   const struct {
     int width, height;
     std::string second;
-  } sizes[] = {{0, 480, ""},
-               {640, 0, ""},
-               {-1, 480, ""},
-               {640, -480, ""},
-               {100000, 100000, "cannot hold a 100000x100000 picture"},
-               {8192, 8192,
-                "a 8192x8192 frame needs 268436480 bytes in one message, more than this "
-                "process's limit of " +
-                    limit + "; raise it in rtc.conf with corba.args: -ORBgiopMaxMsgSize 269484032"}};
+  } sizes[] = {
+      {0, 480, ""},
+      {640, 0, ""},
+      {-1, 480, ""},
+      {640, -480, ""},
+      {100000, 100000, "cannot hold a 100000x100000 picture"},
+      {8192, 8192,
+       "a 8192x8192 frame needs 268436480 bytes in one message, more than this "
+       "process's limit of " +
+           limit + "; raise it in rtc.conf with corba.args: -ORBgiopMaxMsgSize 269484032"}};
   for (const auto& size : sizes) {
     SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
     m_viewer.m_input_image_width = size.width;

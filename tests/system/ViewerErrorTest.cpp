@@ -2,7 +2,6 @@
 // no display to show on. Each failure is logged, puts the component into its
 // error state and leaves the process running and able to recover.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -73,8 +72,8 @@ TEST(ViewerErrors, AWrongLengthFrameEndsInTheErrorStateAndResetRecovers) {
   ASSERT_TRUE(viewer.waitForState(RTC::ERROR_STATE, 10)) << viewer.log();
   EXPECT_EQ(1, count(viewer.log(), kBadFrame)) << viewer.log();
   EXPECT_TRUE(nextLineSays(viewer.log(), kBadFrame,
-                          "ERROR: Pixmoor0: the frame holds 76800 elements; the 640x480 "
-                          "picture of this activation needs 307200"))
+                           "ERROR: Pixmoor0: the frame holds 76800 elements; the 640x480 "
+                           "picture of this activation needs 307200"))
       << viewer.log();
   // The producer goes on at the old size while the viewer is in error: those
   // frames used to trip the viewer again right after reset + activate.
@@ -125,7 +124,8 @@ TEST(ViewerErrors, ASizeItCannotShowFailsTheActivation) {
     EXPECT_EQ(RTC::ERROR_STATE, viewer.state());
     EXPECT_EQ(++failures, count(viewer.log(), kBadSize)) << viewer.log();
     if (*size.second) {
-      EXPECT_TRUE(nextLineSays(viewer.log(), kBadSize, std::string("ERROR: Pixmoor0: ") + size.second))
+      EXPECT_TRUE(
+          nextLineSays(viewer.log(), kBadSize, std::string("ERROR: Pixmoor0: ") + size.second))
           << viewer.log();
     }
     if (!displayName().empty()) {
