@@ -300,8 +300,10 @@ bool PrivateXServer::start() {
   // -displayfd: the server takes the first free number and writes it.
   delete m_process;
   m_display.clear();
-  m_process = new ChildProcess(
-      {"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+  // -noreset: a server left without clients (the probe's) starts over, and
+  // refuses connections meanwhile.
+  m_process = new ChildProcess({"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset",
+                                "-screen", "0", "1024x768x24"});
   bool said = waitUntil(
       [this] {
         const std::string out = m_process->stdoutText();
