@@ -1,10 +1,16 @@
 #include "DisplayProbe.h"
 
 #include <X11/Xlib.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -54,6 +60,9 @@ bool xServerAnswers(std::string* reason) {
     *reason = "DISPLAY is not set";
     return false;
   }
+  // XOpenDisplay waits without end for a server that accepts but is
+  // stopped; ask for an answer within a bound first.
+  if (!xServerResponds(display, kXServerAnswerMs, reason)) return false;
   // Unlike Qt, Xlib reports a server that is not there by returning null.
   Display* connection = XOpenDisplay(display.c_str());
   if (!connection) {
@@ -63,6 +72,107 @@ bool xServerAnswers(std::string* reason) {
   XCloseDisplay(connection);
   return true;
 }
+
+using Clock = std::chrono::steady_clock;
+
+int remainingMs(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Waits until `fd` is ready for `events` or the deadline passes.
+bool waitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    struct pollfd p;
+    p.fd = fd;
+    p.events = events;
+    p.revents = 0;
+    int ready = ::poll(&p, 1, remainingMs(deadline));
+    if (ready > 0) return true;
+    if (ready == 0 || errno != EINTR) return false;
+  }
+}
+
+// Connects `fd` without blocking past the deadline.
+bool connectBefore(int fd, const sockaddr* address, socklen_t length, Clock::time_point deadline) {
+  if (::connect(fd, address, length) == 0) return true;
+  if (errno != EINPROGRESS || !waitFor(fd, POLLOUT, deadline)) return false;
+  int error = 0;
+  socklen_t size = sizeof error;
+  return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+}
+
+// A connected, non-blocking socket to the local server number `number`,
+// tried as Xlib does: the abstract socket first, then the file; -1 if none.
+int connectLocal(const std::string& number, Clock::time_point deadline) {
+  const std::string path = "/tmp/.X11-unix/X" + number;
+  for (int abstract = 1; abstract >= 0; --abstract) {
+    sockaddr_un address;
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + abstract, path.c_str(), path.size());
+    // The abstract name's leading zero and the file name's trailing one
+    // count alike.
+    const socklen_t length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    if (connectBefore(fd, reinterpret_cast<sockaddr*>(&address), length, deadline)) return fd;
+    ::close(fd);
+  }
+  return -1;
+}
+
+int connectTcp(const std::string& host, const std::string& number, Clock::time_point deadline) {
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(6000 + std::atoi(number.c_str()));
+  if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) return -1;
+  int fd = -1;
+  for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
+    fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+    if (fd >= 0 && !connectBefore(fd, a->ai_addr, a->ai_addrlen, deadline)) {
+      ::close(fd);
+      fd = -1;
+    }
+  }
+  ::freeaddrinfo(found);
+  return fd;
+}
+
+}  // namespace
+
+bool xServerResponds(const std::string& display, int timeoutMs, std::string* reason) {
+  // [host]:number[.screen]; forms beyond that are left to Xlib.
+  const size_t colon = display.rfind(':');
+  if (colon == std::string::npos || (colon > 0 && display[colon - 1] == ':')) return true;
+  const std::string host = display.substr(0, colon);
+  const std::string number = display.substr(colon + 1, display.find('.', colon) - colon - 1);
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return true;
+
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int fd = host.empty() || host == "unix" ? connectLocal(number, deadline)
+                                          : connectTcp(host, number, deadline);
+  if (fd < 0) {
+    *reason = "no X server answers at DISPLAY=" + display;
+    return false;
+  }
+  // A connection setup without credentials: any reply, even a refusal,
+  // shows a server that is running.
+  const unsigned char setup[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  bool answered = ::send(fd, setup, sizeof setup, MSG_NOSIGNAL) == sizeof setup &&
+                  waitFor(fd, POLLIN, deadline);
+  ::close(fd);
+  if (!answered) {
+    *reason = "the X server at DISPLAY=" + display + " does not answer within " +
+              std::to_string(timeoutMs) + " ms (is it stopped?)";
+  }
+  return answered;
+}
+
+namespace {
 
 bool waylandCompositorAnswers(std::string* reason) {
   std::string name = environment("WAYLAND_DISPLAY");
@@ -94,17 +204,26 @@ bool waylandCompositorAnswers(std::string* reason) {
 
 }  // namespace
 
-bool probeDisplay(std::string* reason) {
+bool probeDisplay(std::string* reason, std::string* platform) {
   std::string why;
   std::string reasons;
-  for (const std::string& platform : platformCandidates()) {
-    if (platform == "xcb") {
-      if (xServerAnswers(&why)) return true;
-    } else if (startsWith(platform, "wayland")) {
-      if (waylandCompositorAnswers(&why)) return true;
+  for (const std::string& candidate : platformCandidates()) {
+    bool ready = false;
+    if (candidate == "xcb") {
+      ready = xServerAnswers(&why);
+    } else if (startsWith(candidate, "wayland")) {
+      ready = waylandCompositorAnswers(&why);
+    } else if (candidate == "offscreen" || candidate == "minimal") {
+      // Chosen on purpose, they need no display server and show nothing.
+      ready = true;
     } else {
-      // offscreen, minimal, vnc, ...: chosen on purpose and needing no
-      // display server, or beyond what can be checked here.
+      // linuxfb without a frame buffer, eglfs without a GPU, an unknown
+      // name: Qt aborts the process there, and nothing here can tell first.
+      why = "QT_QPA_PLATFORM " + candidate +
+            " is not a platform this viewer can check (use xcb, wayland, offscreen or minimal)";
+    }
+    if (ready) {
+      if (platform) *platform = candidate;
       return true;
     }
     reasons += (reasons.empty() ? "" : "; ") + why;

@@ -1,12 +1,40 @@
 #include "ImageDisplay.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <opencv2/highgui.hpp>
 
 #include "DisplayProbe.h"
+#include "DisplayWatch.h"
 
 ImageDisplay::~ImageDisplay() {}
 
-bool HighGuiDisplay::reachable(std::string* reason) { return probeDisplay(reason); }
+HighGuiDisplay::HighGuiDisplay() {}
+
+HighGuiDisplay::~HighGuiDisplay() {}
+
+bool HighGuiDisplay::reachable(std::string* reason) { return probeDisplay(reason, &m_platform); }
+
+void HighGuiDisplay::watchConnection(std::function<void()> onLost) {
+  // Only an X server can be watched from here; Wayland's loss and the
+  // display-less platforms are left as they are.
+  m_watch.reset();
+  const char* display = std::getenv("DISPLAY");
+  if (m_platform != "xcb" || display == nullptr) return;
+  m_watch.reset(new DisplayWatch(display, [onLost] {
+    onLost();
+    // Not shutdown() from here: it would destroy the component, which waits
+    // for this very thread. SIGTERM is taken by the manager's own thread.
+    ::kill(::getpid(), SIGTERM);
+  }));
+}
+
+void HighGuiDisplay::throwIfLost() const {
+  if (m_watch && m_watch->lost())
+    CV_Error(cv::Error::StsError, "the connection to the display is lost");
+}
 
 void HighGuiDisplay::openWindow(const char* name) {
   // Without GUI_NORMAL, Qt adds a toolbar and a status bar around the picture,
@@ -14,13 +42,27 @@ void HighGuiDisplay::openWindow(const char* name) {
   cv::namedWindow(name, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL);
 }
 
-void HighGuiDisplay::show(const char* name, const cv::Mat& image) { cv::imshow(name, image); }
+void HighGuiDisplay::show(const char* name, const cv::Mat& image) {
+  throwIfLost();
+  cv::imshow(name, image);
+}
 
-void HighGuiDisplay::processEvents(int milliseconds) { cv::waitKey(milliseconds); }
+void HighGuiDisplay::processEvents(int milliseconds) {
+  throwIfLost();
+  cv::waitKey(milliseconds);
+}
 
-void HighGuiDisplay::pollEvents() { cv::pollKey(); }
+void HighGuiDisplay::pollEvents() {
+  throwIfLost();
+  cv::pollKey();
+}
 
-void HighGuiDisplay::closeAllWindows() { cv::destroyAllWindows(); }
+void HighGuiDisplay::closeAllWindows() {
+  // The windows went with the server; Qt would end the process if asked.
+  const bool lost = m_watch && m_watch->lost();
+  m_watch.reset();
+  if (!lost) cv::destroyAllWindows();
+}
 
 ImageDisplay& desktopDisplay() {
   static HighGuiDisplay display;

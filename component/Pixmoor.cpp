@@ -1,6 +1,7 @@
 #include "Pixmoor.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "ImageUtil.h"
@@ -12,6 +13,14 @@ const char* const windowName = "Pixmoor.exe";
 // often enough to repaint and answer the window manager, rarely enough to
 // cost nothing measurable.
 static const std::chrono::milliseconds kIdleEventInterval(25);
+
+// Room in a message around the frame's bytes: GIOP and request headers,
+// the object key, the operation name and the sample's time and count.
+static const unsigned long long kMessageOverhead = 1024;
+
+// Frames that reading at activation may discard: the port's buffers hold
+// fewer unless producers keep sending meanwhile.
+static const int kMaxQueuedFrames = 4096;
 
 // The component type's profile: alternating keys and values, then "".
 static const char* component_spec[] = {
@@ -50,6 +59,7 @@ Pixmoor::Pixmoor(RTC::Manager* manager)
 
 Pixmoor::~Pixmoor() {
   // A component destroyed while active may never see onDeactivated.
+  if (m_imageUtil != 0) m_display->watchConnection(nullptr);
   delete m_imageUtil;
   m_imageUtil = 0;
 }
@@ -71,6 +81,7 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
     RTC_ERROR(("invalid image size..."));
     return RTC::RTC_ERROR;
   }
+  if (!framesFitInAMessage()) return RTC::RTC_ERROR;
   // A framework that leaves the error state without deactivating would
   // otherwise leak the buffer of the earlier activation here.
   delete m_imageUtil;
@@ -93,13 +104,16 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
     RTC_ERROR(("no display to show images on: %s", reason.c_str()));
     return RTC::RTC_ERROR;
   }
+  takeQueuedFrames();
   try {
     m_display->openWindow(windowName);
+    m_display->watchConnection([this] { reportDisplayLost(); });
     m_display->show(windowName, m_imageUtil->getImage());
     // Without this the window stays a small blank one until the first frame.
     m_display->processEvents(1);
     m_lastEvents = std::chrono::steady_clock::now();
   } catch (const cv::Exception& e) {
+    m_display->watchConnection(nullptr);
     delete m_imageUtil;
     m_imageUtil = 0;
     RTC_ERROR(("cannot open the window %s: %s", windowName, e.what()));
@@ -109,17 +123,69 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
   return RTC::RTC_OK;
 }
 
+// A frame larger than the ORB's message limit is refused before it reaches
+// the port, so such a size would activate and then never show anything.
+bool Pixmoor::framesFitInAMessage() {
+  const unsigned long long pixels =
+      static_cast<unsigned long long>(m_input_image_width) * m_input_image_height;
+  // Sizes beyond any buffer are refused with their own reason below.
+  if (pixels > static_cast<unsigned long long>(ImageUtil::kMaxPixels)) return true;
+  const unsigned long long needed = 4 * pixels + kMessageOverhead;
+  const unsigned long long limit = omniORB::giopMaxMsgSize();
+  if (needed <= limit) return true;
+  const unsigned long long mib = 1024 * 1024;
+  RTC_ERROR(("invalid image size..."));
+  RTC_ERROR(("a %dx%d frame needs %llu bytes in one message, more than this process's limit of "
+             "%llu; raise it in rtc.conf with corba.args: -ORBgiopMaxMsgSize %llu",
+             m_input_image_width, m_input_image_height, needed, limit,
+             (needed + mib - 1) / mib * mib));
+  return false;
+}
+
+// Frames that waited while the viewer was inactive were sent for the size of
+// an earlier activation: reading them one per cycle would end this one at
+// the first of another size. The newest is shown if it fits.
+void Pixmoor::takeQueuedFrames() {
+  int taken = 0;
+  while (taken < kMaxQueuedFrames && m_imageIn.isNew()) {
+    m_imageIn.read();
+    ++taken;
+  }
+  if (taken == 0) return;
+  const bool shown = decodeAndMirror();
+  if (taken > 1 || !shown) {
+    RTC_INFO(("dropped %d frame(s) that were waiting before the activation",
+              shown ? taken - 1 : taken));
+  }
+}
+
+bool Pixmoor::decodeAndMirror() {
+  if (m_imageUtil == 0 || !m_imageUtil->sequenceToImage(m_image.data)) return false;
+  if (m_flip_h != 0) m_imageUtil->flipHorizontal();
+  if (m_flip_v != 0) m_imageUtil->flipVertical();
+  return true;
+}
+
+void Pixmoor::reportDisplayLost() {
+  const char* display = std::getenv("DISPLAY");
+  RTC_ERROR(("the display went away (the X server at DISPLAY=%s closed the connection): no "
+             "window can be shown any more, so the process shuts down",
+             display ? display : ""));
+}
+
 RTC::ReturnCode_t Pixmoor::onExecute(RTC::UniqueId /*ec_id*/) {
   if (!m_imageIn.isNew()) return keepWindowAlive();
   // When nothing can be read, m_image still holds the previous frame, which
   // is then shown again.
   m_imageIn.read();
-  if (m_imageUtil == 0 || !m_imageUtil->sequenceToImage(m_image.data)) {
+  if (!decodeAndMirror()) {
     RTC_ERROR(("invalid image size...."));
+    const cv::Mat& image = m_imageUtil ? m_imageUtil->getImage() : cv::Mat();
+    RTC_ERROR(("the frame holds %u elements; the %dx%d picture of this activation needs %d",
+               static_cast<unsigned>(m_image.data.length()), image.cols, image.rows,
+               image.cols * image.rows));
     return RTC::RTC_ERROR;
   }
-  if (m_flip_h != 0) m_imageUtil->flipHorizontal();
-  if (m_flip_v != 0) m_imageUtil->flipVertical();
   try {
     m_display->show(windowName, m_imageUtil->getImage());
     m_display->processEvents(1);
@@ -146,6 +212,9 @@ RTC::ReturnCode_t Pixmoor::keepWindowAlive() {
 }
 
 RTC::ReturnCode_t Pixmoor::onDeactivated(RTC::UniqueId /*ec_id*/) {
+  // The framework also runs this after a failed activation, which opened
+  // nothing: then there is nothing to close and nothing to report.
+  if (m_imageUtil == 0) return RTC::RTC_OK;
   try {
     m_display->closeAllWindows();
   } catch (const cv::Exception& e) {

@@ -34,7 +34,8 @@ class Pixmoor : public RTC::DataFlowComponentBase {
   // Creates a frame buffer of the configured size and opens the window;
   // RTC_ERROR when the size is invalid or there is no display to show on.
   virtual RTC::ReturnCode_t onActivated(RTC::UniqueId ec_id);
-  // Closes every window and releases the frame buffer.
+  // Closes every window and releases the frame buffer of a successful
+  // activation; does nothing (and prints nothing) without one.
   virtual RTC::ReturnCode_t onDeactivated(RTC::UniqueId ec_id);
   // Shows the next unread frame, mirrored as configured; RTC_ERROR for a
   // frame that is not width x height pixels.
@@ -63,6 +64,15 @@ class Pixmoor : public RTC::DataFlowComponentBase {
   // Lets the window repaint and answer the window manager while no frames
   // arrive, at most every kIdleEventInterval.
   RTC::ReturnCode_t keepWindowAlive();
+  // Logs the size refused when its frames exceed the ORB's message limit.
+  bool framesFitInAMessage();
+  // Reads the frames waiting at activation; decodes the newest.
+  void takeQueuedFrames();
+  // Decodes m_image into the buffer and mirrors it as asked; false when its
+  // length does not match.
+  bool decodeAndMirror();
+  // Logs the loss of the display (called from the display's watch thread).
+  void reportDisplayLost();
   std::chrono::steady_clock::time_point m_lastEvents;
 };
 

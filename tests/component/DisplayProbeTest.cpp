@@ -1,6 +1,7 @@
 // Qt ends the whole process when it cannot reach a display, so the probe must
 // say no, without harm, wherever Qt would fail, and yes where it would work.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -117,9 +118,55 @@ TEST_F(DisplayProbeTest, TriesEachPlatformOfAListAndAcceptsDisplaylessOnes) {
   std::string reason = probe(false);
   EXPECT_NE(std::string::npos, reason.find("Wayland")) << reason;
   EXPECT_NE(std::string::npos, reason.find(":2147")) << reason;
+}
 
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  probe(true);
+// Qt aborts the process on linuxfb without a frame buffer, on eglfs without
+// a GPU and on a name it does not know; vnc opens a server to the network.
+// offscreen and minimal were seen to open, show and close windows with no
+// display at all.
+TEST_F(DisplayProbeTest, AcceptsOnlyPlatformsItCanVouchFor) {
+  const struct {
+    const char* platform;
+    bool accepted;
+  } cases[] = {{"offscreen", true},
+               {"minimal", true},
+               {"minimal:enable_fonts", true},
+               {"linuxfb", false},
+               {"linuxfb:fb=/dev/fb7", false},
+               {"eglfs", false},
+               {"vnc", false},
+               {"no-such-platform", false},
+               {"linuxfb;offscreen", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.platform);
+    ::setenv("QT_QPA_PLATFORM", c.platform, 1);
+    std::string platform;
+    std::string reason;
+    EXPECT_EQ(c.accepted, probeDisplay(&reason, &platform)) << reason;
+    if (!c.accepted) {
+      EXPECT_NE(std::string::npos, reason.find("is not a platform this viewer can check"))
+          << reason;
+    }
+  }
+}
+
+// A stopped X server accepts connections and never answers: XOpenDisplay
+// waited for ever, so activation outlived its caller's timeout.
+TEST_F(DisplayProbeTest, RefusesAStoppedXServerWithinItsBound) {
+  pixmoor_test::PrivateXServer server;
+  if (!server.start()) GTEST_SKIP() << "no Xvfb of our own could start";
+  const std::string display = server.display();
+  std::string reason;
+  ASSERT_TRUE(xServerResponds(display, 2000, &reason)) << reason;
+  server.process().signal(SIGSTOP);
+  double start = pixmoor_test::now();
+  EXPECT_FALSE(xServerResponds(display, kXServerAnswerMs, &reason));
+  EXPECT_LT(pixmoor_test::now() - start, kXServerAnswerMs / 1000.0 + 0.3);
+  EXPECT_NE(std::string::npos, reason.find("does not answer within")) << reason;
+  ::setenv("DISPLAY", display.c_str(), 1);
+  EXPECT_FALSE(probeDisplay(&reason)) << "the probe asks with the same bound";
+  server.process().signal(SIGCONT);
+  EXPECT_TRUE(xServerResponds(display, 2000, &reason)) << reason;
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ class NoDisplay : public ImageDisplay {
  public:
   bool reachable(std::string*) override { return true; }
   void openWindow(const char*) override {}
+  void watchConnection(std::function<void()>) override {}
   void show(const char*, const cv::Mat&) override {}
   void processEvents(int) override {}
   void pollEvents() override {}

@@ -291,4 +291,29 @@ std::string hostName() {
   return buf;
 }
 
+PrivateXServer::PrivateXServer() {}
+
+PrivateXServer::~PrivateXServer() { delete m_process; }
+
+bool PrivateXServer::start() {
+  if (::access("/usr/bin/Xvfb", X_OK) != 0) return false;
+  // -displayfd: the server takes the first free number and writes it.
+  delete m_process;
+  m_display.clear();
+  // -noreset: a server left without clients (the probe's) starts over, and
+  // refuses connections meanwhile.
+  m_process = new ChildProcess({"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset",
+                                "-screen", "0", "1024x768x24"});
+  bool said = waitUntil(
+      [this] {
+        const std::string out = m_process->stdoutText();
+        return out.find('\n') != std::string::npos || !m_process->running();
+      },
+      20);
+  const std::string out = m_process->stdoutText();
+  if (!said || out.empty() || !m_process->running()) return false;
+  m_display = ":" + out.substr(0, out.find('\n'));
+  return true;
+}
+
 }  // namespace pixmoor_test

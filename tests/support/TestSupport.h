@@ -101,6 +101,27 @@ class NameServer {
   ChildProcess* m_process = nullptr;
 };
 
+// An Xvfb of the test's own on a display number it picks itself, so that
+// tests can stop or kill it without touching anyone else's.
+class PrivateXServer {
+ public:
+  PrivateXServer();
+  ~PrivateXServer();
+  PrivateXServer(const PrivateXServer&) = delete;
+  PrivateXServer& operator=(const PrivateXServer&) = delete;
+
+  // Starts Xvfb (a 1024x768 screen), again after it ended; true once it
+  // has said its number.
+  bool start();
+  // ":<number>", for DISPLAY ("" before start()).
+  const std::string& display() const { return m_display; }
+  ChildProcess& process() { return *m_process; }
+
+ private:
+  ChildProcess* m_process = nullptr;
+  std::string m_display;
+};
+
 // Returns the test process's ORB (initialised once, listening on 127.0.0.1).
 CORBA::ORB_ptr orb();
 // Resolves a "a.host_cxt/b.rtc" style name on the name server at `corbaloc`;

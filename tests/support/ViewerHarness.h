@@ -38,6 +38,8 @@ class ViewerHarness {
   ::testing::AssertionResult stop();
   // Returns the viewer's process.
   ChildProcess& process() { return *m_viewer; }
+  // Returns the viewer's name server.
+  const NameServer& nameServer() const { return m_names; }
   // Returns what the viewer has written to its log file.
   std::string log() const;
   // Waits until the log holds `needle`.

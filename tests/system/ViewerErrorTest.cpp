@@ -2,7 +2,10 @@
 // no display to show on. Each failure is logged, puts the component into its
 // error state and leaves the process running and able to recover.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -38,6 +41,17 @@ int count(const std::string& text, const std::string& needle) {
   return n;
 }
 
+// Whether a line holding `first` is followed by one holding `second`.
+bool nextLineSays(const std::string& text, const std::string& first, const std::string& second) {
+  for (size_t at = text.find(first); at != std::string::npos; at = text.find(first, at + 1)) {
+    const size_t next = text.find('\n', at + first.size() - 1);
+    if (next == std::string::npos) return false;
+    const std::string line = text.substr(next + 1, text.find('\n', next + 1) - next - 1);
+    if (line.find(second) != std::string::npos) return true;
+  }
+  return false;
+}
+
 TEST(ViewerErrors, AWrongLengthFrameEndsInTheErrorStateAndResetRecovers) {
   if (displayName().empty()) GTEST_SKIP() << "DISPLAY is not set: no X server to show on";
   DisplayLock lock;
@@ -53,10 +67,17 @@ TEST(ViewerErrors, AWrongLengthFrameEndsInTheErrorStateAndResetRecovers) {
   ASSERT_TRUE(capture.waitForPixels(kViewerWindow, pid, 640, 480, isPlain, 30, &pixels));
 
   // A 320x240 frame is a well-formed sample, so the port takes it; the
-  // viewer refuses it because it has not 640 x 480 elements.
+  // viewer refuses it because it has not 640 x 480 elements, and says so.
   ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(320, 240)));
   ASSERT_TRUE(viewer.waitForState(RTC::ERROR_STATE, 10)) << viewer.log();
   EXPECT_EQ(1, count(viewer.log(), kBadFrame)) << viewer.log();
+  EXPECT_TRUE(nextLineSays(viewer.log(), kBadFrame,
+                           "ERROR: Pixmoor0: the frame holds 76800 elements; the 640x480 "
+                           "picture of this activation needs 307200"))
+      << viewer.log();
+  // The producer goes on at the old size while the viewer is in error: those
+  // frames used to trip the viewer again right after reset + activate.
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(320, 240)));
   // Leaving the active state runs onDeactivated, which closes the window.
   EXPECT_TRUE(
       viewer.process().waitForStdout("Pixmoor::onActivated()\nPixmoor::onDeactivated()\n", 10));
@@ -65,6 +86,8 @@ TEST(ViewerErrors, AWrongLengthFrameEndsInTheErrorStateAndResetRecovers) {
   ASSERT_EQ(RTC::RTC_OK, viewer.reset());
   EXPECT_EQ(RTC::INACTIVE_STATE, viewer.state());
   ASSERT_EQ(RTC::RTC_OK, viewer.activate());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(RTC::ACTIVE_STATE, viewer.state()) << viewer.log();
   ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(640, 480)));
   EXPECT_TRUE(capture.waitForPixels(kViewerWindow, pid, 640, 480, isPlain, 30, &pixels));
   EXPECT_EQ(RTC::ACTIVE_STATE, viewer.state());
@@ -73,7 +96,9 @@ TEST(ViewerErrors, AWrongLengthFrameEndsInTheErrorStateAndResetRecovers) {
 }
 
 // Sizes that cannot make a buffer: none at all, and one above the largest
-// picture the viewer takes (8192 x 8192). Neither needs a display: the size
+// picture the viewer takes (8192 x 8192); and 8192 x 8192 itself, whose
+// frames can never pass the ORB's 100 MiB message limit (it used to
+// activate, take 590 MB and show nothing). None needs a display: the size
 // is judged first.
 TEST(ViewerErrors, ASizeItCannotShowFailsTheActivation) {
   ViewerHarness viewer;
@@ -82,7 +107,14 @@ TEST(ViewerErrors, ASizeItCannotShowFailsTheActivation) {
   const struct {
     const char* width;
     const char* height;
-  } sizes[] = {{"0", "480"}, {"640", "-1"}, {"100000", "100000"}};
+    const char* second;
+  } sizes[] = {{"0", "480", ""},
+               {"640", "-1", ""},
+               {"100000", "100000", "cannot hold a 100000x100000 picture"},
+               {"8192", "8192",
+                "a 8192x8192 frame needs 268436480 bytes in one message, more than this process's "
+                "limit of 104857600; raise it in rtc.conf with corba.args: -ORBgiopMaxMsgSize "
+                "269484032"}};
   int failures = 0;
   for (const auto& size : sizes) {
     SCOPED_TRACE(std::string(size.width) + "x" + size.height);
@@ -91,6 +123,11 @@ TEST(ViewerErrors, ASizeItCannotShowFailsTheActivation) {
     EXPECT_EQ(RTC::RTC_ERROR, viewer.activate());
     EXPECT_EQ(RTC::ERROR_STATE, viewer.state());
     EXPECT_EQ(++failures, count(viewer.log(), kBadSize)) << viewer.log();
+    if (*size.second) {
+      EXPECT_TRUE(
+          nextLineSays(viewer.log(), kBadSize, std::string("ERROR: Pixmoor0: ") + size.second))
+          << viewer.log();
+    }
     if (!displayName().empty()) {
       XWindowCapture capture;
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -99,6 +136,7 @@ TEST(ViewerErrors, ASizeItCannotShowFailsTheActivation) {
     ASSERT_EQ(RTC::RTC_OK, viewer.reset());
   }
   EXPECT_EQ(0, viewer.countStdout("Pixmoor::onActivated()"));
+  EXPECT_EQ(0, viewer.countStdout("Pixmoor::onDeactivated()"));
   EXPECT_TRUE(viewer.process().running());
   EXPECT_TRUE(viewer.stop());
 }
@@ -113,6 +151,9 @@ TEST(ViewerErrors, NoDisplayFailsTheActivationAndTheProcessLivesOn) {
       {"DISPLAY unset", {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "QT_QPA_PLATFORM"}},
       {"DISPLAY naming no server",
        {"DISPLAY=:2147", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "QT_QPA_PLATFORM"}},
+      // Qt aborted the process (134) on these.
+      {"linuxfb without a frame buffer", {"QT_QPA_PLATFORM=linuxfb:fb=/dev/no-fb"}},
+      {"a platform Qt does not know", {"QT_QPA_PLATFORM=no-such-platform"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -129,7 +170,71 @@ TEST(ViewerErrors, NoDisplayFailsTheActivationAndTheProcessLivesOn) {
     EXPECT_EQ(RTC::INACTIVE_STATE, viewer.state());
     EXPECT_EQ(2, count(viewer.log(), kNoDisplay)) << viewer.log();
     EXPECT_EQ(0, viewer.countStdout("Pixmoor::onActivated()"));
+    // A failed activation prints nothing, though onDeactivated runs after it.
+    EXPECT_EQ(0, viewer.countStdout("Pixmoor::onDeactivated()"));
     EXPECT_TRUE(viewer.stop());
+  }
+}
+
+// A stopped X server accepts a connection and never answers. The probe
+// used to wait for it past the transition timeout: activate answered
+// RTC_ERROR and the activation completed later anyway.
+TEST(ViewerErrors, AStoppedXServerFailsTheActivationForGood) {
+  PrivateXServer server;
+  if (!server.start()) GTEST_SKIP() << "no Xvfb of our own could start";
+  ViewerHarness viewer({"DISPLAY=" + server.display(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"});
+  ASSERT_TRUE(viewer.start());
+  server.process().signal(SIGSTOP);
+  const double start = now();
+  EXPECT_EQ(RTC::RTC_ERROR, viewer.activate());
+  EXPECT_LT(now() - start, 2.0) << "the probe's own bound, well inside transition_timeout";
+  EXPECT_TRUE(viewer.waitForLog("does not answer within", 5)) << viewer.log();
+  server.process().signal(SIGCONT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_EQ(RTC::ERROR_STATE, viewer.state());
+  EXPECT_EQ(0, viewer.countStdout("Pixmoor::onActivated()"));
+  ASSERT_EQ(RTC::RTC_OK, viewer.reset());
+  EXPECT_EQ(RTC::RTC_OK, viewer.activate()) << viewer.log();
+  EXPECT_TRUE(viewer.stop());
+}
+
+// The X server killed while frames stream: Qt ends the process when it
+// notices (it used to leave only "The X11 connection broke" on stdout and
+// the name bound to a dead object). Now the log says what happened and the
+// name is gone before the process is.
+TEST(ViewerErrors, ALostXServerIsLoggedAndLeavesNoName) {
+  PrivateXServer server;
+  if (!server.start()) GTEST_SKIP() << "no Xvfb of our own could start";
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round == 0 ? "streaming" : "idle");
+    if (round == 1) {
+      ASSERT_TRUE(server.start());
+    }
+    ViewerHarness viewer({"DISPLAY=" + server.display(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"});
+    ASSERT_TRUE(viewer.start());
+    ASSERT_TRUE(viewer.connectProducer());
+    ASSERT_EQ(RTC::RTC_OK, viewer.activate());
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(640, 480)));
+    server.process().signal(SIGKILL);
+    ASSERT_TRUE(server.process().waitExit(5));
+    for (int i = 0; round == 0 && i < 20 && viewer.process().running(); ++i) {
+      try {
+        viewer.sendFrame(plainFrame(640, 480));
+      } catch (const CORBA::Exception&) {
+        break;  // the viewer is gone
+      }
+    }
+    int status = 0;
+    ASSERT_TRUE(viewer.process().waitExit(15, &status)) << viewer.log();
+    std::printf("viewer ended with status %d (%s)\n",
+                WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status),
+                WIFEXITED(status) ? "exit" : "signal");
+    EXPECT_TRUE(WIFEXITED(status)) << "no crash on the way out: " << status;
+    EXPECT_TRUE(viewer.waitForLog("ERROR: Pixmoor0: the display went away", 1)) << viewer.log();
+    EXPECT_TRUE(CORBA::is_nil(CORBA::Object_var(
+        resolveName(viewer.nameServer().corbaloc(), hostName() + ".host_cxt/Pixmoor0.rtc"))))
+        << "a stale name\n"
+        << viewer.log();
   }
 }
 

@@ -84,6 +84,7 @@ class Manager {
   Manager();
   ~Manager();
   void runWorker();
+  static void removeNamesAtExit(int status, void* unused);
   struct Impl;
   std::unique_ptr<Impl> m_impl;
 };

@@ -6,6 +6,7 @@
 #include <rtm/RTObject.h>
 #include <rtm/SystemLogger.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -91,6 +92,9 @@ struct Manager::Impl {
 
   std::unique_ptr<NamingManager> naming;
   std::unique_ptr<NamingTimer> namingTimer;
+  // Names are removed once, by shutdown() or by an exit() behind its back.
+  std::mutex namesMutex;
+  bool namesRemoved = false;
 
   std::unique_ptr<SignalWatcher> signals;
   std::thread worker;
@@ -118,6 +122,7 @@ struct Manager::Impl {
   void discardOrb();
   void startNaming();
   void deploy(Manager* manager);
+  void removeNames();
 
   bool findFactory(const std::string& id, Factory& out) const;
   std::string chooseInstanceName(const std::string& requested, const std::string& typeName);
@@ -223,7 +228,36 @@ bool Manager::activateManager() {
   }
   d.log.log(Logger::RTL_INFO, "manager active");
   d.deploy(this);
+  // After the ORB's and the first names' start-up: exit handlers run in
+  // reverse order, so whatever those set up is still there when it runs.
+  static std::once_flag exitHook;
+  std::call_once(exitHook, [] { ::on_exit(removeNamesAtExit, nullptr); });
   return true;
+}
+
+// A library may end the process with exit() while the manager runs (Qt does
+// when its X server goes away): the names must not outlive the process.
+// After removing them the process ends at once with the status it was
+// given, so that the rest of exit() does not tear down what the manager's
+// threads (and a shutdown on one of them) still use.
+void Manager::removeNamesAtExit(int status, void*) {
+  Manager* manager;
+  {
+    std::lock_guard<std::mutex> lock(g_instanceMutex);
+    manager = g_instance;
+  }
+  if (manager == nullptr) return;
+  Impl& d = *manager->m_impl;
+  {
+    std::lock_guard<std::mutex> lock(d.stateMutex);
+    if (d.terminated) return;
+  }
+  d.log.log(Logger::RTL_WARN, coil::sprintf("the process is exiting (status %d) without a "
+                                            "shutdown; removing the names first",
+                                            status));
+  d.removeNames();
+  std::fflush(nullptr);
+  ::_exit(status);
 }
 
 bool Manager::Impl::startOrb() {
@@ -285,6 +319,13 @@ void Manager::Impl::deploy(Manager* manager) {
   deployment.createComponents(config.getProperty("manager.components.precreate"));
   deployment.connectPorts(config.getProperty("manager.components.preconnect"));
   deployment.activateComponents(config.getProperty("manager.components.preactivation"));
+}
+
+void Manager::Impl::removeNames() {
+  std::lock_guard<std::mutex> lock(namesMutex);
+  if (namesRemoved) return;
+  namesRemoved = true;
+  if (naming) naming->unbindAll();
 }
 
 void Manager::runManager(bool no_block) {
@@ -552,6 +593,8 @@ void Manager::shutdown() {
   const auto started = std::chrono::steady_clock::now();
   d.log.log(Logger::RTL_INFO, "shutting down");
   d.namingTimer.reset();
+  // First, so that nobody finds a component that is going away.
+  d.removeNames();
   // The worker deletes components that exited, and a component's deletion
   // releases object references. omniORB aborts (omniObjRef.cc "pd_id == 0")
   // when a reference's last release overlaps ORB::destroy(), so the worker
@@ -599,7 +642,11 @@ void Manager::Impl::takeDownComponents(Manager* manager) {
 
 void Manager::Impl::destroyOrb() {
   std::lock_guard<std::mutex> lock(orbMutex);
-  naming.reset();
+  {
+    std::lock_guard<std::mutex> namesLock(namesMutex);
+    namesRemoved = true;
+    naming.reset();
+  }
   if (!CORBA::is_nil(orb)) {
     try {
       orb->destroy();

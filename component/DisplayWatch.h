@@ -1,0 +1,42 @@
+// Notices the X server that the viewer's window is on going away, on a
+// connection of its own: Qt owns the window's connection and ends the
+// process when it breaks, without a word to the component.
+#ifndef COMPONENT_DISPLAYWATCH_H
+#define COMPONENT_DISPLAYWATCH_H
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+struct xcb_connection_t;
+
+// Watches one X server from a thread of its own. Owns a connection and a
+// thread, so it cannot be copied.
+class DisplayWatch {
+ public:
+  // Connects to the X server named by `display` and calls `onLost` once, on
+  // the watch's thread, when that connection breaks. Watches nothing when
+  // the server cannot be reached (started() is false).
+  DisplayWatch(const std::string& display, std::function<void()> onLost);
+  // Stops the thread and closes the connection.
+  ~DisplayWatch();
+  DisplayWatch(const DisplayWatch&) = delete;
+  DisplayWatch& operator=(const DisplayWatch&) = delete;
+
+  // Returns whether the watch is connected and its thread runs.
+  bool started() const { return m_thread.joinable(); }
+  // Returns whether the connection has broken.
+  bool lost() const { return m_lost; }
+
+ private:
+  void run();
+
+  xcb_connection_t* m_connection = nullptr;
+  std::function<void()> m_onLost;
+  std::atomic<bool> m_lost{false};
+  int m_stopPipe[2] = {-1, -1};
+  std::thread m_thread;
+};
+
+#endif
