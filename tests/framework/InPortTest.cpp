@@ -2,6 +2,8 @@
 // peers that go away.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "PortTestSupport.h"
 
 using namespace port_test;
@@ -103,21 +105,57 @@ TEST(InPort, DecodesEachByteOrderBitExact) {
   }
 }
 
-// A bound sample keeps its storage: reading frames of the same size again
-// does not reallocate it.
-TEST(InPort, ReadReusesTheBoundSamplesStorage) {
-  Pushed p;
-  ASSERT_EQ(RTC::RTC_OK, p.result);
-  p.source.fill(1000, 1);
-  ASSERT_TRUE(p.source.port.write());
-  ASSERT_TRUE(p.sink.port.read());
-  const CORBA::Long* storage = p.sink.value.data.get_buffer();
-  for (CORBA::Long i = 2; i < 5; ++i) {
-    p.source.fill(1000, i);
-    ASSERT_TRUE(p.source.port.write());
-    ASSERT_TRUE(p.sink.port.read());
-    EXPECT_EQ(storage, p.sink.value.data.get_buffer());
-    EXPECT_TRUE(sameSample(p.source.value, p.sink.value));
+// The bound sample stays intact until the next read, whatever arrives or
+// ends meanwhile. In the host's byte order it borrows the port's copy of the
+// bytes instead of copying them; in the other it owns its storage and keeps
+// it from one read to the next. Each leg follows one of the other order, so
+// a borrowed sample is then decoded into (which must not write into the
+// bytes it borrowed) and an owned one is then lent.
+TEST(InPort, BoundSampleStaysIntactUntilTheNextRead) {
+  const bool hostLittle = omni::myByteOrder != 0;
+  for (bool firstLittle : {true, false}) {
+    Sink sink;
+    std::map<CORBA::ULong, RTC::TimedLongSeq> sent;
+    CORBA::Long seed = 0;
+    for (bool little : {firstLittle, !firstLittle}) {
+      SCOPED_TRACE(std::string(firstLittle ? "little first, " : "big first, ") +
+                   (little ? "little" : "big"));
+      Source source;
+      std::string id;
+      ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), sink.ref(),
+                                        {{"dataport.serializer.cdr.endian", little ? "little" : "big"},
+                                         {"dataport.buffer.length", "2"}},
+                                        &id));
+      auto send = [&](int frames) {
+        for (int i = 0; i < frames; ++i) {
+          source.fill(1000, ++seed);
+          sent[source.value.tm.sec] = source.value;
+          ASSERT_TRUE(source.port.write());
+        }
+      };
+      const CORBA::Long* owned = nullptr;
+      CORBA::ULong shown = 0;
+      for (int round = 0; round < 3; ++round) {
+        send(3);
+        ASSERT_TRUE(sink.port.read());
+        shown = sink.value.tm.sec;
+        // Overwrites cycle the queue's storage through every slot and spare.
+        send(3);
+        EXPECT_TRUE(sameSample(sent[shown], sink.value));
+        EXPECT_EQ(little != hostLittle, static_cast<bool>(sink.value.data.release()))
+            << "borrowed in the host's byte order only";
+        if (little != hostLittle) {
+          if (owned != nullptr) {
+            EXPECT_EQ(owned, sink.value.data.get_buffer());
+          }
+          owned = sink.value.data.get_buffer();
+        }
+      }
+      ASSERT_EQ(RTC::RTC_OK, source.m_ref->disconnect(id.c_str()));
+      EXPECT_TRUE(sameSample(sent[shown], sink.value)) << "after the disconnect";
+      EXPECT_FALSE(sink.port.read());
+      EXPECT_TRUE(sameSample(sent[shown], sink.value)) << "after a read that found nothing";
+    }
   }
 }
 
