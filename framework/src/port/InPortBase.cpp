@@ -64,7 +64,7 @@ bool InPortBase::readSample(SampleDecode decode, void* target) {
              s.sampleCameFrom(first)) {
     result = ReadResult::Ok;  // the same sample again
   }
-  if (result == ReadResult::Ok) result = connector.decode(s.sample, decode, target);
+  if (result == ReadResult::Ok) result = connector.decodeSample(s.sample, decode, target);
   if (result == ReadResult::PeerGone) {
     portLog().log(Logger::RTL_WARN,
                   "connection " + first->id() + ": the peer is gone; dropping it");

@@ -14,8 +14,8 @@ InPortConnector::InPortConnector(const std::string& id, bool littleEndian,
       m_counters(std::move(counters)),
       m_log(portName.c_str()) {}
 
-ReadResult InPortConnector::decode(const CdrChunk& sample, InPortBase::SampleDecode decode,
-                                   void* target) {
+ReadResult InPortConnector::decodeSample(const CdrChunk& sample, InPortBase::SampleDecode decode,
+                                         void* target) {
   if (decode(target, sample.data(), sample.length(), littleEndian())) return ReadResult::Ok;
   unsigned long suppressed = 0;
   if (m_throttle.allow(&suppressed)) {

@@ -10,10 +10,10 @@
 #include <atomic>
 #include <memory>
 
+#include "common/LogThrottle.h"
 #include "corba/ActivatedObject.h"
 #include "port/CdrQueue.h"
 #include "port/ConnectorBase.h"
-#include "common/LogThrottle.h"
 
 namespace RTC {
 
@@ -43,7 +43,7 @@ class InPortConnector : public ConnectorBase {
   virtual bool readsBack() const = 0;
   // Decodes `sample`, taken from this connector, into `target`; logs
   // (throttled) when it fails.
-  ReadResult decode(const CdrChunk& sample, InPortBase::SampleDecode decode, void* target);
+  ReadResult decodeSample(const CdrChunk& sample, InPortBase::SampleDecode decode, void* target);
 
   Logger& log() { return m_log; }
 
