@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <fstream>
 #include <map>
 #include <opencv2/core.hpp>
 #include <string>
@@ -78,10 +79,23 @@ class RecordingDisplay : public ImageDisplay {
   const unsigned char* m_lastShown = nullptr;
 };
 
-// Opens the component's members to the test.
+// Returns the component properties the shipped rtc.conf gives the viewer
+// type (its Generic.Pixmoor.* keys, as the manager layers them).
+coil::Properties recommendedProperties() {
+  std::ifstream in(pixmoor_test::sourcePath("conf/pixmoor.rtc.conf"));
+  coil::Properties conf;
+  conf.load(in);
+  return conf.getNode("Generic.Pixmoor");
+}
+
+// Opens the component's members to the test. The viewer is set up as the
+// shipped rtc.conf deploys it.
 class ViewerUnderTest : public Pixmoor {
  public:
-  ViewerUnderTest() : Pixmoor(nullptr) { onInitialize(); }
+  ViewerUnderTest() : Pixmoor(nullptr) {
+    setProperties(recommendedProperties());
+    onInitialize();
+  }
   using Pixmoor::m_flip_h;
   using Pixmoor::m_flip_v;
   using Pixmoor::m_imageIn;
@@ -400,6 +414,31 @@ TEST_F(PixmoorFrames, FramesQueuedBeforeActivationCannotEndIt) {
     EXPECT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
     captured([&] { m_viewer.onDeactivated(0); });
   }
+}
+
+// With the shipped configuration a producer faster than the viewer costs no
+// delay: each cycle shows the newest frame, and the frames it had no time
+// for are dropped rather than queued before it. Each frame is a counter
+// value in every pixel.
+TEST_F(PixmoorFrames, ShowsTheNewestFrameWhenTheProducerIsFaster) {
+  ASSERT_EQ("1", m_viewer.m_imageIn.properties().getProperty("buffer.length"));
+  activate(4, 3);
+  std::uint32_t counter = 0;
+  for (int cycle = 0; cycle < 4; ++cycle) {
+    SCOPED_TRACE(cycle);
+    for (int burst = 0; burst < 3; ++burst) {
+      ++counter;
+      send(std::vector<std::uint32_t>(12, counter * 0x010101u));
+    }
+    m_display.m_shown.clear();
+    ASSERT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
+    ASSERT_EQ(1u, m_display.m_shown.size());
+    const cv::Scalar newest = cv::Scalar::all(counter);
+    EXPECT_TRUE(sameBytes(cv::Mat(3, 4, CV_8UC3, newest), m_display.m_shown[0]))
+        << "shown " << m_display.m_shown[0].at<cv::Vec3b>(0, 0) << ", newest " << counter;
+    EXPECT_FALSE(m_viewer.m_imageIn.isNew()) << "no older frame waits behind it";
+  }
+  captured([&] { m_viewer.onDeactivated(0); });
 }
 
 // Once running, a frame on its way from the port to the window allocates

@@ -10,8 +10,9 @@ using namespace port_test;
 
 // The outport marshals into a kept stream and lends its buffer to put;
 // the inport copies (a colocated call lends the caller's bytes) into spare
-// storage of its queue and decodes in place into the bound sample, whose
-// sequence keeps its storage. Both byte orders, flush publisher.
+// storage of its queue; read() lends those bytes to the bound sample in the
+// host's byte order and decodes them into the sample's kept storage in the
+// other. Both byte orders, flush publisher.
 TEST(InPortAllocation, SteadyStreamAllocatesNothing) {
   for (const char* endian : {"little", "big"}) {
     SCOPED_TRACE(endian);

@@ -2,6 +2,8 @@
 // peers that go away.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "PortTestSupport.h"
 
 using namespace port_test;
@@ -11,7 +13,8 @@ namespace {
 // A sink connected to a source, with the sink's InPortCdr at hand for
 // direct puts.
 struct Pushed {
-  explicit Pushed(const Props& props = {}) {
+  explicit Pushed(const Props& props = {}, const coil::Properties& sinkSettings = {}) {
+    sink.port.init(sinkSettings);
     result = connectVia(source.ref(), source.ref(), sink.ref(), props, &id);
     if (result == RTC::RTC_OK) cdr = inportCdrOf(onlyProfile(sink.port));
   }
@@ -103,21 +106,58 @@ TEST(InPort, DecodesEachByteOrderBitExact) {
   }
 }
 
-// A bound sample keeps its storage: reading frames of the same size again
-// does not reallocate it.
-TEST(InPort, ReadReusesTheBoundSamplesStorage) {
-  Pushed p;
-  ASSERT_EQ(RTC::RTC_OK, p.result);
-  p.source.fill(1000, 1);
-  ASSERT_TRUE(p.source.port.write());
-  ASSERT_TRUE(p.sink.port.read());
-  const CORBA::Long* storage = p.sink.value.data.get_buffer();
-  for (CORBA::Long i = 2; i < 5; ++i) {
-    p.source.fill(1000, i);
-    ASSERT_TRUE(p.source.port.write());
-    ASSERT_TRUE(p.sink.port.read());
-    EXPECT_EQ(storage, p.sink.value.data.get_buffer());
-    EXPECT_TRUE(sameSample(p.source.value, p.sink.value));
+// The bound sample stays intact until the next read, whatever arrives or
+// ends meanwhile. In the host's byte order it borrows the port's copy of the
+// bytes instead of copying them; in the other it owns its storage and keeps
+// it from one read to the next. Each leg follows one of the other order, so
+// a borrowed sample is then decoded into (which must not write into the
+// bytes it borrowed) and an owned one is then lent.
+TEST(InPort, BoundSampleStaysIntactUntilTheNextRead) {
+  const bool hostLittle = omni::myByteOrder != 0;
+  for (bool firstLittle : {true, false}) {
+    Sink sink;
+    std::map<CORBA::ULong, RTC::TimedLongSeq> sent;
+    CORBA::Long seed = 0;
+    for (bool little : {firstLittle, !firstLittle}) {
+      SCOPED_TRACE(std::string(firstLittle ? "little first, " : "big first, ") +
+                   (little ? "little" : "big"));
+      Source source;
+      std::string id;
+      ASSERT_EQ(RTC::RTC_OK,
+                connectVia(source.ref(), source.ref(), sink.ref(),
+                           {{"dataport.serializer.cdr.endian", little ? "little" : "big"},
+                            {"dataport.buffer.length", "2"}},
+                           &id));
+      auto send = [&](int frames) {
+        for (int i = 0; i < frames; ++i) {
+          source.fill(1000, ++seed);
+          sent[source.value.tm.sec] = source.value;
+          ASSERT_TRUE(source.port.write());
+        }
+      };
+      const CORBA::Long* owned = nullptr;
+      CORBA::ULong shown = 0;
+      for (int round = 0; round < 3; ++round) {
+        send(3);
+        ASSERT_TRUE(sink.port.read());
+        shown = sink.value.tm.sec;
+        // Overwrites cycle the queue's storage through every slot and spare.
+        send(3);
+        EXPECT_TRUE(sameSample(sent[shown], sink.value));
+        EXPECT_EQ(little != hostLittle, static_cast<bool>(sink.value.data.release()))
+            << "borrowed in the host's byte order only";
+        if (little != hostLittle) {
+          if (owned != nullptr) {
+            EXPECT_EQ(owned, sink.value.data.get_buffer());
+          }
+          owned = sink.value.data.get_buffer();
+        }
+      }
+      ASSERT_EQ(RTC::RTC_OK, source.m_ref->disconnect(id.c_str()));
+      EXPECT_TRUE(sameSample(sent[shown], sink.value)) << "after the disconnect";
+      EXPECT_FALSE(sink.port.read());
+      EXPECT_TRUE(sameSample(sent[shown], sink.value)) << "after a read that found nothing";
+    }
   }
 }
 
@@ -209,16 +249,46 @@ TEST(InPort, EmptyBufferPolicies) {
   }
 }
 
-// dataport.inport.* wins over dataport.* on the inport only.
-TEST(InPort, SideSpecificBufferSettingsWin) {
-  Pushed p(Props{{"dataport.buffer.length", "1"},
-                 {"dataport.buffer.write.full_policy", "do_nothing"},
-                 {"dataport.inport.buffer.length", "3"}});
-  ASSERT_EQ(RTC::RTC_OK, p.result);
-  EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(1));
-  EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(2));
-  EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(3));
-  EXPECT_EQ(OpenRTM::BUFFER_FULL, p.putSample(4));
+// A connection's buffer settings, key by key: the port's own settings
+// (rtc.conf's port.inport.<name>.*), then the request's dataport.*, then its
+// dataport.inport.*, each winning over the one before. An empty value, as
+// real peers send, sets nothing.
+TEST(InPort, BufferSettingsLayerKeyByKey) {
+  struct Case {
+    const char* what;
+    Props request;
+    int accepted;  // of 5 puts, before BUFFER_FULL
+    std::uint32_t firstRead;
+  };
+  const Case cases[] = {
+      {"the port's settings", {}, 2, 1},
+      {"the request's length, the port's policy", {{"dataport.buffer.length", "3"}}, 3, 1},
+      {"the inport's own length wins",
+       {{"dataport.buffer.length", "1"}, {"dataport.inport.buffer.length", "4"}},
+       4,
+       1},
+      {"the request's policy, the port's length",
+       {{"dataport.inport.buffer.write.full_policy", "overwrite"}},
+       5,
+       4},
+      {"an empty value", {{"dataport.buffer.length", ""}}, 2, 1},
+      {"the outport's side is not ours", {{"dataport.outport.buffer.length", "4"}}, 2, 1},
+  };
+  coil::Properties portSettings;
+  portSettings.setProperty("buffer.length", "2");
+  portSettings.setProperty("buffer.write.full_policy", "do_nothing");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Pushed p(c.request, portSettings);
+    ASSERT_EQ(RTC::RTC_OK, p.result);
+    int accepted = 0;
+    for (std::uint32_t sec = 1; sec <= 5; ++sec) {
+      if (p.putSample(sec) == OpenRTM::PORT_OK) ++accepted;
+    }
+    EXPECT_EQ(c.accepted, accepted);
+    ASSERT_TRUE(p.sink.port.read());
+    EXPECT_EQ(c.firstRead, p.sink.value.tm.sec);
+  }
 }
 
 // isNew and read serve the first connection that holds a sample, in
@@ -304,12 +374,35 @@ TEST(InPort, PullReadsFromTheOutport) {
   EXPECT_EQ(0u, p.sink.port.connectorCount());
 }
 
+// The outport's empty policy, from its own settings or the request.
 TEST(InPort, PullHonoursTheOutportsEmptyPolicy) {
-  Pushed p(Props{{"dataport.dataflow_type", "pull"},
-                 {"dataport.outport.buffer.read.empty_policy", "do_nothing"}});
-  ASSERT_EQ(RTC::RTC_OK, p.result);
-  p.source.fill(4, 4);
-  ASSERT_TRUE(p.source.port.write());
-  ASSERT_TRUE(p.sink.port.read());
-  EXPECT_FALSE(p.sink.port.read());
+  struct Case {
+    const char* what;
+    const char* portPolicy;
+    Props request;
+    bool readsAgain;
+  };
+  const Case cases[] = {
+      {"request", "", {{"dataport.outport.buffer.read.empty_policy", "do_nothing"}}, false},
+      {"the outport's settings", "do_nothing", {}, false},
+      {"the request over the settings",
+       "do_nothing",
+       {{"dataport.buffer.read.empty_policy", "readback"}},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sink sink;
+    Source source;
+    coil::Properties settings;
+    if (*c.portPolicy != '\0') settings.setProperty("buffer.read.empty_policy", c.portPolicy);
+    source.port.init(settings);
+    Props request = c.request;
+    request.emplace_back("dataport.dataflow_type", "pull");
+    ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), sink.ref(), request));
+    source.fill(4, 4);
+    ASSERT_TRUE(source.port.write());
+    ASSERT_TRUE(sink.port.read());
+    EXPECT_EQ(c.readsAgain, sink.port.read());
+  }
 }

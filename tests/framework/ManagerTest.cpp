@@ -3,7 +3,10 @@
 // lifecycle through its execution context, configuration and exit.
 #include <gtest/gtest.h>
 #include <rtm/DataFlowComponentBase.h>
+#include <rtm/DataInPort.h>
 #include <rtm/Manager.h>
+#include <rtm/idl/BasicDataTypeSkel.h>
+#include <rtm/idl/DataPortSkel.h>
 
 #include <atomic>
 #include <chrono>
@@ -14,8 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "execution/PeriodicExecutionContext.h"
 #include "TestSupport.h"
+#include "corba/NVUtil.h"
+#include "execution/PeriodicExecutionContext.h"
 
 namespace {
 
@@ -45,9 +49,11 @@ std::vector<std::string> callsOf(const std::string& instance) {
 // Records its transitions; what it answers is steered by its properties.
 class Probe : public RTC::DataFlowComponentBase {
  public:
-  explicit Probe(RTC::Manager* manager) : RTC::DataFlowComponentBase(manager) {}
+  explicit Probe(RTC::Manager* manager)
+      : RTC::DataFlowComponentBase(manager), m_in("in", m_inData) {}
 
   RTC::ReturnCode_t onInitialize() override {
+    addInPort("in", m_in);
     bindParameter("level", m_level, "3");
     bindParameter("extra", m_extra, "none");
     record(name() + ":onInitialize");
@@ -73,6 +79,8 @@ class Probe : public RTC::DataFlowComponentBase {
   std::atomic<bool> m_failActivate{false};
   std::atomic<bool> m_throwInExecute{false};
   std::atomic<bool> m_exitInExecute{false};
+  RTC::TimedLongSeq m_inData;
+  RTC::InPort<RTC::TimedLongSeq> m_in;
 
  private:
   RTC::ReturnCode_t note(const char* what) {
@@ -116,7 +124,9 @@ class ManagerEnvironment : public ::testing::Environment {
   void SetUp() override {
     s_dir = pixmoor_test::makeTempDir("manager");
     s_namePort = pixmoor_test::freeTcpPort();
-    pixmoor_test::writeFile(s_dir + "/tuned.conf", "conf.default.extra: from-file\n");
+    pixmoor_test::writeFile(s_dir + "/tuned.conf",
+                            "conf.default.extra: from-file\n"
+                            "port.inport.in.buffer.length: 2\n");
     pixmoor_test::writeFile(s_dir + "/rtc.conf",
                             "corba.endpoint: 127.0.0.1:\n"
                             "corba.nameservers: 127.0.0.1:" +
@@ -132,6 +142,9 @@ class ManagerEnvironment : public ::testing::Environment {
                                 "manager.shutdown_on_nortcs: NO\n"
                                 "Tests.Tuned.conf.default.level: 9\n"
                                 "Tests.Tuned.exec_cxt.periodic.rate: 50\n"
+                                "Tests.Tuned.port.inport.dataport.buffer.write.full_policy: "
+                                "do_nothing\n"
+                                "Tests.Tuned0.port.inport.in.buffer.length: 3\n"
                                 "Tests.Tuned.config_file: " +
                                 s_dir + "/tuned.conf\n");
     std::string conf = s_dir + "/rtc.conf";
@@ -224,6 +237,35 @@ RTC::ExecutionContext_ptr contextOf(RTC::RTObject_impl* comp) {
   return ref->get_context(0);
 }
 
+// Connects `port` alone, with no buffer settings in the request, puts up to
+// 8 samples into it and returns how many it took before answering
+// BUFFER_FULL.
+int acceptedBeforeFull(RTC::InPortBase& port) {
+  RTC::PortService_var ref = port.getPortRef();
+  RTC::ConnectorProfile profile;
+  profile.name = CORBA::string_dup("alone");
+  profile.connector_id = CORBA::string_dup("");
+  profile.ports.length(1);
+  profile.ports[0] = RTC::PortService::_duplicate(ref);
+  coil::Properties request;
+  request.setProperty("dataport.interface_type", "corba_cdr");
+  request.setProperty("dataport.dataflow_type", "push");
+  profile.properties = NVUtil::toNVList(request);
+  if (ref->connect(profile) != RTC::RTC_OK) return -1;
+  CORBA::ORB_var orb = manager().getORB();
+  CORBA::Object_var obj = orb->string_to_object(
+      NVUtil::toString(profile.properties, "dataport.corba_cdr.inport_ior").c_str());
+  OpenRTM::InPortCdr_var cdr = OpenRTM::InPortCdr::_narrow(obj);
+  // An empty TimedLongSeq: sec, nsec, no elements.
+  OpenRTM::CdrData sample;
+  sample.length(12);
+  for (CORBA::ULong i = 0; i < 12; ++i) sample[i] = 0;
+  int accepted = 0;
+  while (accepted < 8 && cdr->put(sample) == OpenRTM::PORT_OK) ++accepted;
+  ref->disconnect(profile.connector_id);
+  return accepted;
+}
+
 TEST(Manager, RegisterFactoryKeepsItsOwnCopyOfTheProfile) {
   coil::Properties profile(probe_spec);
   profile.setProperty("implementation_id", "Copied");
@@ -308,6 +350,15 @@ TEST(Manager, PerTypeSettingsReachTheProfileTheBoundVariablesAndTheContext) {
   RTC::ExecutionContext_var plainEc = contextOf(plain);
   EXPECT_DOUBLE_EQ(50.0, tunedEc->get_rate());
   EXPECT_DOUBLE_EQ(200.0, plainEc->get_rate()) << "manager-wide exec_cxt.periodic.rate";
+
+  // Port settings, each layer winning over the one before: every inport of
+  // the type, the type's config_file, the instance's own key.
+  EXPECT_EQ("do_nothing", tuned->m_in.properties().getProperty("buffer.write.full_policy"));
+  EXPECT_EQ("3", tuned->m_in.properties().getProperty("buffer.length"));
+  EXPECT_TRUE(plain->m_in.properties().empty());
+  // ... reach a connection whose request does not set them.
+  EXPECT_EQ(3, acceptedBeforeFull(tuned->m_in));
+  EXPECT_EQ(8, acceptedBeforeFull(plain->m_in)) << "the built-in overwrite never refuses";
 }
 
 // A context type the runtime lacks is no failure: it says so and runs its
@@ -355,7 +406,8 @@ TEST(Manager, ComponentObjectAnswersAsTheFrameworkDoes) {
   EXPECT_STREQ("2.0.1", profile->version);
   EXPECT_STREQ("tests", profile->vendor);
   EXPECT_STREQ("Tests", profile->category);
-  EXPECT_EQ(0u, profile->port_profiles.length());
+  ASSERT_EQ(1u, profile->port_profiles.length());
+  EXPECT_EQ(std::string(probe->getInstanceName()) + ".in", profile->port_profiles[0].name.in());
   EXPECT_TRUE(CORBA::is_nil(profile->parent));
   bool sawLevel = false;
   for (CORBA::ULong i = 0; i < profile->properties.length(); ++i) {

@@ -5,6 +5,8 @@
 
 #include <rtm/RTC.h>
 
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -59,6 +61,14 @@ struct CdrSerializer {
     }
   }
 
+  // Decodes the bytes into `value` for a reader that leaves them untouched
+  // until its next read, so that `value` may refer to them instead of
+  // copying them. The generic version copies, as decode() does.
+  static bool decodeBorrowing(DataType& value, const CORBA::Octet* data, CORBA::ULong length,
+                              bool littleEndian) {
+    return decode(value, data, length, littleEndian);
+  }
+
   // Appends `value` to `out` in the stream's byte order.
   static void encode(const DataType& value, cdrMemoryStream& out) { value >>= out; }
 };
@@ -78,6 +88,34 @@ inline bool CdrSerializer<TimedLongSeq>::check(const CORBA::Octet* data, CORBA::
                                              CORBA::ULong(c[1]) << 16 | CORBA::ULong(c[0]) << 24);
   const CORBA::ULong body = length - header;
   return body % 4 == 0 && body / 4 == count;
+}
+
+// In the host's byte order the elements are already what the sequence
+// holds, so it borrows them (omniORB sequences can refer to a buffer they do
+// not own); in the other order they are decoded with the swap.
+template <>
+inline bool CdrSerializer<TimedLongSeq>::decodeBorrowing(TimedLongSeq& value,
+                                                         const CORBA::Octet* data,
+                                                         CORBA::ULong length, bool littleEndian) {
+  // Let go of the bytes borrowed last time first: they may hold another
+  // sample by now, and decoding into a borrowed buffer writes into it.
+  if (!value.data.release()) value.data.replace(0, 0, nullptr, true);
+  const bool hostOrder = littleEndian == (omni::myByteOrder != 0);
+  const CORBA::Octet* elements = data + 12;
+  if (!hostOrder || !check(data, length, littleEndian) ||
+      reinterpret_cast<std::uintptr_t>(elements) % alignof(CORBA::Long) != 0) {
+    return decode(value, data, length, littleEndian);
+  }
+  CORBA::ULong header[3];
+  std::memcpy(header, data, sizeof header);
+  value.tm.sec = header[0];
+  value.tm.nsec = header[1];
+  const CORBA::ULong count = header[2];
+  // Not owned (release false): the sequence never frees them.
+  CORBA::Long* borrowed =
+      count > 0 ? reinterpret_cast<CORBA::Long*>(const_cast<CORBA::Octet*>(elements)) : nullptr;
+  value.data.replace(count, count, borrowed, false);
+  return true;
 }
 
 }  // namespace RTC

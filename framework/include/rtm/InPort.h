@@ -26,14 +26,16 @@ class InPort : public InPortBase {
 
   // Takes the next unread sample (from the first connection holding one)
   // into the bound variable; false when there is no connection or nothing
-  // could be read.
+  // could be read. The variable may refer to the port's own copy of the
+  // sample's bytes (a TimedLongSeq's elements in the host's byte order);
+  // those stay intact until the next read(), whatever the connections do.
   bool read() { return readSample(&InPort::decodeInto, &m_value); }
 
  private:
   static bool decodeInto(void* target, const CORBA::Octet* data, CORBA::ULong length,
                          bool littleEndian) {
-    return CdrSerializer<DataType>::decode(*static_cast<DataType*>(target), data, length,
-                                           littleEndian);
+    return CdrSerializer<DataType>::decodeBorrowing(*static_cast<DataType*>(target), data, length,
+                                                    littleEndian);
   }
 
   DataType& m_value;

@@ -40,8 +40,9 @@ class InPortBase : public PortBase {
  protected:
   // Takes the next sample of the first connection holding one (else of the
   // first connection: readback, or a pull connection asking its peer) and
-  // decodes it into `target`. False when there is no connection or nothing
-  // could be read.
+  // decodes it into `target`, which may refer to the sample's bytes: the
+  // port keeps them intact until its next read. False when there is no
+  // connection or nothing could be read.
   bool readSample(SampleDecode decode, void* target);
   // Sets the check incoming samples must pass; set once by InPort<T>.
   void setSampleCheck(SampleCheck check);

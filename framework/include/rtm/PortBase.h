@@ -47,8 +47,16 @@ class PortBase {
   // Removes every connection (telling peers) and deactivates the port's
   // CORBA objects. Called before the owner goes away.
   virtual void deactivatePort();
-  // Returns the port's own properties (port.port_type, dataport.*).
+  // Returns the properties the port's profile shows (port.port_type,
+  // dataport.*).
   const coil::Properties& getProperties() const { return m_properties; }
+  // Sets the port's own settings (buffer.length, buffer.write.full_policy,
+  // ...): the defaults of every connection made later, each of which a
+  // connect request's dataport.<key> or dataport.<side>.<key> overrides.
+  // The owner calls it before the port can be reached.
+  void init(const coil::Properties& prop);
+  // Returns the port's own settings, as given to init().
+  const coil::Properties& properties() const { return m_portProperties; }
 
   // ---- The PortService operations; the port's servant forwards here. ----
 
@@ -114,6 +122,7 @@ class PortBase {
   RTObject_var m_owner;
   PortService_var m_objref;
   coil::Properties m_properties;
+  coil::Properties m_portProperties;
 
  private:
   std::shared_ptr<ConnectorBase> takeConnector(const std::string& id) const;

@@ -63,9 +63,12 @@ class RTObject_impl : public ExecutionContextParticipant {
   // Merges `prop` into the component's properties.
   void setProperties(const coil::Properties& prop);
 
-  // Adds an inbound data port named `name`; false when the name is taken.
+  // Adds an inbound data port named `name`, whose connections default to the
+  // component's port.inport.dataport.* and port.inport.<name>.* settings;
+  // false when the name is taken.
   bool addInPort(const char* name, InPortBase& inport);
-  // Adds an outbound data port named `name`; false when the name is taken.
+  // Adds an outbound data port named `name`, likewise with port.outport.*;
+  // false when the name is taken.
   bool addOutPort(const char* name, OutPortBase& outport);
   // Adds any port; false when its name is taken.
   bool addPort(PortBase& port);

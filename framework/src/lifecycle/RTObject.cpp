@@ -118,7 +118,22 @@ void RTObject_impl::setProperties(const coil::Properties& prop) {
   if (rtclog.getName() != m_impl->instanceName) rtclog.setName(m_impl->instanceName.c_str());
 }
 
+namespace {
+
+// Returns a data port's own settings from the component's properties:
+// <kind>.dataport.* for every port of the kind, then <kind>.<name>.*, which
+// win (kind "port.inport" or "port.outport").
+coil::Properties dataPortSettings(const coil::Properties& component, const std::string& kind,
+                                  const char* name) {
+  coil::Properties settings = component.getNode(kind + ".dataport");
+  settings << component.getNode(kind + "." + (name != nullptr ? name : ""));
+  return settings;
+}
+
+}  // namespace
+
 bool RTObject_impl::addInPort(const char* name, InPortBase& inport) {
+  inport.init(dataPortSettings(m_properties, "port.inport", name));
   if (!addPort(inport)) {
     rtclog.log(Logger::RTL_ERROR,
                coil::sprintf("addInPort(%s) failed", name != nullptr ? name : ""));
@@ -128,6 +143,7 @@ bool RTObject_impl::addInPort(const char* name, InPortBase& inport) {
 }
 
 bool RTObject_impl::addOutPort(const char* name, OutPortBase& outport) {
+  outport.init(dataPortSettings(m_properties, "port.outport", name));
   if (!addPort(outport)) {
     rtclog.log(Logger::RTL_ERROR,
                coil::sprintf("addOutPort(%s) failed", name != nullptr ? name : ""));

@@ -23,6 +23,16 @@ bool listContains(const std::string& text, const std::string& value) {
   return false;
 }
 
+coil::Properties withPortDefaults(const coil::Properties& request,
+                                  const coil::Properties& defaults) {
+  coil::Properties out = request;
+  for (const auto& entry : defaults.entries()) {
+    const std::string key = "dataport." + entry.first;
+    if (coil::eraseBothEndsBlank(out.getProperty(key)).empty()) out.setProperty(key, entry.second);
+  }
+  return out;
+}
+
 bool parseEndian(const coil::Properties& props, bool& littleEndian) {
   const std::string value = props.getProperty("dataport.serializer.cdr.endian");
   const std::string first = firstEntry(value);

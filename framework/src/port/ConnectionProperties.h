@@ -17,6 +17,14 @@ std::string firstEntry(const std::string& text);
 // (normalized).
 bool listContains(const std::string& text, const std::string& value);
 
+// Returns a connect request's properties completed by a port's own
+// `defaults` (keys without the "dataport." prefix, as in rtc.conf's
+// port.inport.<name>.buffer.length): each default becomes dataport.<key>
+// where the request gives no value of its own. The request's
+// dataport.<side>.<key>, read after dataport.<key>, still wins over both.
+coil::Properties withPortDefaults(const coil::Properties& request,
+                                  const coil::Properties& defaults);
+
 // Reads dataport.serializer.cdr.endian: the first entry of the list decides;
 // absent or empty means little. False for anything but little or big.
 bool parseEndian(const coil::Properties& props, bool& littleEndian);

@@ -9,6 +9,7 @@
 
 #include "corba/ActivatedObject.h"
 #include "port/BufferSettings.h"
+#include "port/CdrChunk.h"
 #include "port/CdrInterfaceRef.h"
 #include "port/ConnectionProperties.h"
 #include "port/ConnectorBase.h"
@@ -33,6 +34,16 @@ struct InPortBase::State {
   // nothing once running.
   std::mutex snapshotMutex;
   std::vector<std::shared_ptr<ConnectorBase> > snapshot;
+  // The bytes of the sample read last. The port, not the connector, keeps
+  // them: the bound variable may refer to them until the next read, and a
+  // connection may end before that.
+  std::mutex readMutex;
+  CdrChunk sample;
+  std::weak_ptr<ConnectorBase> sampleFrom;
+
+  bool sampleCameFrom(const std::shared_ptr<ConnectorBase>& connector) const {
+    return !sampleFrom.owner_before(connector) && !connector.owner_before(sampleFrom);
+  }
 };
 
 InPortBase::InPortBase(const char* name, const char* data_type)
@@ -75,7 +86,17 @@ bool InPortBase::hasUnreadSample() const {
 bool InPortBase::readSample(SampleDecode decode, void* target) {
   std::shared_ptr<ConnectorBase> first = connectorToRead();
   if (!first) return false;
-  const ReadResult result = static_cast<InPortConnector&>(*first).read(decode, target);
+  InPortConnector& connector = static_cast<InPortConnector&>(*first);
+  State& s = *m_state;
+  std::lock_guard<std::mutex> guard(s.readMutex);
+  ReadResult result = connector.take(s.sample);
+  if (result == ReadResult::Ok) {
+    s.sampleFrom = first;
+  } else if (result == ReadResult::Empty && connector.readsBack() && !s.sample.empty() &&
+             s.sampleCameFrom(first)) {
+    result = ReadResult::Ok;  // the same sample again
+  }
+  if (result == ReadResult::Ok) result = connector.decodeSample(s.sample, decode, target);
   if (result == ReadResult::PeerGone) {
     portLog().log(Logger::RTL_WARN,
                   "connection " + first->id() + ": the peer is gone; dropping it");

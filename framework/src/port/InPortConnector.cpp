@@ -21,12 +21,13 @@ InPortConnector::InPortConnector(const std::string& id, bool littleEndian,
       m_counters(std::move(counters)),
       m_log(portName.c_str()) {}
 
-ReadResult InPortConnector::decodeCurrent(InPortBase::SampleDecode decode, void* target) {
-  if (decode(target, m_current.data(), m_current.length(), littleEndian())) return ReadResult::Ok;
+ReadResult InPortConnector::decodeSample(const CdrChunk& sample, InPortBase::SampleDecode decode,
+                                         void* target) {
+  if (decode(target, sample.data(), sample.length(), littleEndian())) return ReadResult::Ok;
   std::string note;
   if (m_throttle.allow(&note)) {
     m_log.log(Logger::RTL_ERROR, "connection " + id() + ": a sample of " +
-                                     std::to_string(m_current.length()) +
+                                     std::to_string(sample.length()) +
                                      " bytes could not be decoded" + note);
   }
   return ReadResult::Failed;
@@ -123,19 +124,12 @@ double InPortPushConnector::idleSeconds() const {
 
 bool InPortPushConnector::hasUnread() const { return m_queue.readable() > 0; }
 
-ReadResult InPortPushConnector::read(InPortBase::SampleDecode decode, void* target) {
-  std::lock_guard<std::mutex> guard(m_readMutex);
-  switch (m_queue.take(m_current)) {
-    case BufferStatus::Ok:
-      return decodeCurrent(decode, target);
-    case BufferStatus::Empty:
-      if (m_queue.settings().emptyPolicy == EmptyPolicy::Readback && !m_current.empty()) {
-        return decodeCurrent(decode, target);
-      }
-      return ReadResult::Empty;
-    default:
-      return ReadResult::Empty;
-  }
+ReadResult InPortPushConnector::take(CdrChunk& sample) {
+  return m_queue.take(sample) == BufferStatus::Ok ? ReadResult::Ok : ReadResult::Empty;
+}
+
+bool InPortPushConnector::readsBack() const {
+  return m_queue.settings().emptyPolicy == EmptyPolicy::Readback;
 }
 
 void InPortPushConnector::close() {
@@ -147,8 +141,7 @@ void InPortPullConnector::setPeer(OpenRTM::OutPortCdr_ptr peer) {
   m_peer = OpenRTM::OutPortCdr::_duplicate(peer);
 }
 
-ReadResult InPortPullConnector::read(InPortBase::SampleDecode decode, void* target) {
-  std::lock_guard<std::mutex> guard(m_readMutex);
+ReadResult InPortPullConnector::take(CdrChunk& sample) {
   if (CORBA::is_nil(m_peer)) return ReadResult::Failed;
   OpenRTM::CdrData_var data;
   OpenRTM::PortStatus status = OpenRTM::UNKNOWN_ERROR;
@@ -175,8 +168,8 @@ ReadResult InPortPullConnector::read(InPortBase::SampleDecode decode, void* targ
   }
   ++m_counters->stored;
   if (adopted) ++m_counters->adopted;
-  swap(m_current, chunk);
-  return decodeCurrent(decode, target);
+  swap(sample, chunk);
+  return ReadResult::Ok;
 }
 
 }  // namespace RTC

@@ -9,13 +9,12 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
+#include "common/LogThrottle.h"
 #include "corba/ActivatedObject.h"
 #include "port/CdrQueue.h"
 #include "port/MemoryBudget.h"
 #include "port/ConnectorBase.h"
-#include "common/LogThrottle.h"
 
 namespace RTC {
 
@@ -37,16 +36,19 @@ class InPortConnector : public ConnectorBase {
 
   // Returns whether an unread sample waits in the connector's buffer.
   virtual bool hasUnread() const = 0;
-  // Decodes the next sample into `target` (or, under readback, the last one
-  // again). Runs on the reading thread; never holds the buffer's lock while
-  // decoding.
-  virtual ReadResult read(InPortBase::SampleDecode decode, void* target) = 0;
+  // Swaps the next sample into `sample`, whose old storage the connector
+  // reuses or frees: Ok, or Empty, Failed or PeerGone with `sample`
+  // untouched. Runs on the reading thread.
+  virtual ReadResult take(CdrChunk& sample) = 0;
+  // Returns whether reading an empty connector gives the last sample again.
+  virtual bool readsBack() const = 0;
+  // Decodes `sample`, taken from this connector, into `target`; logs
+  // (throttled) when it fails.
+  ReadResult decodeSample(const CdrChunk& sample, InPortBase::SampleDecode decode, void* target);
 
   Logger& log() { return m_log; }
 
  protected:
-  // Decodes m_current into `target`; logs (throttled) when it fails.
-  ReadResult decodeCurrent(InPortBase::SampleDecode decode, void* target);
   // Logs a refused sample, throttled.
   void noteRefused(CORBA::ULong length, const char* why);
 
@@ -54,9 +56,6 @@ class InPortConnector : public ConnectorBase {
   const std::shared_ptr<InPortCounters> m_counters;
   Logger m_log;
   LogThrottle m_throttle;
-  // The reader's own sample: the one read last, kept for readback.
-  std::mutex m_readMutex;
-  CdrChunk m_current;
 };
 
 // A push connection: the peer's put() fills a CdrQueue through this
@@ -79,7 +78,8 @@ class InPortPushConnector : public InPortConnector,
   OpenRTM::PortStatus put(const OpenRTM::CdrData& data, bool ownsData);
 
   bool hasUnread() const override;
-  ReadResult read(InPortBase::SampleDecode decode, void* target) override;
+  ReadResult take(CdrChunk& sample) override;
+  bool readsBack() const override;
   void close() override;
   double idleSeconds() const override;
 
@@ -104,7 +104,9 @@ class InPortPullConnector : public InPortConnector {
   void setPeer(OpenRTM::OutPortCdr_ptr peer);
 
   bool hasUnread() const override { return false; }
-  ReadResult read(InPortBase::SampleDecode decode, void* target) override;
+  ReadResult take(CdrChunk& sample) override;
+  // The peer's outport reads back (or not) by its own settings.
+  bool readsBack() const override { return false; }
   void close() override {}
 
  private:

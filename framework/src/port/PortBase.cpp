@@ -95,6 +95,8 @@ void PortBase::setOwner(RTObject_ptr owner, const std::string& instanceName) {
 
 const char* PortBase::getName() const { return m_fullName.c_str(); }
 
+void PortBase::init(const coil::Properties& prop) { m_portProperties = prop; }
+
 PortService_ptr PortBase::getPortRef() const { return PortService::_duplicate(m_objref); }
 
 PortService_ptr PortBase::activatePort() {
@@ -358,10 +360,12 @@ ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile) {
     return result;
   }
 
-  // Publish this port's interfaces.
+  // Publish this port's interfaces. The connector follows the request, and
+  // the port's own settings where the request is silent.
+  const coil::Properties settings =
+      withPortDefaults(NVUtil::toProperties(connector_profile.properties), m_portProperties);
   std::shared_ptr<ConnectorBase> connector;
-  result = createConnector(id, NVUtil::toProperties(connector_profile.properties),
-                           connector_profile, connector);
+  result = createConnector(id, settings, connector_profile, connector);
   if (result != RTC_OK || !connector) {
     return result != RTC_OK ? result : RTC_ERROR;
   }
@@ -384,7 +388,9 @@ ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile) {
   }
 
   // Subscribe to what the others published, then keep the connection.
-  result = subscribeInterfaces(NVUtil::toProperties(connector_profile.properties), *connector);
+  result = subscribeInterfaces(
+      withPortDefaults(NVUtil::toProperties(connector_profile.properties), m_portProperties),
+      *connector);
   Connections::Entry entry;
   if (result == RTC_OK) {
     entry.id = id;
