@@ -1,12 +1,15 @@
 // The manager and the component object in one process: factories, creation
 // and its failures, per-type settings, the component's CORBA answers, the
 // lifecycle through its execution context, configuration and exit.
+// The data types before the port headers, which need their CORBA::Any
+// operators.
+#include <rtm/idl/BasicDataTypeSkel.h>
+#include <rtm/idl/DataPortSkel.h>
+
 #include <gtest/gtest.h>
 #include <rtm/DataFlowComponentBase.h>
 #include <rtm/DataInPort.h>
 #include <rtm/Manager.h>
-#include <rtm/idl/BasicDataTypeSkel.h>
-#include <rtm/idl/DataPortSkel.h>
 
 #include <atomic>
 #include <chrono>

@@ -90,21 +90,23 @@ inline bool CdrSerializer<TimedLongSeq>::check(const CORBA::Octet* data, CORBA::
   return body % 4 == 0 && body / 4 == count;
 }
 
+namespace detail {
+
 // In the host's byte order the elements are already what the sequence
 // holds, so it borrows them (omniORB sequences can refer to a buffer they do
-// not own); in the other order they are decoded with the swap.
-template <>
-inline bool CdrSerializer<TimedLongSeq>::decodeBorrowing(TimedLongSeq& value,
-                                                         const CORBA::Octet* data,
-                                                         CORBA::ULong length, bool littleEndian) {
+// not own); in the other order they are decoded with the swap. A template
+// only so that the data type need not be complete before it is used.
+template <class Seq>
+bool decodeTimedLongSeqBorrowing(Seq& value, const CORBA::Octet* data, CORBA::ULong length,
+                                 bool littleEndian) {
   // Let go of the bytes borrowed last time first: they may hold another
   // sample by now, and decoding into a borrowed buffer writes into it.
   if (!value.data.release()) value.data.replace(0, 0, nullptr, true);
   const bool hostOrder = littleEndian == (omni::myByteOrder != 0);
   const CORBA::Octet* elements = data + 12;
-  if (!hostOrder || !check(data, length, littleEndian) ||
+  if (!hostOrder || !CdrSerializer<Seq>::check(data, length, littleEndian) ||
       reinterpret_cast<std::uintptr_t>(elements) % alignof(CORBA::Long) != 0) {
-    return decode(value, data, length, littleEndian);
+    return CdrSerializer<Seq>::decode(value, data, length, littleEndian);
   }
   CORBA::ULong header[3];
   std::memcpy(header, data, sizeof header);
@@ -116,6 +118,15 @@ inline bool CdrSerializer<TimedLongSeq>::decodeBorrowing(TimedLongSeq& value,
       count > 0 ? reinterpret_cast<CORBA::Long*>(const_cast<CORBA::Octet*>(elements)) : nullptr;
   value.data.replace(count, count, borrowed, false);
   return true;
+}
+
+}  // namespace detail
+
+template <>
+inline bool CdrSerializer<TimedLongSeq>::decodeBorrowing(TimedLongSeq& value,
+                                                         const CORBA::Octet* data,
+                                                         CORBA::ULong length, bool littleEndian) {
+  return detail::decodeTimedLongSeqBorrowing(value, data, length, littleEndian);
 }
 
 }  // namespace RTC
