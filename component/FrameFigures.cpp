@@ -101,7 +101,8 @@ SDOPackage::NVList FrameFigures::status(Clock::time_point now) {
   std::string histogram = width;
   for (int i = 0; i < kBins; ++i) {
     if (m_histogram[static_cast<size_t>(i)] == 0) continue;
-    histogram += " " + std::to_string(i) + ":" + std::to_string(m_histogram[static_cast<size_t>(i)]);
+    histogram +=
+        " " + std::to_string(i) + ":" + std::to_string(m_histogram[static_cast<size_t>(i)]);
   }
   value <<= histogram.c_str();
   append(list, "age.histogram", value);

@@ -180,8 +180,8 @@ class Bench {
     const std::string instance = viewer ? "Pixmoor0" : "FrameSink0";
     const std::string port = viewer ? "image" : "in";
     m_processes.clear();  // the previous case's, killed
-    ChildProcess& rx = host(viewer ? "host/PixmoorComp" : "tests/fixtures/FrameSink/FrameSinkComp",
-                            receiver, "");
+    ChildProcess& rx =
+        host(viewer ? "host/PixmoorComp" : "tests/fixtures/FrameSink/FrameSinkComp", receiver, "");
     host("tools/framesource/FrameSourceComp", "source",
          "exec_cxt.periodic.rate: " + std::to_string(rate) + "\n");
     Result none;
@@ -196,8 +196,8 @@ class Bench {
       steps.push_back({"config", "set", dst, "input_image_width", std::to_string(width)});
       steps.push_back({"config", "set", dst, "input_image_height", std::to_string(height)});
     }
-    std::vector<std::string> connect = {"connect", src + ":out", dst + ":" + port,
-                                        "--subscription", "flush"};
+    std::vector<std::string> connect = {"connect", src + ":out", dst + ":" + port, "--subscription",
+                                        "flush"};
     if (!m_options.bufferLength.empty()) {
       connect.push_back("--buffer-length");
       connect.push_back(m_options.bufferLength);
@@ -207,9 +207,8 @@ class Bench {
     for (const auto& step : steps) {
       if (!rtmctl(step)) return none;
     }
-    CORBA::Object_var obj =
-        pixmoor_test::resolveName(m_names.corbaloc(), pixmoor_test::hostName() + ".host_cxt/" +
-                                                          instance + ".rtc");
+    CORBA::Object_var obj = pixmoor_test::resolveName(
+        m_names.corbaloc(), pixmoor_test::hostName() + ".host_cxt/" + instance + ".rtc");
     RTC::RTObject_var rtc = RTC::RTObject::_narrow(obj);
     if (CORBA::is_nil(rtc)) return none;
     std::this_thread::sleep_for(std::chrono::duration<double>(m_options.warmup));
@@ -234,8 +233,11 @@ class Bench {
     pixmoor_test::writeFile(conf, "corba.nameservers: " + m_names.address() +
                                       "\ncorba.endpoint: 127.0.0.1:\n"
                                       "naming.formats: %h.host_cxt/%n.rtc\n"
-                                      "logger.file_name: " + m_dir + "/" + name + ".log\n"
-                                      "exec_cxt.transition_timeout: 5\n" + extra);
+                                      "logger.file_name: " +
+                                      m_dir + "/" + name +
+                                      ".log\n"
+                                      "exec_cxt.transition_timeout: 5\n" +
+                                      extra);
     m_processes.emplace_back(
         new ChildProcess({pixmoor_test::buildPath(binary), "-f", conf}, {}, m_dir));
     return *m_processes.back();
@@ -284,9 +286,9 @@ std::unique_ptr<ChildProcess> ensureDisplay() {
   for (int n = 50; n < 100; ++n) {
     if (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) == 0) continue;
     if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) continue;
-    std::unique_ptr<ChildProcess> xvfb(new ChildProcess(
-        {"/usr/bin/Xvfb", ":" + std::to_string(n), "-screen", "0", "4096x2304x24", "-noreset",
-         "-nolisten", "tcp"}));
+    std::unique_ptr<ChildProcess> xvfb(
+        new ChildProcess({"/usr/bin/Xvfb", ":" + std::to_string(n), "-screen", "0", "4096x2304x24",
+                          "-noreset", "-nolisten", "tcp"}));
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
     if (pixmoor_test::waitUntil([&] { return access(socket.c_str(), F_OK) == 0; }, 10, 20)) {
       setenv("DISPLAY", (":" + std::to_string(n)).c_str(), 1);
@@ -320,9 +322,7 @@ int main(int argc, char** argv) {
   Bench bench(options);
   if (!bench.start()) return 1;
 
-  const struct {
-    int width, height;
-  } sizes[] = {{640, 480}, {1920, 1080}, {3840, 2160}};
+  const struct { int width, height; } sizes[] = {{640, 480}, {1920, 1080}, {3840, 2160}};
   const double kFlatOut = 100000;  // the source's cycle rate: as fast as the push returns
   std::printf("%-10s %-8s %-7s %9s %10s %10s %9s %8s\n", "size", "rate", "into", "shown/s",
               "mean ms", "p99 ms", "lost/s", "CPU %");
@@ -337,8 +337,8 @@ int main(int argc, char** argv) {
           continue;
         }
         std::printf("%-10s %-8s %-7s %9.1f %10.1f %10.1f %9.1f %8.0f\n", sizeText.c_str(),
-                    rateText.c_str(), receiver, r.fps, r.meanMs, r.p99Ms,
-                    r.lost / options.seconds, r.cpu);
+                    rateText.c_str(), receiver, r.fps, r.meanMs, r.p99Ms, r.lost / options.seconds,
+                    r.cpu);
         std::fflush(stdout);
       }
     }

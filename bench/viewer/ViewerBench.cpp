@@ -8,15 +8,14 @@
 // from the benchmark's thread.
 #include <benchmark/benchmark.h>
 #include <rtm/Manager.h>
-
-#include <chrono>
-#include <opencv2/highgui.hpp>
-#include <opencv2/imgproc.hpp>
 #include <rtm/idl/DataPortSkel.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <opencv2/highgui.hpp>
+#include <opencv2/imgproc.hpp>
 #include <string>
 #include <vector>
 
@@ -119,8 +118,8 @@ void BM_WindowPath(benchmark::State& state) {
                          cv::Mat(height, width, CV_8UC3, cv::Scalar(200, 10, 90))};
   const char* name = opengl ? "bench_viewer_gl" : "bench_viewer_raster";
   try {
-    cv::namedWindow(name, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL |
-                              (opengl ? cv::WINDOW_OPENGL : 0));
+    cv::namedWindow(name,
+                    cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL | (opengl ? cv::WINDOW_OPENGL : 0));
   } catch (const cv::Exception& e) {
     state.SkipWithError(e.what());
     return;

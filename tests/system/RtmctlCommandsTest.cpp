@@ -281,9 +281,9 @@ double statsValue(const std::string& text, const std::string& name) {
 // is either read, overwritten or still waiting in the buffer.
 TEST_F(RtmctlCommandsTest, StatsCountWhatAViewerTooSlowForItsProducerLoses) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the viewer needs a display";
-  ChildProcess& viewer = m_harness.startHost(
-      "host/PixmoorComp", "viewer",
-      "exec_cxt.periodic.rate: 5\nGeneric.Pixmoor.stats_interval: 1\n");
+  ChildProcess& viewer =
+      m_harness.startHost("host/PixmoorComp", "viewer",
+                          "exec_cxt.periodic.rate: 5\nGeneric.Pixmoor.stats_interval: 1\n");
   ASSERT_TRUE(m_harness.waitForComponent("Pixmoor0")) << viewer.stderrText();
   const std::string viewerPath = m_harness.path("Pixmoor0");
   EXPECT_EQ(ok({"stats", viewerPath}),
@@ -292,7 +292,8 @@ TEST_F(RtmctlCommandsTest, StatsCountWhatAViewerTooSlowForItsProducerLoses) {
 
   for (const char* side : {"width", "height"}) {
     ok({"config", "set", m_sourcePath, side, side[0] == 'w' ? "64" : "48"});
-    ok({"config", "set", viewerPath, std::string("input_image_") + side, side[0] == 'w' ? "64" : "48"});
+    ok({"config", "set", viewerPath, std::string("input_image_") + side,
+        side[0] == 'w' ? "64" : "48"});
   }
   ok({"connect", m_sourcePath + ":out", viewerPath + ":image", "--buffer-length", "1"});
   ok({"activate", viewerPath, m_sourcePath});

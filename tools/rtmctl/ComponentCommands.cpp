@@ -367,12 +367,10 @@ int runStats(Session& session, const std::vector<std::string>& args, std::ostrea
     status = component->get_status_list();
   } catch (const SDOPackage::NotAvailable& ex) {
     throw CtlError("the component at " + path.objectPath() +
-                                     " has no status available: " +
-                                     static_cast<const char*>(ex.description));
+                   " has no status available: " + static_cast<const char*>(ex.description));
   } catch (const SDOPackage::InternalError& ex) {
     throw CtlError("the component at " + path.objectPath() +
-                                     " could not give its status: " +
-                                     static_cast<const char*>(ex.description));
+                   " could not give its status: " + static_cast<const char*>(ex.description));
   } catch (const CORBA::SystemException& ex) {
     failRemote(ex, "the component at " + path.objectPath(), session.callTimeoutMs());
   }

@@ -52,8 +52,8 @@ double parseStatsInterval(const std::string& text, double fallback, std::string*
 
 void PortFiguresLog::configure(const coil::Properties& properties, Logger& log) {
   std::string problem;
-  const double seconds = parseStatsInterval(properties.getProperty("stats_interval"),
-                                            kDefaultStatsInterval, &problem);
+  const double seconds =
+      parseStatsInterval(properties.getProperty("stats_interval"), kDefaultStatsInterval, &problem);
   if (!problem.empty()) log.log(Logger::RTL_WARN, problem + "; using 5");
   m_interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
       std::chrono::duration<double>(seconds));
