@@ -126,12 +126,13 @@ RTC::ReturnCode_t Pixmoor::onExecute(RTC::UniqueId /*ec_id*/) {
   // is then shown again.
   m_imageIn.read();
   m_figures.frameRead();
-  if (m_imageUtil == 0 || !m_imageUtil->sequenceToImage(m_image.data)) {
+  // Decode and mirrors in one pass: the picture of decode, then flip_h, then
+  // flip_v, for a third of the passes over the pixels.
+  if (m_imageUtil == 0 ||
+      !m_imageUtil->sequenceToMirroredImage(m_image.data, m_flip_h != 0, m_flip_v != 0)) {
     RTC_ERROR(("invalid image size...."));
     return RTC::RTC_ERROR;
   }
-  if (m_flip_h != 0) m_imageUtil->flipHorizontal();
-  if (m_flip_v != 0) m_imageUtil->flipVertical();
   try {
     m_figures.frameShown(m_image.tm.sec, m_image.tm.nsec);
     m_display->show(windowName, m_imageUtil->getImage());
