@@ -424,6 +424,28 @@ TEST_F(PixmoorFrames, FiguresCountOnlyTheFramesTheViewerGot) {
   captured([&] { m_viewer.onDeactivated(0); });
 }
 
+// stats_interval comes from rtc.conf as text; what is not a plain number of
+// seconds keeps the default rather than turning the lines off or flooding.
+TEST(FrameFigures, ReadsTheLogIntervalOrKeepsTheDefault) {
+  const struct {
+    const char* text;
+    bool ok;
+    double seconds;
+  } cases[] = {{"", true, FrameFigures::kDefaultLogInterval},
+               {"0", true, 0},
+               {"2.5", true, 2.5},
+               {"-1", false, 0},
+               {"5s", false, 0},
+               {"abc", false, 0},
+               {"1e9", false, 0},
+               {"nan", false, 0}};
+  for (const auto& c : cases) {
+    double seconds = -7;
+    EXPECT_EQ(c.ok, FrameFigures::parseLogInterval(c.text, &seconds)) << c.text;
+    EXPECT_EQ(c.ok ? c.seconds : -7, seconds) << c.text;
+  }
+}
+
 // With the real desktop behind it and no display at all, activation must
 // fail cleanly: Qt would have ended this test process.
 TEST(PixmoorDesktop, ActivationWithoutAnyDisplayFailsAndTheProcessLivesOn) {

@@ -25,6 +25,19 @@ void append(SDOPackage::NVList& list, const std::string& name, unsigned long val
   list[n].value <<= static_cast<CORBA::ULongLong>(value);
 }
 
+// Reads stats_interval; `fallback` (and a `problem`) for text that is not a
+// number of seconds from 0 to a day.
+double parseStatsInterval(const std::string& text, double fallback, std::string* problem) {
+  if (text.empty()) return fallback;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0' || !(value >= 0) || value > 86400) {
+    *problem = "stats_interval: '" + text + "' is not a number of seconds from 0 to 86400";
+    return fallback;
+  }
+  return value;
+}
+
 }  // namespace
 
 void appendPortFigures(const std::vector<PortBase*>& ports, SDOPackage::NVList& list) {
@@ -39,17 +52,6 @@ void appendPortFigures(const std::vector<PortBase*>& ports, SDOPackage::NVList& 
   }
 }
 
-double parseStatsInterval(const std::string& text, double fallback, std::string* problem) {
-  if (text.empty()) return fallback;
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (end == text.c_str() || *end != '\0' || !(value >= 0) || value > 86400) {
-    *problem = "stats_interval: '" + text + "' is not a number of seconds from 0 to 86400";
-    return fallback;
-  }
-  return value;
-}
-
 void PortFiguresLog::configure(const coil::Properties& properties, Logger& log) {
   std::string problem;
   const double seconds =
@@ -57,16 +59,18 @@ void PortFiguresLog::configure(const coil::Properties& properties, Logger& log) 
   if (!problem.empty()) log.log(Logger::RTL_WARN, problem + "; using 5");
   m_interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
       std::chrono::duration<double>(seconds));
+  std::lock_guard<std::mutex> lock(m_mutex);
   m_last = std::chrono::steady_clock::now();
-  m_next = m_last + m_interval;
+  m_next = (m_last + m_interval).time_since_epoch().count();
 }
 
 void PortFiguresLog::tick(const std::vector<PortBase*>& ports, Logger& log) {
+  std::lock_guard<std::mutex> lock(m_mutex);
   const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
   if (!due(now)) return;
   const double seconds = std::chrono::duration<double>(now - m_last).count();
   m_last = now;
-  m_next = now + m_interval;
+  m_next = (now + m_interval).time_since_epoch().count();
   for (const PortBase* port : ports) {
     const InPortBase* in = dynamic_cast<const InPortBase*>(port);
     if (in == nullptr) continue;

@@ -7,8 +7,10 @@
 #include <rtm/SystemLogger.h>
 #include <rtm/idl/SDOPackageSkel.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,29 +22,26 @@ class PortBase;
 // long) for every inport among `ports`.
 void appendPortFigures(const std::vector<PortBase*>& ports, SDOPackage::NVList& list);
 
-// Parses the component property stats_interval: seconds between figure lines,
-// 0 for none. Returns `fallback` (and sets `problem`) for text that is not a
-// number of seconds from 0 up.
-double parseStatsInterval(const std::string& text, double fallback, std::string* problem);
-
 // Logs, every stats_interval, one INFO line per inport that received
 // anything since the last line: what arrived, was overwritten unread or
 // refused in that time.
 class PortFiguresLog {
  public:
-  // Takes the interval from the component's properties (default 5 s).
+  // Takes the interval from the component's property stats_interval
+  // (seconds, 0 for none, default 5); before the execution context starts.
   void configure(const coil::Properties& properties, Logger& log);
-  // Logs when the interval has passed; cheap otherwise. Execution context's
-  // thread only.
+  // Logs when the interval has passed; cheap otherwise. Any thread: a
+  // component may take part in several execution contexts.
   void tick(const std::vector<PortBase*>& ports, Logger& log);
   // Returns whether tick() has anything to do at `now`.
   bool due(std::chrono::steady_clock::time_point now) const {
-    return m_interval.count() > 0 && now >= m_next;
+    return m_interval.count() > 0 && now.time_since_epoch().count() >= m_next.load();
   }
 
  private:
   std::chrono::steady_clock::duration m_interval{0};
-  std::chrono::steady_clock::time_point m_next;
+  std::atomic<std::chrono::steady_clock::rep> m_next{0};
+  std::mutex m_mutex;  // the rest
   std::chrono::steady_clock::time_point m_last;
   std::map<const PortBase*, InPortBase::Counters> m_before;
 };
