@@ -72,6 +72,15 @@ RTC::ReturnCode_t Pixmoor::onInitialize() {
   bindParameter("flip_h", m_flip_h, "0");
   bindParameter("flip_v", m_flip_v, "0");
 
+  // Not a configuration parameter: the four above are all the viewer has.
+  const std::string interval = m_properties.getProperty("stats_interval");
+  double seconds = FrameFigures::kDefaultLogInterval;
+  if (!FrameFigures::parseLogInterval(interval, &seconds)) {
+    RTC_WARN(("stats_interval: '%s' is not a number of seconds from 0 to 86400; using %g",
+              interval.c_str(), seconds));
+  }
+  m_figures.setLogInterval(seconds);
+
   std::printf("Pixmoor::onInitialize()\n");
   return RTC::RTC_OK;
 }
@@ -112,6 +121,7 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
     // Without this the window stays a small blank one until the first frame.
     m_display->processEvents(1);
     m_lastEvents = std::chrono::steady_clock::now();
+    m_figures.restart(m_lastEvents);
   } catch (const cv::Exception& e) {
     m_display->watchConnection(nullptr);
     delete m_imageUtil;
@@ -159,11 +169,11 @@ void Pixmoor::takeQueuedFrames() {
   }
 }
 
+// Decode and mirrors in one pass: the picture of decode, then flip_h, then
+// flip_v, for a third of the passes over the pixels.
 bool Pixmoor::decodeAndMirror() {
-  if (m_imageUtil == 0 || !m_imageUtil->sequenceToImage(m_image.data)) return false;
-  if (m_flip_h != 0) m_imageUtil->flipHorizontal();
-  if (m_flip_v != 0) m_imageUtil->flipVertical();
-  return true;
+  return m_imageUtil != 0 &&
+         m_imageUtil->sequenceToMirroredImage(m_image.data, m_flip_h != 0, m_flip_v != 0);
 }
 
 void Pixmoor::reportDisplayLost() {
@@ -174,10 +184,12 @@ void Pixmoor::reportDisplayLost() {
 }
 
 RTC::ReturnCode_t Pixmoor::onExecute(RTC::UniqueId /*ec_id*/) {
+  reportFigures();
   if (!m_imageIn.isNew()) return keepWindowAlive();
   // When nothing can be read, m_image still holds the previous frame, which
   // is then shown again.
   m_imageIn.read();
+  m_figures.frameRead();
   if (!decodeAndMirror()) {
     RTC_ERROR(("invalid image size...."));
     const cv::Mat& image = m_imageUtil ? m_imageUtil->getImage() : cv::Mat();
@@ -187,6 +199,7 @@ RTC::ReturnCode_t Pixmoor::onExecute(RTC::UniqueId /*ec_id*/) {
     return RTC::RTC_ERROR;
   }
   try {
+    m_figures.frameShown(m_image.tm.sec, m_image.tm.nsec);
     m_display->show(windowName, m_imageUtil->getImage());
     m_display->processEvents(1);
     m_lastEvents = std::chrono::steady_clock::now();
@@ -209,6 +222,12 @@ RTC::ReturnCode_t Pixmoor::keepWindowAlive() {
     return RTC::RTC_ERROR;
   }
   return RTC::RTC_OK;
+}
+
+void Pixmoor::reportFigures() {
+  const FrameFigures::Clock::time_point now = FrameFigures::Clock::now();
+  if (m_figures.statusDue(now)) m_sdoStatus = m_figures.status(now);
+  if (m_figures.logDue(now)) RTC_INFO(("%s", m_figures.logLine(now).c_str()));
 }
 
 RTC::ReturnCode_t Pixmoor::onDeactivated(RTC::UniqueId /*ec_id*/) {

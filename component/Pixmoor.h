@@ -13,6 +13,7 @@
 
 #include <chrono>
 
+#include "FrameFigures.h"
 #include "ImageDisplay.h"
 
 class ImageUtil;
@@ -59,6 +60,8 @@ class Pixmoor : public RTC::DataFlowComponentBase {
   ImageUtil* m_imageUtil;
   // Where the window calls go; not owned.
   ImageDisplay* m_display = &desktopDisplay();
+  // Frames read and shown and their ages, for the SDO status and the log.
+  FrameFigures m_figures;
 
  private:
   // Lets the window repaint and answer the window manager while no frames
@@ -74,6 +77,8 @@ class Pixmoor : public RTC::DataFlowComponentBase {
   // Logs the loss of the display (called from the display's watch thread).
   void reportDisplayLost();
   std::chrono::steady_clock::time_point m_lastEvents;
+  // Publishes the figures in the SDO status and the log when due.
+  void reportFigures();
 };
 
 extern "C" {

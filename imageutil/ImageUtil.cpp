@@ -110,6 +110,57 @@ bool ImageUtil::sequenceToImage(const RTC::TimedLongSeq::_data_seq& seq) {
   return true;
 }
 
+bool ImageUtil::sequenceToMirroredImage(const RTC::TimedLongSeq::_data_seq& seq, bool flipH,
+                                        bool flipV) {
+  if ((flipH || flipV) && hostIsLittleEndian()) {
+    ScopedLock guard(&m_lock);
+    if (!m_valid) {
+      return false;
+    }
+    const std::int64_t pixels = static_cast<std::int64_t>(m_frontImage.rows) * m_frontImage.cols;
+    if (static_cast<std::int64_t>(seq.length()) != pixels) {
+      return false;
+    }
+    if (m_frontImage.channels() == 3) {
+      decodeMirrored(seq, flipH, flipV);
+      return true;
+    }
+  }
+  if (!sequenceToImage(seq)) {
+    return false;
+  }
+  if (flipH) {
+    flipHorizontal();
+  }
+  if (flipV) {
+    flipVertical();
+  }
+  return true;
+}
+
+void ImageUtil::decodeMirrored(const RTC::TimedLongSeq::_data_seq& seq, bool flipH, bool flipV) {
+  const int rows = m_frontImage.rows;
+  const int cols = m_frontImage.cols;
+  const CORBA::Long* source = seq.get_buffer();
+  for (int y = 0; y < rows; ++y, source += cols) {
+    cv::Mat target = m_frontImage.row(flipV ? rows - 1 - y : y);
+    if (!flipH) {
+      // A top-bottom mirror only moves whole rows: each decodes vectorised
+      // straight into its mirrored place (same size and type: no reallocation).
+      const cv::Mat packed(1, cols, CV_8UC4, const_cast<CORBA::Long*>(source));
+      cv::cvtColor(packed, target, cv::COLOR_BGRA2BGR);
+      continue;
+    }
+    unsigned char* pixel = target.ptr<unsigned char>() + 3 * (cols - 1);
+    for (int x = 0; x < cols; ++x, pixel -= 3) {
+      const std::uint32_t value = static_cast<std::uint32_t>(source[x]);
+      pixel[0] = static_cast<unsigned char>(value);
+      pixel[1] = static_cast<unsigned char>(value >> 8);
+      pixel[2] = static_cast<unsigned char>(value >> 16);
+    }
+  }
+}
+
 void ImageUtil::flipHorizontal() { flipInto(1); }
 
 void ImageUtil::flipVertical() { flipInto(0); }

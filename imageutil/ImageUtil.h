@@ -57,6 +57,12 @@ class ImageUtil {
   // and any image byte after the third are left alone.
   bool sequenceToImage(const RTC::TimedLongSeq::_data_seq& seq);
 
+  // Decodes `seq` into the front image mirrored left-right and/or top-bottom:
+  // the picture sequenceToImage, flipHorizontal and flipVertical give, in one
+  // pass over the pixels where the image has 3 channels on a little-endian
+  // host, through those three otherwise. Fails as sequenceToImage does.
+  bool sequenceToMirroredImage(const RTC::TimedLongSeq::_data_seq& seq, bool flipH, bool flipV);
+
   // Mirrors the front image left-right into the back image, then swaps them.
   void flipHorizontal();
   // Mirrors the front image top-bottom into the back image, then swaps them.
@@ -74,6 +80,8 @@ class ImageUtil {
   static void imageToSequenceReference(const cv::Mat& image, RTC::TimedLongSeq::_data_seq& seq);
 
  private:
+  // Decodes `seq` (checked) into the 3-channel front image, mirrored as asked.
+  void decodeMirrored(const RTC::TimedLongSeq::_data_seq& seq, bool flipH, bool flipV);
   // Mirrors the front image into the back one with cv::flip's code, then swaps.
   void flipInto(int flipCode);
 

@@ -1,6 +1,8 @@
 // One onExecute of the viewer (read, decode, mirrors, show, 1 ms event pump)
 // at the usual frame sizes, with decoding alone as the baseline measured in
-// the same run; ends with one ratio line per size. The component runs in a
+// the same run; ends with one ratio line per size. Also where the window's
+// share goes (imshow and the pump, Qt raster against cv::WINDOW_OPENGL) and
+// what decoding with the mirrors fused into one pass would save. The component runs in a
 // manager of this process; frames reach its port through a connection of its
 // own, outside the timed part, and every call, window ones included, is made
 // from the benchmark's thread.
@@ -8,9 +10,12 @@
 #include <rtm/Manager.h>
 #include <rtm/idl/DataPortSkel.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <opencv2/highgui.hpp>
+#include <opencv2/imgproc.hpp>
 #include <string>
 #include <vector>
 
@@ -97,6 +102,75 @@ void BM_ShowAndPump(benchmark::State& state) {
   countFrames(state, width, height);
 }
 
+double millisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+// The window alone, imshow and the 1 ms pump timed apart (counters show_ms,
+// pump_ms); range(2): 0 the viewer's Qt raster window, 1 cv::WINDOW_OPENGL.
+// Alternate pictures, so that every show has new pixels to put on screen.
+void BM_WindowPath(benchmark::State& state) {
+  const int width = static_cast<int>(state.range(0));
+  const int height = static_cast<int>(state.range(1));
+  const bool opengl = state.range(2) != 0;
+  cv::Mat pictures[2] = {cv::Mat(height, width, CV_8UC3, cv::Scalar(10, 200, 30)),
+                         cv::Mat(height, width, CV_8UC3, cv::Scalar(200, 10, 90))};
+  const char* name = opengl ? "bench_viewer_gl" : "bench_viewer_raster";
+  try {
+    cv::namedWindow(name,
+                    cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL | (opengl ? cv::WINDOW_OPENGL : 0));
+  } catch (const cv::Exception& e) {
+    state.SkipWithError(e.what());
+    return;
+  }
+  double show = 0, pump = 0;
+  int i = 0;
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    cv::imshow(name, pictures[i++ & 1]);
+    show += millisecondsSince(start);
+    start = std::chrono::steady_clock::now();
+    cv::waitKey(1);
+    pump += millisecondsSince(start);
+  }
+  cv::destroyWindow(name);
+  state.counters["show_ms"] = show / static_cast<double>(state.iterations());
+  state.counters["pump_ms"] = pump / static_cast<double>(state.iterations());
+  countFrames(state, width, height);
+}
+
+// Decode with both mirrors: range(2) 0 in three passes (decode, then mirror
+// into the back image and swap, twice), 1 fused into one pass as the viewer
+// does it. The two pictures are checked to be the same first.
+void BM_DecodeBothMirrors(benchmark::State& state) {
+  const int width = static_cast<int>(state.range(0));
+  const int height = static_cast<int>(state.range(1));
+  const bool fused = state.range(2) != 0;
+  const Frame frame = makeFrame(width, height);
+  ImageUtil image(width, height, 3);
+  ImageUtil own(width, height, 3);
+  image.sequenceToImage(frame.pixels);
+  image.flipHorizontal();
+  image.flipVertical();
+  own.sequenceToMirroredImage(frame.pixels, true, true);
+  if (cv::norm(own.getImage(), image.getImage(), cv::NORM_INF) != 0) {
+    state.SkipWithError("the fused pass does not give the three passes' picture");
+    return;
+  }
+  for (auto _ : state) {
+    if (fused) {
+      own.sequenceToMirroredImage(frame.pixels, true, true);
+    } else {
+      image.sequenceToImage(frame.pixels);
+      image.flipHorizontal();
+      image.flipVertical();
+    }
+    benchmark::ClobberMemory();
+  }
+  countFrames(state, width, height);
+}
+
 // range(2): 0 no mirror, 3 both mirrors.
 void BM_OnExecute(benchmark::State& state) {
   const int width = static_cast<int>(state.range(0));
@@ -136,6 +210,22 @@ BENCHMARK(BM_ShowAndPump)
     ->Args({640, 480})
     ->Args({1920, 1080})
     ->Args({3840, 2160})
+    ->Apply(frameSizes);
+BENCHMARK(BM_WindowPath)
+    ->Args({640, 480, 0})
+    ->Args({640, 480, 1})
+    ->Args({1920, 1080, 0})
+    ->Args({1920, 1080, 1})
+    ->Args({3840, 2160, 0})
+    ->Args({3840, 2160, 1})
+    ->Apply(frameSizes);
+BENCHMARK(BM_DecodeBothMirrors)
+    ->Args({640, 480, 0})
+    ->Args({640, 480, 1})
+    ->Args({1920, 1080, 0})
+    ->Args({1920, 1080, 1})
+    ->Args({3840, 2160, 0})
+    ->Args({3840, 2160, 1})
     ->Apply(frameSizes);
 BENCHMARK(BM_OnExecute)
     ->Args({640, 480, 0})

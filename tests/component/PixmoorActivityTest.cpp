@@ -96,6 +96,7 @@ class ViewerUnderTest : public Pixmoor {
     setProperties(recommendedProperties());
     onInitialize();
   }
+  using Pixmoor::m_figures;
   using Pixmoor::m_flip_h;
   using Pixmoor::m_flip_v;
   using Pixmoor::m_imageIn;
@@ -288,15 +289,16 @@ class PixmoorFrames : public PixmoorActivity {
   }
 
   // Puts one sample holding `pixels` (little-endian CDR: sec, nsec, count,
-  // elements) into the viewer's port.
-  void send(const std::vector<std::uint32_t>& pixels) {
+  // elements) into the viewer's port, stamped `sec`.`nsec`.
+  void send(const std::vector<std::uint32_t>& pixels, std::uint32_t sec = 1,
+            std::uint32_t nsec = 0) {
     m_frame.length(static_cast<CORBA::ULong>(12 + 4 * pixels.size()));
     CORBA::Octet* out = m_frame.get_buffer();
     auto put = [&out](std::uint32_t v) {
       for (int i = 0; i < 4; ++i) *out++ = static_cast<CORBA::Octet>(v >> (8 * i));
     };
-    put(1);
-    put(0);
+    put(sec);
+    put(nsec);
     put(static_cast<std::uint32_t>(pixels.size()));
     for (std::uint32_t p : pixels) put(p);
     ASSERT_EQ(OpenRTM::PORT_OK, m_producer->put(m_frame));
@@ -479,6 +481,77 @@ TEST_F(PixmoorFrames, HandlingAFrameAllocatesNothingOnceRunning) {
   cv::flip(picture, turned, -1);
   EXPECT_TRUE(sameBytes(turned, m_viewer.m_imageUtil->getImage()));
   captured([&] { m_viewer.onDeactivated(0); });
+}
+
+// Returns the entry `name` of `status` as a number; -1 when absent.
+double statusValue(const SDOPackage::NVList& status, const std::string& name) {
+  for (CORBA::ULong i = 0; i < status.length(); ++i) {
+    if (name != static_cast<const char*>(status[i].name)) continue;
+    CORBA::ULongLong count = 0;
+    CORBA::Double value = 0;
+    if (status[i].value >>= count) return static_cast<double>(count);
+    if (status[i].value >>= value) return value;
+  }
+  return -1;
+}
+
+// A producer that outruns the viewer: of 20 frames put between two cycles
+// the default buffer of 8 keeps the last 8, and the viewer's figures count
+// only those; what it publishes is what it had when it published. (The
+// port's own figures need a component the manager made: the system test.)
+TEST_F(PixmoorFrames, FiguresCountOnlyTheFramesTheViewerGot) {
+  activate(4, 3);
+  m_display.m_quiet = true;
+  cv::Mat picture;
+  const std::vector<std::uint32_t> pixels = distinctPixels(4, 3, &picture);
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  // Stamped 50 ms ago; the one unstamped frame counts without an age.
+  const std::uint32_t sec = static_cast<std::uint32_t>(now.tv_sec - (now.tv_nsec < 50000000));
+  const std::uint32_t nsec =
+      static_cast<std::uint32_t>((now.tv_nsec + 1000000000 - 50000000) % 1000000000);
+  for (int frame = 0; frame < 19; ++frame) send(pixels, sec, nsec);
+  send(pixels, 0, 0);
+  for (int cycle = 0; cycle < 12; ++cycle) ASSERT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
+  EXPECT_EQ(8u, m_viewer.m_figures.framesRead());
+  EXPECT_EQ(8u, m_viewer.m_figures.framesShown());
+  SDOPackage::NVList_var status = m_viewer.get_status_list();
+  EXPECT_EQ(0u, status->length()) << "nothing published within the first second";
+
+  std::this_thread::sleep_for(FrameFigures::kStatusInterval);
+  send(pixels, sec, nsec);  // shown after the figures are published
+  ASSERT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
+  status = m_viewer.get_status_list();
+  EXPECT_EQ(8, statusValue(status.in(), "frames.read"));
+  EXPECT_EQ(8, statusValue(status.in(), "frames.shown"));
+  EXPECT_EQ(9u, m_viewer.m_figures.framesShown());
+  const double mean = statusValue(status.in(), "age.mean_ms");
+  EXPECT_GE(mean, 50.0);
+  EXPECT_LT(mean, 5000.0) << "the unstamped frame has no age";
+  EXPECT_GE(statusValue(status.in(), "age.worst_ms"), mean);
+  captured([&] { m_viewer.onDeactivated(0); });
+}
+
+// stats_interval comes from rtc.conf as text; what is not a plain number of
+// seconds keeps the default rather than turning the lines off or flooding.
+TEST(FrameFigures, ReadsTheLogIntervalOrKeepsTheDefault) {
+  const struct {
+    const char* text;
+    bool ok;
+    double seconds;
+  } cases[] = {{"", true, FrameFigures::kDefaultLogInterval},
+               {"0", true, 0},
+               {"2.5", true, 2.5},
+               {"-1", false, 0},
+               {"5s", false, 0},
+               {"abc", false, 0},
+               {"1e9", false, 0},
+               {"nan", false, 0}};
+  for (const auto& c : cases) {
+    double seconds = -7;
+    EXPECT_EQ(c.ok, FrameFigures::parseLogInterval(c.text, &seconds)) << c.text;
+    EXPECT_EQ(c.ok ? c.seconds : -7, seconds) << c.text;
+  }
 }
 
 // With the real desktop behind it and no display at all, activation must

@@ -185,6 +185,11 @@ TEST(InPort, FullBufferPolicies) {
     }
     ASSERT_TRUE(p.sink.port.read());
     EXPECT_EQ(c.firstRead, p.sink.value.tm.sec);
+    // What the component's status reports: the sample dropped, either way.
+    const RTC::InPortBase::Counters counters = p.sink.port.counters();
+    EXPECT_EQ(c.third == OpenRTM::PORT_OK ? 3u : 2u, counters.stored);
+    EXPECT_EQ(c.third == OpenRTM::PORT_OK ? 1u : 0u, counters.overwritten);
+    EXPECT_EQ(c.third == OpenRTM::PORT_OK ? 0u : 1u, counters.full);
   }
 }
 

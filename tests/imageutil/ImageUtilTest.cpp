@@ -135,6 +135,7 @@ TEST(ImageUtil, RejectsFramesOfTheWrongLengthAndKeepsThePicture) {
 
   for (std::size_t length : {std::size_t(11), std::size_t(13), std::size_t(0), std::size_t(4)}) {
     EXPECT_FALSE(image.sequenceToImage(randomSequence(length, random))) << length;
+    EXPECT_FALSE(image.sequenceToMirroredImage(randomSequence(length, random), true, true));
     EXPECT_TRUE(sameBytes(before, image.getImage())) << length;
   }
   cv::Mat reference = before.clone();
@@ -176,6 +177,15 @@ TEST(ImageUtil, FastPathsMatchTheReferenceOnRandomFrames) {
       cv::Mat reference(size, CV_8UC(channels), cv::Scalar::all(0));
       ASSERT_TRUE(ImageUtil::sequenceToImageReference(seq, reference));
       EXPECT_TRUE(sameBytes(reference, image.getImage()));
+      // The fused decode gives what the reference and cv::flip give.
+      for (int flipCode : {1, 0, -1, 2}) {
+        cv::Mat mirrored = reference.clone();
+        if (flipCode != 2) cv::flip(reference, mirrored, flipCode);
+        ASSERT_TRUE(
+            image.sequenceToMirroredImage(seq, flipCode != 0 && flipCode != 2, flipCode <= 0));
+        EXPECT_TRUE(sameBytes(mirrored, image.getImage())) << "flip code " << flipCode;
+      }
+      ASSERT_TRUE(image.sequenceToImage(seq));
 
       cv::Mat front = image.getImage();
       cv::randu(front, cv::Scalar::all(0), cv::Scalar::all(256));
@@ -266,6 +276,7 @@ TEST(ImageUtil, DecodingAndMirroringAllocateNothing) {
       ASSERT_TRUE(image.sequenceToImage(seq));
       image.flipHorizontal();
       image.flipVertical();
+      ASSERT_TRUE(image.sequenceToMirroredImage(seq, frame % 2 == 0, frame < 3));
       const unsigned char* front = image.getImage().data;
       EXPECT_TRUE(front == first || front == second) << "an image was reallocated";
     }

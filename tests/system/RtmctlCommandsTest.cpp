@@ -269,4 +269,72 @@ TEST_F(RtmctlCommandsTest, SnapshotWritesTheFrameTheSourceSent) {
   EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 0u);
 }
 
+// Returns the number after "name: " in rtmctl stats' output; -1 when absent.
+double statsValue(const std::string& text, const std::string& name) {
+  const std::string::size_type at = text.find("\n" + name + ": ");
+  if (at == std::string::npos) return -1;
+  return std::atof(text.c_str() + at + name.size() + 3);
+}
+
+// A source at 20 Hz into a viewer at 5 Hz through a one-sample buffer: about
+// three frames in four are overwritten unread, and every frame that arrived
+// is either read, overwritten or still waiting in the buffer.
+TEST_F(RtmctlCommandsTest, StatsCountWhatAViewerTooSlowForItsProducerLoses) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the viewer needs a display";
+  ChildProcess& viewer =
+      m_harness.startHost("host/PixmoorComp", "viewer",
+                          "exec_cxt.periodic.rate: 5\nGeneric.Pixmoor.stats_interval: 1\n");
+  ASSERT_TRUE(m_harness.waitForComponent("Pixmoor0")) << viewer.stderrText();
+  const std::string viewerPath = m_harness.path("Pixmoor0");
+  EXPECT_EQ(ok({"stats", viewerPath}),
+            "port.image.arrived: 0\nport.image.overwritten: 0\nport.image.refused: 0\n")
+      << "before the viewer publishes, the port's figures alone";
+
+  for (const char* side : {"width", "height"}) {
+    ok({"config", "set", m_sourcePath, side, side[0] == 'w' ? "64" : "48"});
+    ok({"config", "set", viewerPath, std::string("input_image_") + side,
+        side[0] == 'w' ? "64" : "48"});
+  }
+  ok({"connect", m_sourcePath + ":out", viewerPath + ":image", "--buffer-length", "1"});
+  ok({"activate", viewerPath, m_sourcePath});
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  ok({"deactivate", m_sourcePath});
+
+  // The status is refreshed once a second; wait for one taken after the stop.
+  std::string stats;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        const std::string before = ok({"stats", viewerPath});
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        stats = ok({"stats", viewerPath});
+        return statsValue(stats, "port.image.arrived") ==
+                   statsValue(before, "port.image.arrived") &&
+               statsValue(stats, "frames.read") == statsValue(before, "frames.read");
+      },
+      20))
+      << stats;
+  stats = "\n" + stats;
+  const double arrived = statsValue(stats, "port.image.arrived");
+  const double overwritten = statsValue(stats, "port.image.overwritten");
+  const double read = statsValue(stats, "frames.read");
+  EXPECT_GT(arrived, 40) << stats;
+  EXPECT_EQ(read, statsValue(stats, "frames.shown")) << stats;
+  EXPECT_GT(overwritten, arrived / 2) << stats;
+  EXPECT_GE(arrived - overwritten - read, 0) << stats;
+  EXPECT_LE(arrived - overwritten - read, 1) << "at most one waits in the buffer\n" << stats;
+  EXPECT_EQ(0, statsValue(stats, "port.image.refused")) << stats;
+  EXPECT_TRUE(contains(stats, "\nage.histogram: 0.25ms ")) << stats;
+
+  const std::string log = m_harness.log("viewer");
+  EXPECT_TRUE(contains(log, "INFO: Pixmoor0: figures, last 1.")) << log;
+  EXPECT_TRUE(contains(log, "INFO: Pixmoor0: port image, last 1.")) << log;
+  EXPECT_TRUE(contains(log, " overwritten unread, 0 refused")) << log;
+
+  EXPECT_TRUE(contains(ok({"stats", "--help"}), "Usage: rtmctl stats PATH [--full]"));
+  const CommandResult port = run({"stats", viewerPath + ":image"});
+  EXPECT_EQ(port.exitCode, 2) << port;
+  EXPECT_TRUE(contains(port.err, "stats takes a component, not a port: drop ':image'")) << port;
+  fails({"stats", m_context + "/Nope0.rtc"}, "no component at " + m_context + "/Nope0.rtc");
+}
+
 }  // namespace

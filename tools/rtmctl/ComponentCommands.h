@@ -19,6 +19,8 @@ int runPorts(Session& session, const std::vector<std::string>& args, std::ostrea
 // `activate|deactivate|reset|state PATH...` through the owned execution context.
 int runLifecycle(const std::string& command, Session& session, const std::vector<std::string>& args,
                  std::ostream& out);
+// `stats PATH`: prints the figures in the component's SDO status.
+int runStats(Session& session, const std::vector<std::string>& args, std::ostream& out);
 // `exit PATH...`: asks each component to finish.
 int runExit(Session& session, const std::vector<std::string>& args, std::ostream& out);
 

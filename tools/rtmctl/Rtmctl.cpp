@@ -49,6 +49,7 @@ std::string topLevelUsage() {
          "  exit PATH...              ask components to finish\n"
          "  hz OUTPORT                rate, bandwidth, size and age of the samples sent\n"
          "  snapshot OUTPORT WxH FILE one frame written as a picture\n"
+         "  stats PATH                the figures a component publishes\n"
          "\n"
          "Paths: /HOST[:PORT]/NAMING/PATH[:DATAPORT], the name server first (port\n"
          "2809 when none is given), then the naming path, then the data port:\n"
@@ -104,6 +105,7 @@ int runRtmctl(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (command == "exit") return runExit(session, rest, out);
     if (command == "hz") return runHz(session, rest, out);
     if (command == "snapshot") return runSnapshot(session, rest, out);
+    if (command == "stats") return runStats(session, rest, out);
     if (command == "help") {
       out << topLevelUsage();
       return kExitOk;

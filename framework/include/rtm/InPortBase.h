@@ -33,6 +33,8 @@ class InPortBase : public PortBase {
     unsigned long stored;   // samples stored in a connection's buffer
     unsigned long adopted;  // of those, stored without copying their bytes
     unsigned long refused;  // malformed samples answered PORT_ERROR
+    unsigned long overwritten;  // stored samples that pushed out an unread one
+    unsigned long full;         // samples turned away by a full buffer
   };
   // Returns the port's counters.
   Counters counters() const;

@@ -7,6 +7,7 @@
 #include <rtm/ConfigAdmin.h>
 #include <rtm/ExecutionContextParticipant.h>
 #include <rtm/RTC.h>
+#include <rtm/StatusList.h>
 #include <rtm/SystemLogger.h>
 
 #include <memory>
@@ -119,6 +120,10 @@ class RTObject_impl : public ExecutionContextParticipant {
   PortServiceList* get_ports();
   // Returns the Configuration object's reference (new reference).
   SDOPackage::Configuration_ptr get_configuration();
+  // Returns the status the component published in m_sdoStatus, with its
+  // inports' figures taken at the same moment; only the inports' current
+  // figures while it has published nothing.
+  SDOPackage::NVList* get_status_list();
 
   // Returns the owned execution context (null before initialize()).
   PeriodicExecutionContext* getExecutionContext();
@@ -148,6 +153,8 @@ class RTObject_impl : public ExecutionContextParticipant {
   Manager* m_pManager;
   coil::Properties m_properties;
   ConfigAdmin m_configsets;
+  // The component's SDO status; replace it whole (`m_sdoStatus = list;`).
+  StatusList m_sdoStatus;
 
  private:
   struct Impl;

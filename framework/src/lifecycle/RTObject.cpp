@@ -58,6 +58,7 @@ struct RTObject_impl::Impl {
   std::vector<ExecutionContext_var> others;  // slot i has handle 1000 + i
 
   LogThrottle actionThrottle;
+  PortFiguresLog portFigures;  // execution context's thread only
 };
 
 RTObject_impl::RTObject_impl(Manager* manager)
@@ -67,6 +68,14 @@ RTObject_impl::RTObject_impl(Manager* manager)
       m_configsets(m_properties.getNode("conf"), &rtclog),
       m_impl(new Impl) {
   setProperties(coil::Properties());
+  m_sdoStatus.setAppendix([this](SDOPackage::NVList& list) {
+    std::vector<PortBase*> ports;
+    {
+      std::lock_guard<std::mutex> lock(m_impl->mutex);
+      ports = m_impl->ports;
+    }
+    appendPortFigures(ports, list);
+  });
 }
 
 RTObject_impl::~RTObject_impl() {
@@ -227,6 +236,8 @@ ReturnCode_t RTObject_impl::initialize() {
                coil::sprintf("onInitialize() failed (%d)", static_cast<int>(ret)));
     return ret;
   }
+
+  d.portFigures.configure(m_properties, rtclog);
 
   coil::Properties ecProps = m_properties.getNode("exec_cxt");
   std::string type = ecProps.getProperty("periodic.type", "PeriodicExecutionContext");
@@ -438,6 +449,18 @@ SDOPackage::Configuration_ptr RTObject_impl::get_configuration() {
   return SDOPackage::Configuration::_duplicate(m_impl->configRef.in());
 }
 
+SDOPackage::NVList* RTObject_impl::get_status_list() {
+  if (m_sdoStatus.published()) return new SDOPackage::NVList(m_sdoStatus.copy());
+  std::vector<PortBase*> ports;
+  {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    ports = m_impl->ports;
+  }
+  SDOPackage::NVList_var list = new SDOPackage::NVList();
+  appendPortFigures(ports, list.inout());
+  return list._retn();
+}
+
 PeriodicExecutionContext* RTObject_impl::getExecutionContext() { return m_impl->ec.get(); }
 
 namespace {
@@ -517,8 +540,17 @@ ReturnCode_t RTObject_impl::on_reset(UniqueId ec_id) {
 }
 
 ReturnCode_t RTObject_impl::on_execute(UniqueId ec_id) {
-  return guardAction(rtclog, m_impl->actionThrottle, "onExecute",
-                     [this, ec_id] { return onExecute(ec_id); });
+  const ReturnCode_t ret = guardAction(rtclog, m_impl->actionThrottle, "onExecute",
+                                       [this, ec_id] { return onExecute(ec_id); });
+  if (m_impl->portFigures.due(std::chrono::steady_clock::now())) {
+    std::vector<PortBase*> ports;
+    {
+      std::lock_guard<std::mutex> lock(m_impl->mutex);
+      ports = m_impl->ports;
+    }
+    m_impl->portFigures.tick(ports, rtclog);
+  }
+  return ret;
 }
 
 ReturnCode_t RTObject_impl::on_state_update(UniqueId ec_id) {

@@ -147,11 +147,16 @@ SDOPackage::OrganizationList* RTObjectServant::get_organizations() {
                         [](RTObject_impl&) { return new SDOPackage::OrganizationList(); });
 }
 SDOPackage::NVList* RTObjectServant::get_status_list() {
-  return m_impl.forward("get_status_list", [](RTObject_impl&) { return new SDOPackage::NVList(); });
+  return m_impl.forward("get_status_list", [](RTObject_impl& c) { return c.get_status_list(); });
 }
 CORBA::Any* RTObjectServant::get_status(const char* nme) {
-  return m_impl.forward("get_status", [nme](RTObject_impl&) -> CORBA::Any* {
-    const std::string message = std::string("no status '") + (nme ? nme : "") + "'";
+  return m_impl.forward("get_status", [nme](RTObject_impl& c) -> CORBA::Any* {
+    const std::string name = nme != nullptr ? nme : "";
+    SDOPackage::NVList_var list = c.get_status_list();
+    for (CORBA::ULong i = 0; i < list->length(); ++i) {
+      if (name == static_cast<const char*>(list[i].name)) return new CORBA::Any(list[i].value);
+    }
+    const std::string message = "no status '" + name + "'";
     throw SDOPackage::InvalidParameter(message.c_str());
   });
 }

@@ -50,8 +50,8 @@ void CdrQueue::recycle(CdrChunk& chunk) {
   if (m_spares.size() < kSpares) m_spares.push_back(std::move(chunk));
 }
 
-BufferStatus CdrQueue::commit(CdrChunk& chunk) {
-  const BufferStatus status = m_ring.put(chunk);
+BufferStatus CdrQueue::commit(CdrChunk& chunk, bool* overwrote) {
+  const BufferStatus status = m_ring.put(chunk, overwrote);
   recycle(chunk);
   return status;
 }

@@ -32,7 +32,8 @@ class CdrQueue {
   // Returns a spare chunk to fill outside the queue's lock.
   CdrChunk acquire();
   // Stores a filled chunk; its spare storage goes back to the pool.
-  BufferStatus commit(CdrChunk& chunk);
+  // `overwrote`, when given, tells whether an unread sample was dropped.
+  BufferStatus commit(CdrChunk& chunk, bool* overwrote = nullptr);
   // Returns an unused chunk's storage to the pool.
   void recycle(CdrChunk& chunk);
   // Stores a copy of `length` bytes (acquire, copy, commit).

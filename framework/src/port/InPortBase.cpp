@@ -110,6 +110,8 @@ InPortBase::Counters InPortBase::counters() const {
   c.stored = m_state->counters->stored;
   c.adopted = m_state->counters->adopted;
   c.refused = m_state->counters->refused;
+  c.overwritten = m_state->counters->overwritten;
+  c.full = m_state->counters->full;
   return c;
 }
 

@@ -90,15 +90,19 @@ OpenRTM::PortStatus InPortPushConnector::put(const OpenRTM::CdrData& data, bool 
     noteRefused(length, "not one whole sample of the port's data type");
     return OpenRTM::PORT_ERROR;
   }
-  switch (m_queue.commit(chunk)) {
+  bool overwrote = false;
+  switch (m_queue.commit(chunk, &overwrote)) {
     case BufferStatus::Ok:
       ++m_counters->stored;
       if (adopted) ++m_counters->adopted;
       m_lastStored = steadyNow();
+      if (overwrote) ++m_counters->overwritten;
       return OpenRTM::PORT_OK;
     case BufferStatus::Full:
+      ++m_counters->full;
       return OpenRTM::BUFFER_FULL;
     case BufferStatus::Timeout:
+      ++m_counters->full;
       return OpenRTM::BUFFER_TIMEOUT;
     default:
       return OpenRTM::UNKNOWN_ERROR;

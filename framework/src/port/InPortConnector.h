@@ -23,6 +23,8 @@ struct InPortCounters {
   std::atomic<unsigned long> stored{0};
   std::atomic<unsigned long> adopted{0};
   std::atomic<unsigned long> refused{0};
+  std::atomic<unsigned long> overwritten{0};
+  std::atomic<unsigned long> full{0};
 };
 
 // Outcome of reading one sample from a connector.

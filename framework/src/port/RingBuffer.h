@@ -32,7 +32,8 @@ class RingBuffer {
   // Swaps `item` into the next free slot; `item` receives that slot's old
   // storage. When full: Overwrite drops the oldest unread sample (Ok),
   // DoNothing answers Full, Block waits up to the write timeout (Timeout).
-  BufferStatus put(T& item) {
+  // `overwrote`, when given, tells whether an unread sample was dropped.
+  BufferStatus put(T& item, bool* overwrote = nullptr) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_closed) return BufferStatus::Closed;
     if (m_count == m_slots.size()) {
@@ -41,6 +42,7 @@ class RingBuffer {
           m_read = (m_read + 1) % m_slots.size();
           --m_count;
           ++m_overwritten;
+          if (overwrote != nullptr) *overwrote = true;
           break;
         case FullPolicy::DoNothing:
           return BufferStatus::Full;
