@@ -495,9 +495,9 @@ double statusValue(const SDOPackage::NVList& status, const std::string& name) {
   return -1;
 }
 
-// A producer that outruns the viewer: of 20 frames put between two cycles
-// the default buffer of 8 keeps the last 8, and the viewer's figures count
-// only those; what it publishes is what it had when it published. (The
+// A producer that outruns the viewer: of 19 frames put between two cycles
+// the one-sample buffer keeps the newest, and the viewer's figures count
+// only the frames it got; what it publishes is what it had when it published. (The
 // port's own figures need a component the manager made: the system test.)
 TEST_F(PixmoorFrames, FiguresCountOnlyTheFramesTheViewerGot) {
   activate(4, 3);
@@ -510,11 +510,12 @@ TEST_F(PixmoorFrames, FiguresCountOnlyTheFramesTheViewerGot) {
   const std::uint32_t sec = static_cast<std::uint32_t>(now.tv_sec - (now.tv_nsec < 50000000));
   const std::uint32_t nsec =
       static_cast<std::uint32_t>((now.tv_nsec + 1000000000 - 50000000) % 1000000000);
-  for (int frame = 0; frame < 19; ++frame) send(pixels, sec, nsec);
   send(pixels, 0, 0);
+  ASSERT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
+  for (int frame = 0; frame < 19; ++frame) send(pixels, sec, nsec);
   for (int cycle = 0; cycle < 12; ++cycle) ASSERT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
-  EXPECT_EQ(8u, m_viewer.m_figures.framesRead());
-  EXPECT_EQ(8u, m_viewer.m_figures.framesShown());
+  EXPECT_EQ(2u, m_viewer.m_figures.framesRead());
+  EXPECT_EQ(2u, m_viewer.m_figures.framesShown());
   SDOPackage::NVList_var status = m_viewer.get_status_list();
   EXPECT_EQ(0u, status->length()) << "nothing published within the first second";
 
@@ -522,9 +523,9 @@ TEST_F(PixmoorFrames, FiguresCountOnlyTheFramesTheViewerGot) {
   send(pixels, sec, nsec);  // shown after the figures are published
   ASSERT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
   status = m_viewer.get_status_list();
-  EXPECT_EQ(8, statusValue(status.in(), "frames.read"));
-  EXPECT_EQ(8, statusValue(status.in(), "frames.shown"));
-  EXPECT_EQ(9u, m_viewer.m_figures.framesShown());
+  EXPECT_EQ(2, statusValue(status.in(), "frames.read"));
+  EXPECT_EQ(2, statusValue(status.in(), "frames.shown"));
+  EXPECT_EQ(3u, m_viewer.m_figures.framesShown());
   const double mean = statusValue(status.in(), "age.mean_ms");
   EXPECT_GE(mean, 50.0);
   EXPECT_LT(mean, 5000.0) << "the unstamped frame has no age";

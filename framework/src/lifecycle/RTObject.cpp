@@ -16,6 +16,7 @@
 #include "corba/NVUtil.h"
 #include "execution/PeriodicExecutionContext.h"
 #include "lifecycle/CreationContext.h"
+#include "lifecycle/PortFigures.h"
 #include "lifecycle/RTObjectServant.h"
 
 namespace RTC {
