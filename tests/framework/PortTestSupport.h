@@ -31,7 +31,7 @@ typedef std::vector<std::pair<std::string, std::string> > Props;
 // properties would.
 struct SinkPort : RTC::InPort<RTC::TimedLongSeq> {
   using RTC::InPort<RTC::TimedLongSeq>::InPort;
-  void set(const char* key, const char* value) { m_properties.setProperty(key, value); }
+  void set(const char* key, const char* value) { m_portProperties.setProperty(key, value); }
 };
 
 // An inport and its bound sample, owned by no component.

@@ -135,6 +135,13 @@ class PortBase {
   bool roomForConnection() const;
   // Logs a refused connect, throttled.
   void refuseConnect(const std::string& why) const;
+  // The steps of notify_connect: whether the profile may join this port
+  // (`self` its place in the list), passing the profile on to port `next`,
+  // and keeping the finished connection.
+  ReturnCode_t admitConnection(const ConnectorProfile& connector_profile, CORBA::Long& self);
+  ReturnCode_t passToNextPort(ConnectorProfile& connector_profile, CORBA::ULong next);
+  ReturnCode_t keepConnection(const ConnectorProfile& connector_profile, CORBA::Long self,
+                              const std::shared_ptr<ConnectorBase>& connector);
   // Ends connection `id` from the profile's `first` port, which passes the
   // request along; removes this port's side itself when the chain did not.
   void disconnectFrom(PortService_ptr first, const std::string& id);

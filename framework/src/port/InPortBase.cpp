@@ -131,7 +131,7 @@ ReturnCode_t InPortBase::createConnector(const std::string& id, const coil::Prop
     portLog().log(Logger::RTL_WARN, "connection " + id + ": " + p);
   }
   std::string problem;
-  const double limit = portLimit(m_properties, "memory_limit", kDefaultMemoryLimit,
+  const double limit = portLimit(m_portProperties, "memory_limit", kDefaultMemoryLimit,
                                  static_cast<double>(SIZE_MAX), &problem);
   if (!problem.empty()) portLog().log(Logger::RTL_WARN, problem);
   m_state->budget->setLimit(static_cast<size_t>(std::min<double>(limit, SIZE_MAX)));

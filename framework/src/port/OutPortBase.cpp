@@ -91,7 +91,7 @@ unsigned long OutPortBase::callTimeoutMs(const coil::Properties& props,
   // dataport.call_timeout, else the port's call_timeout; seconds.
   double seconds = kDefaultCallTimeout;
   for (const std::pair<const coil::Properties*, const char*>& source :
-       {std::make_pair(&m_properties, "call_timeout"),
+       {std::make_pair(&m_portProperties, "call_timeout"),
         std::make_pair(&props, "dataport.call_timeout"),
         std::make_pair(&props, "dataport.outport.call_timeout")}) {
     std::string problem;

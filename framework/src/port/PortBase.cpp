@@ -276,7 +276,7 @@ ReturnCode_t PortBase::connect(ConnectorProfile& connector_profile) {
     }
   }
   std::string why;
-  if (!profileFits(connector_profile, m_properties, why)) {
+  if (!profileFits(connector_profile, m_portProperties, why)) {
     refuseConnect("connect refused: " + why);
     return RTC_ERROR;
   }
@@ -329,10 +329,57 @@ void PortBase::disconnectFrom(PortService_ptr first, const std::string& id) {
   if (stillHere) notify_disconnect(id.c_str());
 }
 
+// Joins this port to the connection the profile describes, then passes the
+// profile on to the next port of its list, which does the same.
 ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile) {
+  CORBA::Long self = -1;
+  ReturnCode_t result = admitConnection(connector_profile, self);
+  if (result != RTC_OK) return result;
+  const std::string id(connector_profile.connector_id.in());
+
+  // Publish this port's interfaces. The connector follows the request, and
+  // the port's own settings where the request is silent.
+  const coil::Properties settings =
+      withPortDefaults(NVUtil::toProperties(connector_profile.properties), m_portProperties);
+  std::shared_ptr<ConnectorBase> connector;
+  result = createConnector(id, settings, connector_profile, connector);
+  if (result != RTC_OK || !connector) return result != RTC_OK ? result : RTC_ERROR;
+
+  const CORBA::ULong next = static_cast<CORBA::ULong>(self) + 1;
+  result = passToNextPort(connector_profile, next);
+  if (result != RTC_OK) {
+    connector->close();
+    return result;
+  }
+
+  // Subscribe to what the others published (they have by now), then keep it.
+  result = subscribeInterfaces(
+      withPortDefaults(NVUtil::toProperties(connector_profile.properties), m_portProperties),
+      *connector);
+  if (result == RTC_OK) result = keepConnection(connector_profile, self, connector);
+  if (result != RTC_OK) {
+    connector->close();
+    if (next < connector_profile.ports.length()) {
+      try {
+        connector_profile.ports[next]->notify_disconnect(id.c_str());
+      } catch (const CORBA::SystemException&) {
+      }
+    }
+    return result;
+  }
+  m_connections->log.log(Logger::RTL_DEBUG, "connected " + id);
+
+  // A new connection is the moment to notice peers that went away: a dead
+  // first connection would otherwise starve the later ones.
+  dropDeadConnectors();
+  return RTC_OK;
+}
+
+ReturnCode_t PortBase::admitConnection(const ConnectorProfile& connector_profile,
+                                       CORBA::Long& self) {
   Logger& log = m_connections->log;
   bool twice = false;
-  const CORBA::Long self = findSelf(connector_profile.ports, m_objref, twice);
+  self = findSelf(connector_profile.ports, m_objref, twice);
   const std::string id(connector_profile.connector_id.in());
   if (self < 0 || anyNil(connector_profile.ports) || id.empty()) {
     log.log(Logger::RTL_WARN,
@@ -348,83 +395,49 @@ ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile) {
     }
   }
   std::string why;
-  if (!profileFits(connector_profile, m_properties, why)) {
+  if (!profileFits(connector_profile, m_portProperties, why)) {
     refuseConnect("connection " + id + " refused: " + why);
     return RTC_ERROR;
   }
   if (!roomForConnection()) return RTC_ERROR;
-  ReturnCode_t result = checkCommon(NVUtil::toProperties(connector_profile.properties),
-                                    m_properties.getProperty("dataport.data_type"), why);
-  if (result != RTC_OK) {
-    log.log(Logger::RTL_WARN, "connection " + id + " refused: " + why);
-    return result;
-  }
+  const ReturnCode_t result = checkCommon(NVUtil::toProperties(connector_profile.properties),
+                                          m_properties.getProperty("dataport.data_type"), why);
+  if (result != RTC_OK) log.log(Logger::RTL_WARN, "connection " + id + " refused: " + why);
+  return result;
+}
 
-  // Publish this port's interfaces. The connector follows the request, and
-  // the port's own settings where the request is silent.
-  const coil::Properties settings =
-      withPortDefaults(NVUtil::toProperties(connector_profile.properties), m_portProperties);
-  std::shared_ptr<ConnectorBase> connector;
-  result = createConnector(id, settings, connector_profile, connector);
-  if (result != RTC_OK || !connector) {
-    return result != RTC_OK ? result : RTC_ERROR;
+ReturnCode_t PortBase::passToNextPort(ConnectorProfile& connector_profile, CORBA::ULong next) {
+  if (next >= connector_profile.ports.length()) return RTC_OK;
+  try {
+    omniORB::setClientCallTimeout(connector_profile.ports[next], kPeerCallTimeoutMs);
+    return connector_profile.ports[next]->notify_connect(connector_profile);
+  } catch (const CORBA::SystemException& e) {
+    m_connections->log.log(Logger::RTL_WARN, "connection " +
+                                                 std::string(connector_profile.connector_id) +
+                                                 ": the next port raised " + e._name() +
+                                                 " in notify_connect");
+    return RTC_ERROR;
   }
+}
 
-  // Pass the profile on to the next port, which does the same.
-  const CORBA::ULong next = static_cast<CORBA::ULong>(self) + 1;
-  if (next < connector_profile.ports.length()) {
-    try {
-      omniORB::setClientCallTimeout(connector_profile.ports[next], kPeerCallTimeoutMs);
-      result = connector_profile.ports[next]->notify_connect(connector_profile);
-    } catch (const CORBA::SystemException& e) {
-      log.log(Logger::RTL_WARN, "connection " + id + ": the next port raised " +
-                                    std::string(e._name()) + " in notify_connect");
-      result = RTC_ERROR;
-    }
-    if (result != RTC_OK) {
-      connector->close();
-      return result;
-    }
-  }
-
-  // Subscribe to what the others published, then keep the connection.
-  result = subscribeInterfaces(
-      withPortDefaults(NVUtil::toProperties(connector_profile.properties), m_portProperties),
-      *connector);
+ReturnCode_t PortBase::keepConnection(const ConnectorProfile& connector_profile,
+                                      CORBA::Long self,
+                                      const std::shared_ptr<ConnectorBase>& connector) {
   Connections::Entry entry;
-  if (result == RTC_OK) {
-    entry.id = id;
-    entry.profile = connector_profile;
-    entry.connector = connector;
-    for (CORBA::ULong i = 0; i < entry.profile.ports.length(); ++i) {
-      if (static_cast<CORBA::Long>(i) == self) continue;
-      omniORB::setClientCallTimeout(entry.profile.ports[i], kPeerCallTimeoutMs);
-      entry.peers.push_back(PortService::_duplicate(entry.profile.ports[i]));
-    }
-    std::lock_guard<std::mutex> guard(m_connections->mutex);
-    if (m_connections->has(id)) {
-      result = PRECONDITION_NOT_MET;  // the same id arrived twice at once
-    } else if (m_connections->entries.size() >= connectionLimit(m_properties)) {
-      result = RTC_ERROR;  // connections arrived at once past the limit
-    } else {
-      m_connections->entries.push_back(entry);
-    }
+  entry.id = connector_profile.connector_id.in();
+  entry.profile = connector_profile;
+  entry.connector = connector;
+  for (CORBA::ULong i = 0; i < entry.profile.ports.length(); ++i) {
+    if (static_cast<CORBA::Long>(i) == self) continue;
+    omniORB::setClientCallTimeout(entry.profile.ports[i], kPeerCallTimeoutMs);
+    entry.peers.push_back(PortService::_duplicate(entry.profile.ports[i]));
   }
-  if (result != RTC_OK) {
-    connector->close();
-    if (next < connector_profile.ports.length()) {
-      try {
-        connector_profile.ports[next]->notify_disconnect(id.c_str());
-      } catch (const CORBA::SystemException&) {
-      }
-    }
-    return result;
+  std::lock_guard<std::mutex> guard(m_connections->mutex);
+  if (m_connections->has(entry.id)) return PRECONDITION_NOT_MET;  // the same id twice at once
+  if (m_connections->entries.size() >= connectionLimit(m_portProperties)) {
+    return RTC_ERROR;  // connections arrived at once past the limit
   }
-  log.log(Logger::RTL_DEBUG, "connected " + id);
-
-  // A new connection is the moment to notice peers that went away: a dead
-  // first connection would otherwise starve the later ones.
-  dropDeadConnectors();
+  m_connections->entries.push_back(entry);
   return RTC_OK;
 }
 
@@ -557,7 +570,7 @@ size_t PortBase::dropDeadConnectors() const {
 size_t PortBase::expireStaleConnectors() const {
   std::string problem;
   const double timeout =
-      portLimit(m_properties, "stale_timeout", kDefaultStaleTimeout, 1e300, &problem);
+      portLimit(m_portProperties, "stale_timeout", kDefaultStaleTimeout, 1e300, &problem);
   std::vector<std::string> stale;
   {
     std::lock_guard<std::mutex> guard(m_connections->mutex);
@@ -579,7 +592,7 @@ size_t PortBase::expireStaleConnectors() const {
 }
 
 bool PortBase::roomForConnection() const {
-  const size_t limit = connectionLimit(m_properties);
+  const size_t limit = connectionLimit(m_portProperties);
   if (connectorCount() < limit) return true;
   expireStaleConnectors();
   if (connectorCount() < limit) return true;
