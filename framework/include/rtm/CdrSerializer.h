@@ -14,6 +14,23 @@ namespace RTC {
 // in the given byte order (12 + 4 * count bytes). Reads only the header.
 bool checkTimedLongSeqCdr(const CORBA::Octet* data, CORBA::ULong length, bool littleEndian);
 
+// The stream samples are decoded from. omniORB checks a sequence's length
+// against the bytes left as itemSize * count in 32 bits, so a count of 2^30
+// longs passes as 0 bytes and the sequence allocates 4 GiB; here the
+// product cannot wrap.
+class SampleInputStream : public cdrMemoryStream {
+ public:
+  SampleInputStream(const CORBA::Octet* data, CORBA::ULong length)
+      : cdrMemoryStream(const_cast<CORBA::Octet*>(data), length) {}
+
+  CORBA::Boolean checkInputOverrun(CORBA::ULong itemSize, CORBA::ULong nItems,
+                                   omni::alignment_t align = omni::ALIGN_1) override {
+    const unsigned long long bytes = static_cast<unsigned long long>(itemSize) * nItems;
+    if (bytes > 0xFFFFFFFFull) return 0;
+    return cdrMemoryStream::checkInputOverrun(1, static_cast<CORBA::ULong>(bytes), align);
+  }
+};
+
 // How the ports turn samples of DataType into bytes and back. A sample is a
 // CDR stream without encapsulation byte, aligned from its first byte, whose
 // byte order belongs to the connection. Buffers handed to check() and
@@ -39,15 +56,17 @@ struct CdrSerializer {
   }
 
   // Decodes the bytes into `value` in place (no copy of the stream);
-  // false when they do not form a sample.
+  // false when they do not form exactly one sample.
   static bool decode(DataType& value, const CORBA::Octet* data, CORBA::ULong length,
                      bool littleEndian) {
     if (data == 0 || length == 0) return false;
     try {
-      cdrMemoryStream in(const_cast<CORBA::Octet*>(data), length);
+      SampleInputStream in(data, length);
       in.setByteSwapFlag(littleEndian);
       value <<= in;
-      return true;
+      // Bytes left over are not part of any sample; the sender and we
+      // disagree on the type.
+      return in.currentInputPtr() == length;
     } catch (const CORBA::Exception&) {
       return false;
     } catch (const std::exception&) {

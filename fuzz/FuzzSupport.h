@@ -1,0 +1,68 @@
+// What every fuzz target shares: its default corpus and dictionary, and a
+// check that aborts with a message (libFuzzer then saves the input).
+#ifndef PIXMOOR_FUZZ_FUZZSUPPORT_H
+#define PIXMOOR_FUZZ_FUZZSUPPORT_H
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace pixmoor_fuzz {
+
+// Aborts with `what` when `condition` is false.
+#define FUZZ_CHECK(condition, what)                                                 \
+  do {                                                                              \
+    if (!(condition)) {                                                             \
+      std::fprintf(stderr, "%s:%d: %s (%s)\n", __FILE__, __LINE__, what, #condition); \
+      std::abort();                                                                 \
+    }                                                                               \
+  } while (0)
+
+inline bool makeDirs(const std::string& path) {
+  for (std::string::size_type at = 1; at != std::string::npos; ++at) {
+    at = path.find('/', at);
+    const std::string head = path.substr(0, at);
+    if (::mkdir(head.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (at == std::string::npos) break;
+  }
+  return true;
+}
+
+// Called from LLVMFuzzerInitialize: with no corpus or input named on the
+// command line, adds the build tree's findings directory (first, so new
+// inputs land there and never in the sources) and the seeds; adds the
+// dictionary unless one is given.
+inline void addDefaultCorpus(int* argc, char*** argv) {
+  bool named = false;
+  bool dict = false;
+  for (int i = 1; i < *argc; ++i) {
+    if ((*argv)[i][0] != '-') named = true;
+    if (std::strncmp((*argv)[i], "-dict=", 6) == 0) dict = true;
+  }
+  static std::vector<std::string> extra;
+  if (!dict && PIXMOOR_FUZZ_DICT[0] != '\0') extra.push_back(std::string("-dict=") + PIXMOOR_FUZZ_DICT);
+  if (!named) {
+    if (!makeDirs(PIXMOOR_FUZZ_FINDINGS)) {
+      std::fprintf(stderr, "cannot create %s: %s\n", PIXMOOR_FUZZ_FINDINGS, std::strerror(errno));
+      std::exit(2);
+    }
+    extra.push_back(PIXMOOR_FUZZ_FINDINGS);
+    extra.push_back(PIXMOOR_FUZZ_SEEDS);
+  }
+  if (extra.empty()) return;
+  static std::vector<char*> args;
+  args.assign(*argv, *argv + *argc);
+  for (std::string& e : extra) args.push_back(&e[0]);
+  args.push_back(nullptr);
+  *argc = static_cast<int>(args.size()) - 1;
+  *argv = args.data();
+}
+
+}  // namespace pixmoor_fuzz
+
+#endif
