@@ -55,8 +55,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, size_t size) {
   if (size > 4096) return 0;
-  const std::vector<std::string> l =
-      lines(std::string(reinterpret_cast<const char*>(input), size));
+  const std::vector<std::string> l = lines(std::string(reinterpret_cast<const char*>(input), size));
   for (const std::string& text : l) {
     convertAll<int>(text);
     convertAll<unsigned int>(text);

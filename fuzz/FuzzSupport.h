@@ -15,12 +15,12 @@
 namespace pixmoor_fuzz {
 
 // Aborts with `what` when `condition` is false.
-#define FUZZ_CHECK(condition, what)                                                 \
-  do {                                                                              \
-    if (!(condition)) {                                                             \
+#define FUZZ_CHECK(condition, what)                                                   \
+  do {                                                                                \
+    if (!(condition)) {                                                               \
       std::fprintf(stderr, "%s:%d: %s (%s)\n", __FILE__, __LINE__, what, #condition); \
-      std::abort();                                                                 \
-    }                                                                               \
+      std::abort();                                                                   \
+    }                                                                                 \
   } while (0)
 
 inline bool makeDirs(const std::string& path) {
@@ -40,17 +40,22 @@ inline bool makeDirs(const std::string& path) {
 inline void addDefaultCorpus(int* argc, char*** argv) {
   bool named = false;
   bool dict = false;
+  bool artifacts = false;
   for (int i = 1; i < *argc; ++i) {
     if ((*argv)[i][0] != '-') named = true;
     if (std::strncmp((*argv)[i], "-dict=", 6) == 0) dict = true;
+    if (std::strncmp((*argv)[i], "-artifact_prefix=", 17) == 0) artifacts = true;
   }
   static std::vector<std::string> extra;
-  if (!dict && PIXMOOR_FUZZ_DICT[0] != '\0') extra.push_back(std::string("-dict=") + PIXMOOR_FUZZ_DICT);
+  if (!dict && PIXMOOR_FUZZ_DICT[0] != '\0')
+    extra.push_back(std::string("-dict=") + PIXMOOR_FUZZ_DICT);
   if (!named) {
     if (!makeDirs(PIXMOOR_FUZZ_FINDINGS)) {
       std::fprintf(stderr, "cannot create %s: %s\n", PIXMOOR_FUZZ_FINDINGS, std::strerror(errno));
       std::exit(2);
     }
+    // Crashing inputs go beside the findings, not into the working directory.
+    if (!artifacts) extra.push_back(std::string("-artifact_prefix=") + PIXMOOR_FUZZ_FINDINGS + "-");
     extra.push_back(PIXMOOR_FUZZ_FINDINGS);
     extra.push_back(PIXMOOR_FUZZ_SEEDS);
   }

@@ -3,10 +3,12 @@
 // when, what is logged and printed, and what happens to the frame buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <opencv2/core.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,6 +72,8 @@ class ViewerUnderTest : public Pixmoor {
   using Pixmoor::m_imageUtil;
   using Pixmoor::m_input_image_height;
   using Pixmoor::m_input_image_width;
+  // Logs what a refused size logs, to weigh that line alone.
+  void logInvalidSize() { RTC_ERROR(("invalid image size...")); }
 };
 
 // Whether the buffer that owned `shown` has let go of its pixels: then the
@@ -143,18 +147,48 @@ TEST_F(PixmoorActivity, ActivationReleasesABufferStillHeld) {
   captured([&] { m_viewer.onDeactivated(0); });
 }
 
+// A size of 0 or less is logged as the one line "invalid image size..." and
+// allocates nothing beyond that line; a positive size too large to hold
+// gets a second line saying so. A weakened height check once let 640x0
+// through to ImageUtil, which allocated and logged twice, unseen.
 TEST_F(PixmoorActivity, RefusesSizesItCannotHoldBeforeTouchingTheDisplay) {
-  const int sizes[][2] = {{0, 480}, {640, 0}, {-1, 480}, {640, -480}, {100000, 100000}};
-  for (const auto& size : sizes) {
-    SCOPED_TRACE(std::to_string(size[0]) + "x" + std::to_string(size[1]));
-    m_viewer.m_input_image_width = size[0];
-    m_viewer.m_input_image_height = size[1];
+  unsigned long oneLine = 0;
+  captured([&] {
+    const unsigned long before = pixmoor_test::threadAllocationCount();
+    m_viewer.logInvalidSize();
+    oneLine = pixmoor_test::threadAllocationCount() - before;
+  });
+  const struct {
+    int width, height;
+    const char* secondLine;  // null: the refusal is the only line
+  } cases[] = {{0, 480, nullptr},  {640, 0, nullptr},
+               {-1, 480, nullptr}, {640, -480, nullptr},
+               {0, 0, nullptr},    {100000, 100000, "cannot hold a 100000x100000 picture"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    m_viewer.m_input_image_width = c.width;
+    m_viewer.m_input_image_height = c.height;
     RTC::ReturnCode_t result = RTC::RTC_OK;
-    auto out = captured([&] { result = m_viewer.onActivated(0); });
+    unsigned long used = 0;
+    auto out = captured([&] {
+      const unsigned long before = pixmoor_test::threadAllocationCount();
+      result = m_viewer.onActivated(0);
+      used = pixmoor_test::threadAllocationCount() - before;
+    });
     EXPECT_EQ(RTC::RTC_ERROR, result);
     EXPECT_EQ("", out.first);
-    EXPECT_NE(std::string::npos, out.second.find("ERROR")) << out.second;
-    EXPECT_NE(std::string::npos, out.second.find("invalid image size...\n")) << out.second;
+    std::vector<std::string> lines;
+    std::istringstream err(out.second);
+    for (std::string line; std::getline(err, line);) lines.push_back(line);
+    ASSERT_EQ(c.secondLine ? 2u : 1u, lines.size()) << out.second;
+    EXPECT_NE(std::string::npos, lines[0].find("ERROR")) << lines[0];
+    EXPECT_EQ(" invalid image size...",
+              lines[0].substr(lines[0].size() - std::min<size_t>(lines[0].size(), 22)));
+    if (c.secondLine) {
+      EXPECT_NE(std::string::npos, lines[1].find(c.secondLine)) << lines[1];
+    } else {
+      EXPECT_EQ(oneLine, used) << "allocations beyond the log line";
+    }
     EXPECT_EQ(nullptr, m_viewer.m_imageUtil);
   }
   EXPECT_TRUE(m_display.m_calls.empty());
@@ -261,7 +295,7 @@ TEST_F(PixmoorFrames, ShowsEachNewFrameOnceMirroredAsAskedAndPumpsOnlyThen) {
 
   const struct {
     int flipH, flipV, flipCode;  // flipCode 2: no mirror
-  } cases[] = {{0, 0, 2}, {1, 0, 1}, {0, -4, 0}, {7, 1, -1}, {0, 0, 2}};
+  } cases[] = {{0, 0, 2}, {1, 0, 1}, {-1, 0, 1}, {0, -4, 0}, {7, 1, -1}, {-2, -3, -1}, {0, 0, 2}};
   int seed = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << "flip_h " << c.flipH << ", flip_v " << c.flipV);
