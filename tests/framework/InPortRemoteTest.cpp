@@ -14,6 +14,8 @@ using namespace port_test;
 
 namespace {
 
+// argv[1] that makes this program the source process instead of the tests.
+const char* const kChildSourceFlag = "--child-source";
 const CORBA::ULong kElements = 320 * 240;
 const CORBA::Long kFrames = 5;
 
@@ -66,18 +68,12 @@ std::string selfPath() {
 
 }  // namespace
 
-TEST(InPortRemote, ChildSource) {
-  if (std::getenv("PIXMOOR_PORT_CHILD") == nullptr) GTEST_SKIP() << "runs in a child process";
-  runChildSource();
-}
-
 // Frames pushed from another process arrive bit-exact in either byte
 // order, every one of them stored by adopting the ORB's buffer (no copy);
 // a malformed frame over the wire is answered PORT_ERROR; a source that is
 // killed is noticed when the profile is read.
 TEST(InPortRemote, FramesOverGiopAreAdoptedAndBitExact) {
-  pixmoor_test::ChildProcess child({selfPath(), "--gtest_filter=InPortRemote.ChildSource"},
-                                   {"PIXMOOR_PORT_CHILD=1"});
+  pixmoor_test::ChildProcess child({selfPath(), kChildSourceFlag});
   ASSERT_TRUE(child.waitForStdout("PORT-IOR ", 20)) << child.stderrText();
   std::string ior;
   {
@@ -124,4 +120,15 @@ TEST(InPortRemote, FramesOverGiopAreAdoptedAndBitExact) {
   RTC::PortProfile_var profile = sink.ref()->get_port_profile();
   EXPECT_EQ(0u, profile->connector_profiles.length());
   EXPECT_EQ(0u, sink.port.connectorCount());
+}
+
+// The source runs in a second copy of this program, started with
+// kChildSourceFlag; it is not a test of its own.
+int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == kChildSourceFlag) {
+    runChildSource();
+    return 0;
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
 }
