@@ -14,15 +14,16 @@ namespace RTC {
 // in the given byte order (12 + 4 * count bytes). Reads only the header.
 bool checkTimedLongSeqCdr(const CORBA::Octet* data, CORBA::ULong length, bool littleEndian);
 
-// The stream samples are decoded from. omniORB checks a sequence's length
-// against the bytes left as itemSize * count in 32 bits, so a count of 2^30
-// longs passes as 0 bytes and the sequence allocates 4 GiB; here the
+// Reads one sample's bytes in place. omniORB's memory stream checks a
+// sequence's length against the bytes left as itemSize * count in 32 bits,
+// so 2^30 longs pass as 0 bytes and the sequence allocates 4 GiB; here the
 // product cannot wrap.
 class SampleInputStream : public cdrMemoryStream {
  public:
   SampleInputStream(const CORBA::Octet* data, CORBA::ULong length)
       : cdrMemoryStream(const_cast<CORBA::Octet*>(data), length) {}
 
+  // Returns whether nItems items of itemSize bytes remain after aligning.
   CORBA::Boolean checkInputOverrun(CORBA::ULong itemSize, CORBA::ULong nItems,
                                    omni::alignment_t align = omni::ALIGN_1) override {
     const unsigned long long bytes = static_cast<unsigned long long>(itemSize) * nItems;
