@@ -86,7 +86,7 @@ void compareTimedLongSeqChecks(const CORBA::Octet* data, CORBA::ULong length, bo
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  pixmoor_fuzz::addDefaultCorpus(argc, argv);
+  pixmoor_fuzz::addDefaults(argc, argv);
   // omniORB's Any needs an initialised ORB, as every port has; this one
   // never serves a request.
   int orbArgc = 3;

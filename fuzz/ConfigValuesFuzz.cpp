@@ -49,7 +49,7 @@ void convertAll(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  pixmoor_fuzz::addDefaultCorpus(argc, argv);
+  pixmoor_fuzz::addDefaults(argc, argv);
   return 0;
 }
 

@@ -85,7 +85,7 @@ void checkBuffer(const coil::Properties& props, const char* side) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  pixmoor_fuzz::addDefaultCorpus(argc, argv);
+  pixmoor_fuzz::addDefaults(argc, argv);
   // omniORB's Any needs an initialised ORB, as every port has; this one
   // never serves a request.
   int orbArgc = 3;

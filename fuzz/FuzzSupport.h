@@ -33,22 +33,27 @@ inline bool makeDirs(const std::string& path) {
   return true;
 }
 
-// Called from LLVMFuzzerInitialize: with no corpus or input named on the
-// command line, adds the build tree's findings directory (first, so new
-// inputs land there and never in the sources) and the seeds; adds the
-// dictionary unless one is given.
-inline void addDefaultCorpus(int* argc, char*** argv) {
+// Called from LLVMFuzzerInitialize, adds what the command line leaves out:
+// the dictionary, an allocation limit and, with no corpus or input named,
+// the build tree's findings directory (first, so new inputs land there and
+// never in the sources), the seeds, and crash files beside the findings.
+inline void addDefaults(int* argc, char*** argv) {
   bool named = false;
   bool dict = false;
   bool artifacts = false;
+  bool mallocLimit = false;
   for (int i = 1; i < *argc; ++i) {
     if ((*argv)[i][0] != '-') named = true;
     if (std::strncmp((*argv)[i], "-dict=", 6) == 0) dict = true;
     if (std::strncmp((*argv)[i], "-artifact_prefix=", 17) == 0) artifacts = true;
+    if (std::strncmp((*argv)[i], "-malloc_limit_mb=", 17) == 0) mallocLimit = true;
   }
   static std::vector<std::string> extra;
   if (!dict && PIXMOOR_FUZZ_DICT[0] != '\0')
     extra.push_back(std::string("-dict=") + PIXMOOR_FUZZ_DICT);
+  // Inputs are a few kilobytes: any single allocation near this is a
+  // decoder believing a length the bytes do not back.
+  if (!mallocLimit) extra.push_back("-malloc_limit_mb=64");
   if (!named) {
     if (!makeDirs(PIXMOOR_FUZZ_FINDINGS)) {
       std::fprintf(stderr, "cannot create %s: %s\n", PIXMOOR_FUZZ_FINDINGS, std::strerror(errno));

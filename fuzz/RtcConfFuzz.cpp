@@ -56,7 +56,7 @@ std::string tempFile() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  pixmoor_fuzz::addDefaultCorpus(argc, argv);
+  pixmoor_fuzz::addDefaults(argc, argv);
   return 0;
 }
 

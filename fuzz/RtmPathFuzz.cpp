@@ -8,7 +8,7 @@
 #include "RtmPath.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  pixmoor_fuzz::addDefaultCorpus(argc, argv);
+  pixmoor_fuzz::addDefaults(argc, argv);
   return 0;
 }
 
