@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -49,6 +50,7 @@ std::string tempFile() {
     FUZZ_CHECK(fd >= 0, "cannot make a temporary file");
     ::close(fd);
     path = name;
+    std::atexit([] { std::remove(path.c_str()); });
   }
   return path;
 }
