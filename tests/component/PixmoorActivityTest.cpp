@@ -3,6 +3,7 @@
 // when, what is logged and printed, and what happens to the frame buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <opencv2/core.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,6 +105,8 @@ class ViewerUnderTest : public Pixmoor {
   using Pixmoor::m_imageUtil;
   using Pixmoor::m_input_image_height;
   using Pixmoor::m_input_image_width;
+  // Logs what a refused size logs, to weigh that line alone.
+  void logInvalidSize() { RTC_ERROR(("invalid image size...")); }
 };
 
 // Whether the buffer that owned `shown` has let go of its pixels: then the
@@ -190,37 +194,57 @@ TEST_F(PixmoorActivity, ActivationReleasesABufferStillHeld) {
   captured([&] { m_viewer.onDeactivated(0); });
 }
 
-// The size is judged before anything is allocated or shown; each refusal
-// that has more to say says it on a second line. 8192x8192 fits a buffer,
-// but its frames (268 MB) can never pass the ORB's message limit.
+// A size of 0 or less is logged as the one line "invalid image size..." and
+// allocates nothing beyond that line; a positive size that cannot be held or
+// whose frames (8192x8192: 268 MB) can never pass the ORB's message limit
+// gets a second line saying why. A weakened height check once let 640x0
+// through to ImageUtil, which allocated and logged twice, unseen.
 TEST_F(PixmoorActivity, RefusesSizesItCannotHoldBeforeTouchingTheDisplay) {
+  unsigned long oneLine = 0;
+  captured([&] {
+    const unsigned long before = pixmoor_test::threadAllocationCount();
+    m_viewer.logInvalidSize();
+    oneLine = pixmoor_test::threadAllocationCount() - before;
+  });
   const std::string limit = std::to_string(omniORB::giopMaxMsgSize());
   const struct {
     int width, height;
-    std::string second;
-  } sizes[] = {
-      {0, 480, ""},
-      {640, 0, ""},
-      {-1, 480, ""},
-      {640, -480, ""},
-      {100000, 100000, "cannot hold a 100000x100000 picture"},
-      {8192, 8192,
-       "a 8192x8192 frame needs 268436480 bytes in one message, more than this "
-       "process's limit of " +
-           limit + "; raise it in rtc.conf with corba.args: -ORBgiopMaxMsgSize 269484032"}};
-  for (const auto& size : sizes) {
-    SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
-    m_viewer.m_input_image_width = size.width;
-    m_viewer.m_input_image_height = size.height;
+    std::string secondLine;  // empty: the refusal is the only line
+  } cases[] = {{0, 480, ""},
+               {640, 0, ""},
+               {-1, 480, ""},
+               {640, -480, ""},
+               {0, 0, ""},
+               {100000, 100000, "cannot hold a 100000x100000 picture"},
+               {8192, 8192,
+                "a 8192x8192 frame needs 268436480 bytes in one message, more than this "
+                "process's limit of " +
+                    limit +
+                    "; raise it in rtc.conf with corba.args: -ORBgiopMaxMsgSize 269484032"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    m_viewer.m_input_image_width = c.width;
+    m_viewer.m_input_image_height = c.height;
     RTC::ReturnCode_t result = RTC::RTC_OK;
-    auto out = captured([&] { result = m_viewer.onActivated(0); });
+    unsigned long used = 0;
+    auto out = captured([&] {
+      const unsigned long before = pixmoor_test::threadAllocationCount();
+      result = m_viewer.onActivated(0);
+      used = pixmoor_test::threadAllocationCount() - before;
+    });
     EXPECT_EQ(RTC::RTC_ERROR, result);
     EXPECT_EQ("", out.first);
-    EXPECT_NE(std::string::npos, out.second.find("ERROR")) << out.second;
-    const size_t first = out.second.find("invalid image size...\n");
-    EXPECT_NE(std::string::npos, first) << out.second;
-    if (!size.second.empty()) {
-      EXPECT_LT(first, out.second.find(size.second)) << out.second;
+    std::vector<std::string> lines;
+    std::istringstream err(out.second);
+    for (std::string line; std::getline(err, line);) lines.push_back(line);
+    ASSERT_EQ(c.secondLine.empty() ? 1u : 2u, lines.size()) << out.second;
+    EXPECT_NE(std::string::npos, lines[0].find("ERROR")) << lines[0];
+    EXPECT_EQ(" invalid image size...",
+              lines[0].substr(lines[0].size() - std::min<size_t>(lines[0].size(), 22)));
+    if (!c.secondLine.empty()) {
+      EXPECT_NE(std::string::npos, lines[1].find(c.secondLine)) << lines[1];
+    } else {
+      EXPECT_EQ(oneLine, used) << "allocations beyond the log line";
     }
     EXPECT_EQ(nullptr, m_viewer.m_imageUtil);
   }
@@ -337,7 +361,7 @@ TEST_F(PixmoorFrames, ShowsEachNewFrameOnceMirroredAsAskedWithOnePump) {
 
   const struct {
     int flipH, flipV, flipCode;  // flipCode 2: no mirror
-  } cases[] = {{0, 0, 2}, {1, 0, 1}, {0, -4, 0}, {7, 1, -1}, {0, 0, 2}};
+  } cases[] = {{0, 0, 2}, {1, 0, 1}, {-1, 0, 1}, {0, -4, 0}, {7, 1, -1}, {-2, -3, -1}, {0, 0, 2}};
   int seed = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << "flip_h " << c.flipH << ", flip_v " << c.flipV);

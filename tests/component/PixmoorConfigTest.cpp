@@ -107,7 +107,20 @@ TEST(PixmoorRegistration, ProfileHoldsExactlyTheNineteenPairsInOrder) {
   EXPECT_EQ(pixmoor_test::expectedPixmoorProfile(), registeredProfile("Pixmoor").entries());
 }
 
-TEST(PixmoorRegistration, DeleteFunctionAcceptsNull) { RTC::Delete<Pixmoor>(nullptr); }
+// The registered functions themselves: the manager makes a Pixmoor and, on
+// exit, hands it to the registered delete (a mismatched one shows under the
+// sanitizers as a wrong-type delete).
+TEST(PixmoorRegistration, ManagerCreatesAndDeletesPixmoorThroughItsRegistration) {
+  RTC::Manager& manager = RTC::Manager::instance();
+  RTC::RTObject_impl* made = manager.createComponent("Pixmoor");
+  ASSERT_NE(nullptr, dynamic_cast<Pixmoor*>(made));
+  const std::string name = made->getInstanceName();
+  EXPECT_EQ(made, manager.getComponent(name.c_str()));
+  RTC::RTObject_var ref = made->getObjRef();
+  ASSERT_EQ(RTC::RTC_OK, ref->exit());
+  EXPECT_TRUE(waitUntil([&] { return manager.getComponent(name.c_str()) == nullptr; }, 10))
+      << name << " is still held by the manager after exit";
+}
 
 TEST(PixmoorConfiguration, StartsWithTheDefaultsAndOnePort) {
   ProbePixmoor* probe = createProbePixmoor();

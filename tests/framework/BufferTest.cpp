@@ -236,4 +236,24 @@ TEST(CdrSerializer, OtherTypesAreCheckedByDecoding) {
   RTC::Time decoded;
   ASSERT_TRUE(CdrSerializer<RTC::Time>::decode(decoded, time, 8, false));
   EXPECT_EQ(0x01000000u, decoded.sec);
+
+  // Found by fuzz_cdr_sample. Trailing bytes used to pass the check, and a
+  // sample then read back as something else; a count of 2^30 longs in 112
+  // bytes passed omniORB's 32-bit length check as 0 bytes and allocated
+  // 4 GiB, with either byte order.
+  alignas(8) const CORBA::Octet timeAndMore[9] = {1, 0, 0, 0, 2, 0, 0, 0, 3};
+  EXPECT_FALSE(CdrSerializer<RTC::Time>::check(timeAndMore, 9, true));
+  for (bool little : {true, false}) {
+    SCOPED_TRACE(little ? "little" : "big");
+    std::vector<std::uint8_t> huge =
+        port_test::timedLongSeqBytes(1, 2, std::vector<std::uint32_t>(25, 7), little);
+    huge[little ? 11 : 8] = 0x40, huge[little ? 8 : 11] = 0;
+    RTC::TimedLongSeq frame;
+    EXPECT_FALSE(CdrSerializer<RTC::TimedLongSeq>::decode(frame, huge.data(), huge.size(), little));
+    EXPECT_LE(frame.data.length(), huge.size() / 4);
+    std::vector<std::uint8_t> longer = port_test::timedLongSeqBytes(1, 2, {3, 4}, little);
+    longer.push_back(0);
+    EXPECT_FALSE(
+        CdrSerializer<RTC::TimedLongSeq>::decode(frame, longer.data(), longer.size(), little));
+  }
 }

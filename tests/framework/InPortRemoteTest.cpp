@@ -17,6 +17,10 @@ using namespace port_test;
 
 namespace {
 
+// argv[1] that makes this program the source process instead of the tests.
+const char* const kChildSourceFlag = "--child-source";
+// argv[1] that makes it the sink process.
+const char* const kChildSinkFlag = "--child-sink";
 const CORBA::ULong kElements = 320 * 240;
 const CORBA::Long kFrames = 5;
 
@@ -79,23 +83,13 @@ std::string selfPath() {
 
 }  // namespace
 
-TEST(InPortRemote, ChildSource) {
-  if (std::getenv("PIXMOOR_PORT_CHILD") == nullptr) GTEST_SKIP() << "runs in a child process";
-  runChildSource();
-}
-
-TEST(InPortRemote, ChildSink) {
-  if (std::getenv("PIXMOOR_PORT_CHILD") == nullptr) GTEST_SKIP() << "runs in a child process";
-  runChildSink();
-}
-
 namespace {
 
-// Starts this program's `child` case and returns its port.
+// Starts a copy of this program as the process `flag` names and returns
+// its port.
 RTC::PortService_ptr startChild(std::unique_ptr<pixmoor_test::ChildProcess>& process,
-                                const char* child) {
-  process.reset(new pixmoor_test::ChildProcess(
-      {selfPath(), std::string("--gtest_filter=InPortRemote.") + child}, {"PIXMOOR_PORT_CHILD=1"}));
+                                const char* flag) {
+  process.reset(new pixmoor_test::ChildProcess({selfPath(), flag}));
   if (!process->waitForStdout("PORT-IOR ", 20)) return RTC::PortService::_nil();
   std::istringstream lines(process->stdoutText());
   for (std::string line; std::getline(lines, line);) {
@@ -129,7 +123,7 @@ double secondsOf(const std::function<void()>& call) {
 // frames and do_nothing answers BUFFER_FULL once the limit is reached.
 TEST(InPortRemote, MemoryStaysWithinTheLimitWhateverBufferLengthIsAsked) {
   std::unique_ptr<pixmoor_test::ChildProcess> child;
-  RTC::PortService_var remote = startChild(child, "ChildSink");
+  RTC::PortService_var remote = startChild(child, kChildSinkFlag);
   ASSERT_FALSE(CORBA::is_nil(remote)) << child->stderrText();
   const double base = residentMb(child->pid());
   Source source;
@@ -169,7 +163,7 @@ TEST(InPortRemote, MemoryStaysWithinTheLimitWhateverBufferLengthIsAsked) {
 // (the peers used to be probed one after the other, 1 s each).
 TEST(InPortRemote, StoppedViewerCostsABoundedWait) {
   std::unique_ptr<pixmoor_test::ChildProcess> child;
-  RTC::PortService_var remote = startChild(child, "ChildSink");
+  RTC::PortService_var remote = startChild(child, kChildSinkFlag);
   ASSERT_FALSE(CORBA::is_nil(remote)) << child->stderrText();
   Source source;
   source.fill(1000, 1);
@@ -199,8 +193,7 @@ TEST(InPortRemote, StoppedViewerCostsABoundedWait) {
 // a malformed frame over the wire is answered PORT_ERROR; a source that is
 // killed is noticed when the profile is read.
 TEST(InPortRemote, FramesOverGiopAreAdoptedAndBitExact) {
-  pixmoor_test::ChildProcess child({selfPath(), "--gtest_filter=InPortRemote.ChildSource"},
-                                   {"PIXMOOR_PORT_CHILD=1"});
+  pixmoor_test::ChildProcess child({selfPath(), kChildSourceFlag});
   ASSERT_TRUE(child.waitForStdout("PORT-IOR ", 20)) << child.stderrText();
   std::string ior;
   {
@@ -247,4 +240,19 @@ TEST(InPortRemote, FramesOverGiopAreAdoptedAndBitExact) {
   RTC::PortProfile_var profile = sink.ref()->get_port_profile();
   EXPECT_EQ(0u, profile->connector_profiles.length());
   EXPECT_EQ(0u, sink.port.connectorCount());
+}
+
+// The source and the sink run in a second copy of this program, started
+// with kChildSourceFlag or kChildSinkFlag; they are not tests of their own.
+int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == kChildSourceFlag) {
+    runChildSource();
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == kChildSinkFlag) {
+    runChildSink();
+    return 0;
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
 }

@@ -111,6 +111,18 @@ TEST(Properties, MergeAndStoreRoundTrip) {
   EXPECT_EQ(out.str(), "x: 1\ny: 3\nz: 4\n");
   coil::Properties again = loadText(out.str());
   EXPECT_EQ(again.entries(), a.entries());
+
+  // Found by fuzz_rtc_conf: a key that starts like a comment, reachable
+  // through a continuation ("\\\n#:"), was stored as a comment line and lost
+  // on the way back.
+  for (const char* text : {"\\\n#:", "\\\n!x: 1\n", "\\\n  #y = 2\n"}) {
+    SCOPED_TRACE(text);
+    const coil::Properties odd = loadText(text);
+    ASSERT_EQ(1u, odd.size());
+    std::ostringstream stored;
+    odd.store(stored);
+    EXPECT_EQ(loadText(stored.str()).entries(), odd.entries()) << stored.str();
+  }
 }
 
 }  // namespace

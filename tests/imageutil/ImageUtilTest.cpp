@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <opencv2/core.hpp>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "ImageUtil.h"
@@ -282,4 +285,59 @@ TEST(ImageUtil, DecodingAndMirroringAllocateNothing) {
     }
     EXPECT_EQ(0, counter.count()) << channels << " channels";
   }
+}
+
+// A mirror draws into the back image unlocked while another thread encodes
+// the front one under the lock; the swap that ends the mirror must wait for
+// that encoding. Without the swap's lock the encoder reads an image that the
+// next mirror is drawing into and sees a mix of two pictures.
+TEST(ImageUtil, EncodingBesideMirrorsSeesOnlyWholePictures) {
+  const int width = 256;
+  const int height = 128;
+  std::mt19937 random(5);
+  const Sequence original = randomSequence(width * height, random);
+  // Horizontal and vertical mirrors in turn show four pictures in turn.
+  std::vector<Sequence> pictures;
+  {
+    ImageUtil reference(width, height, 3);
+    ASSERT_TRUE(reference.sequenceToImage(original));
+    for (int i = 0; i < 4; ++i) {
+      pictures.emplace_back();
+      reference.imageToSequence(pictures.back());
+      i % 2 == 0 ? reference.flipHorizontal() : reference.flipVertical();
+    }
+  }
+  auto whole = [&pictures](const Sequence& seq) {
+    for (const Sequence& p : pictures) {
+      if (seq.length() == p.length() &&
+          std::memcmp(seq.get_buffer(), p.get_buffer(), 4 * std::size_t(p.length())) == 0) {
+        return true;
+      }
+    }
+    return false;
+  };
+
+  ImageUtil image(width, height, 3);
+  ASSERT_TRUE(image.sequenceToImage(original));
+  std::atomic<bool> stop{false};
+  std::atomic<long> mirrors{0};
+  std::thread mirroring([&] {
+    for (long i = 0; !stop.load(); ++i) {
+      i % 2 == 0 ? image.flipHorizontal() : image.flipVertical();
+      mirrors.store(i + 1);
+    }
+  });
+  int reads = 0;
+  int mixed = 0;
+  Sequence seq;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (reads < 3000 && std::chrono::steady_clock::now() < end) {
+    image.imageToSequence(seq);
+    ++reads;
+    if (!whole(seq)) ++mixed;
+  }
+  stop = true;
+  mirroring.join();
+  EXPECT_EQ(0, mixed) << "of " << reads << " pictures read beside " << mirrors.load() << " mirrors";
+  EXPECT_GT(mirrors.load(), 10) << "the two threads barely overlapped";
 }

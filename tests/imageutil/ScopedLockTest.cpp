@@ -33,31 +33,38 @@ bool finishesWithin(double seconds, Work work) {
 }  // namespace
 
 TEST(ScopedLock, GuardedBlocksOfTwoThreadsNeverOverlap) {
-  LockObject object;
-  std::atomic<int> inside{0};
-  std::atomic<int> overlaps{0};
-  long counter = 0;  // deliberately unguarded but for the ScopedLock
+  // Shared with the threads, which outlive the test when a lock hangs.
+  struct Shared {
+    LockObject object;
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+    long counter = 0;  // deliberately unguarded but for the ScopedLock
+  };
+  auto shared = std::make_shared<Shared>();
   const int rounds = 20000;
-  auto body = [&]() {
+  auto body = [shared, rounds]() {
     for (int i = 0; i < rounds; ++i) {
-      ScopedLock guard(&object);
-      if (inside.fetch_add(1) != 0) {
-        overlaps.fetch_add(1);
+      ScopedLock guard(&shared->object);
+      if (shared->inside.fetch_add(1) != 0) {
+        shared->overlaps.fetch_add(1);
       }
-      const long seen = counter;
+      const long seen = shared->counter;
       if (i % 64 == 0) {
         std::this_thread::yield();
       }
-      counter = seen + 1;
-      inside.fetch_sub(1);
+      shared->counter = seen + 1;
+      shared->inside.fetch_sub(1);
     }
   };
-  std::thread first(body);
-  std::thread second(body);
-  first.join();
-  second.join();
-  EXPECT_EQ(0, overlaps.load());
-  EXPECT_EQ(2L * rounds, counter);
+  const bool finished = finishesWithin(60.0, [body]() {
+    std::thread first(body);
+    std::thread second(body);
+    first.join();
+    second.join();
+  });
+  ASSERT_TRUE(finished) << "the guarded blocks did not finish: a lock was never released";
+  EXPECT_EQ(0, shared->overlaps.load());
+  EXPECT_EQ(2L * rounds, shared->counter);
 }
 
 TEST(ScopedLock, WaitsWhileAnotherThreadHoldsTheLock) {

@@ -63,6 +63,8 @@ TEST(ConnectorSettings, RefusesValuesNoPortAccepts) {
                                                      {"--push-rate", "0"},
                                                      {"--push-rate", "fast"},
                                                      {"--push-policy", "most"},
+                                                     {"--buffer-length", "0"},
+                                                     {"--buffer-length", "000"},
                                                      {"--buffer-length", "-1"},
                                                      {"--buffer-length", "x"},
                                                      {"-p", "novalue"},

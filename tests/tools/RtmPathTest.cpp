@@ -49,6 +49,15 @@ TEST(RtmPath, ParsesServerNamingPathAndPort) {
 TEST(RtmPath, PrintsCanonicalForms) {
   const RtmPath path = parseRtmPath("/localhost/h.host_cxt//Pixmoor0.rtc:image");
   EXPECT_EQ(path.str(), "/localhost:2809/h.host_cxt/Pixmoor0.rtc:image");
+  // A name whose id holds a dot and whose kind is empty used to print without
+  // its last dot, and the printed path then named {id "a", kind "bnc-d"}.
+  const RtmPath dotted = parseRtmPath("/localhost/\261/a.bnc-d.:x.y");
+  EXPECT_EQ(dotted.str(), "/localhost:2809/\261/a.bnc-d.:x.y");
+  EXPECT_EQ(parseRtmPath(dotted.str()).segments, dotted.segments);
+  for (const NameSegment& s : {NameSegment{"a.b", ""}, NameSegment{"a", ""},
+                               NameSegment{"a.b", "c"}, NameSegment{"a", "b"}}) {
+    EXPECT_EQ(parseSegment(segmentText(s)), s) << segmentText(s);
+  }
   EXPECT_EQ(path.objectPath(), "/localhost:2809/h.host_cxt/Pixmoor0.rtc");
   EXPECT_EQ(path.corbaloc(), "corbaloc::localhost:2809/NameService");
   EXPECT_EQ(path.serverAddress(), "localhost:2809");

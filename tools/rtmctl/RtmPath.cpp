@@ -66,7 +66,12 @@ NameSegment parseSegment(const std::string& text) {
 }
 
 std::string segmentText(const NameSegment& segment) {
-  return segment.kind.empty() ? segment.id : segment.id + "." + segment.kind;
+  // An id with a dot keeps an empty kind's dot, or it would read back as
+  // id and kind split at that dot.
+  if (segment.kind.empty()) {
+    return segment.id.find('.') == std::string::npos ? segment.id : segment.id + ".";
+  }
+  return segment.id + "." + segment.kind;
 }
 
 RtmPath parseRtmPath(const std::string& text) {

@@ -40,7 +40,8 @@ RtmPath parseRtmPath(const std::string& text);
 // Splits a naming component text at its last dot into id and kind.
 NameSegment parseSegment(const std::string& text);
 
-// Returns "id.kind", or just "id" when the kind is empty.
+// Returns "id.kind", or just "id" when the kind is empty ("id." when the id
+// holds a dot), so that parseSegment reads it back unchanged.
 std::string segmentText(const NameSegment& segment);
 
 // True when a port profile name ("Pixmoor0.image") answers to `wanted`, which

@@ -53,7 +53,9 @@ class Properties {
   // neither are skipped and described in `problems` when given.
   void load(std::istream& in);
   void load(std::istream& in, std::vector<std::string>* problems);
-  // Writes "key: value" lines.
+  // Writes "key: value" lines that load() reads back to the same entries,
+  // but for a value ending in an odd run of backslashes: the format has no
+  // escapes, and such a line continues onto the next.
   void store(std::ostream& out) const;
 
   const std::vector<std::pair<std::string, std::string> >& entries() const { return m_entries; }

@@ -16,6 +16,24 @@ namespace RTC {
 // and nothing here may bring it in early (see repositoryId()).
 struct TimedLongSeq;
 
+// Reads one sample's bytes in place. omniORB's memory stream checks a
+// sequence's length against the bytes left as itemSize * count in 32 bits,
+// so 2^30 longs pass as 0 bytes and the sequence allocates 4 GiB; here the
+// product cannot wrap.
+class SampleInputStream : public cdrMemoryStream {
+ public:
+  SampleInputStream(const CORBA::Octet* data, CORBA::ULong length)
+      : cdrMemoryStream(const_cast<CORBA::Octet*>(data), length) {}
+
+  // Returns whether nItems items of itemSize bytes remain after aligning.
+  CORBA::Boolean checkInputOverrun(CORBA::ULong itemSize, CORBA::ULong nItems,
+                                   omni::alignment_t align = omni::ALIGN_1) override {
+    const unsigned long long bytes = static_cast<unsigned long long>(itemSize) * nItems;
+    if (bytes > 0xFFFFFFFFull) return 0;
+    return cdrMemoryStream::checkInputOverrun(1, static_cast<CORBA::ULong>(bytes), align);
+  }
+};
+
 // How the ports turn samples of DataType into bytes and back. A sample is a
 // CDR stream without encapsulation byte, aligned from its first byte, whose
 // byte order belongs to the connection. Buffers handed to check() and
@@ -45,15 +63,17 @@ struct CdrSerializer {
   }
 
   // Decodes the bytes into `value` in place (no copy of the stream);
-  // false when they do not form a sample.
+  // false when they do not form exactly one sample.
   static bool decode(DataType& value, const CORBA::Octet* data, CORBA::ULong length,
                      bool littleEndian) {
     if (data == 0 || length == 0) return false;
     try {
-      cdrMemoryStream in(const_cast<CORBA::Octet*>(data), length);
+      SampleInputStream in(data, length);
       in.setByteSwapFlag(littleEndian);
       value <<= in;
-      return true;
+      // Bytes left over are not part of any sample; the sender and we
+      // disagree on the type.
+      return in.currentInputPtr() == length;
     } catch (const CORBA::Exception&) {
       return false;
     } catch (const std::exception&) {

@@ -181,7 +181,13 @@ void Properties::load(std::istream& in, std::vector<std::string>* problems) {
 }
 
 void Properties::store(std::ostream& out) const {
-  for (const auto& entry : m_entries) out << entry.first << ": " << entry.second << "\n";
+  for (const auto& entry : m_entries) {
+    // A key that starts like a comment can only be read after a
+    // continuation; write it that way so that load() gets it back.
+    const char first = entry.first.empty() ? '\0' : entry.first[0];
+    if (first == '#' || first == '!') out << "\\\n";
+    out << entry.first << ": " << entry.second << "\n";
+  }
 }
 
 }  // namespace coil
