@@ -49,6 +49,7 @@ WriteResult OutPortPushConnector::send(const CORBA::Octet* data, CORBA::ULong le
   const OpenRTM::CdrData sample(length, length, const_cast<CORBA::Octet*>(data), false);
   const char* problem = nullptr;
   std::string detail;
+  bool timedOut = false;
   try {
     const OpenRTM::PortStatus status = m_peer->put(sample);
     switch (status) {
@@ -68,7 +69,8 @@ WriteResult OutPortPushConnector::send(const CORBA::Octet* data, CORBA::ULong le
     if (peerGoneAfter(e)) return WriteResult::PeerGone;
     problem = "put failed with ";
     detail = e._name();
-    if (CORBA::TIMEOUT::_downcast(&e) != nullptr) {
+    timedOut = CORBA::TIMEOUT::_downcast(&e) != nullptr;
+    if (timedOut) {
       detail += " (no answer within " + std::to_string(m_callTimeoutMs) +
                 " ms; the peer is kept)";
     }
@@ -78,7 +80,7 @@ WriteResult OutPortPushConnector::send(const CORBA::Octet* data, CORBA::ULong le
     m_log.log(Logger::RTL_WARN, "connection " + id() + ": " + problem + detail +
                                     " for a sample of " + std::to_string(length) + " bytes" + note);
   }
-  return WriteResult::Failed;
+  return timedOut ? WriteResult::Unanswered : WriteResult::Failed;
 }
 
 bool OutPortPushConnector::peerGoneAfter(const CORBA::SystemException& e) {

@@ -7,6 +7,7 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -29,8 +30,8 @@ const CORBA::ULong kProbeTimeoutMs = 1000;
 // How long a peer port may take over notify_connect or notify_disconnect: a
 // stopped peer must not hold a connect, a disconnect or shutdown for ever.
 const CORBA::ULong kPeerCallTimeoutMs = 2000;
-// Peers probed at once when a profile is read.
-const size_t kConcurrentProbes = 32;
+// Peers called at once when a profile is read or connections end.
+const size_t kConcurrentCalls = 32;
 // Defaults of the port properties that bound what a connect may bring.
 const double kDefaultValueLimit = 8192;     // bytes per connector property
 const double kDefaultProfileLimit = 65536;  // bytes of a connector profile's
@@ -48,6 +49,25 @@ bool peerAlive(PortService_ptr peer) {
     return !peer->_non_existent();
   } catch (const CORBA::SystemException& e) {
     return !isPeerGone(e);
+  }
+}
+
+// Runs job(0) ... job(count - 1) side by side, kConcurrentCalls at a time,
+// so that peers that do not answer cost one call timeout per batch rather
+// than one each. A job that cannot have a thread runs on this one.
+template <typename Job>
+void sideBySide(size_t count, const Job& job) {
+  for (size_t start = 0; start < count; start += kConcurrentCalls) {
+    const size_t end = std::min(count, start + kConcurrentCalls);
+    std::vector<std::future<void> > runs;
+    for (size_t i = start; i < end; ++i) {
+      try {
+        runs.push_back(std::async(std::launch::async, job, i));
+      } catch (const std::system_error&) {
+        job(i);
+      }
+    }
+    for (std::future<void>& run : runs) run.get();
   }
 }
 
@@ -499,7 +519,9 @@ ReturnCode_t PortBase::disconnect_all() {
     std::lock_guard<std::mutex> guard(m_connections->mutex);
     for (const Connections::Entry& e : m_connections->entries) ids.push_back(e.id);
   }
-  for (const std::string& id : ids) disconnect(id.c_str());
+  // Side by side: each stopped peer would otherwise add its call timeout to
+  // a shutdown.
+  sideBySide(ids.size(), [this, &ids](size_t i) { disconnect(ids[i].c_str()); });
   return RTC_OK;
 }
 
@@ -546,17 +568,10 @@ size_t PortBase::dropDeadConnectors() const {
   // Probed side by side, so that stopped peers cost one probe timeout in
   // all rather than one each.
   std::vector<char> dead(probes.size(), 0);
-  for (size_t start = 0; start < probes.size(); start += kConcurrentProbes) {
-    const size_t end = std::min(probes.size(), start + kConcurrentProbes);
-    std::vector<std::future<bool> > answers;
-    for (size_t i = start; i < end; ++i) {
-      answers.push_back(std::async(std::launch::async, [&probes, i] {
-        return std::any_of(probes[i].second.begin(), probes[i].second.end(),
-                           [](const PortService_var& p) { return !peerAlive(p); });
-      }));
-    }
-    for (size_t i = start; i < end; ++i) dead[i] = answers[i - start].get() ? 1 : 0;
-  }
+  sideBySide(probes.size(), [&probes, &dead](size_t i) {
+    dead[i] = std::any_of(probes[i].second.begin(), probes[i].second.end(),
+                          [](const PortService_var& p) { return !peerAlive(p); });
+  });
   for (size_t i = 0; i < probes.size(); ++i) {
     if (!dead[i]) continue;
     m_connections->log.log(Logger::RTL_WARN,
