@@ -1,7 +1,6 @@
 // Connections that end badly: disconnecting from either end, a source that
 // is killed, and put calls carrying bytes that are not a sample.
 #include <rtm/idl/DataPortSkel.h>
-
 #include <sys/wait.h>
 
 #include <csignal>

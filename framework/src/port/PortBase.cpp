@@ -12,13 +12,13 @@
 #include <utility>
 #include <vector>
 
-#include "corba/ActivatedObject.h"
-#include "port/ConnectionProperties.h"
-#include "port/ConnectorBase.h"
-#include "corba/NVUtil.h"
-#include "port/PortServiceServant.h"
 #include "common/LogThrottle.h"
 #include "common/Uuid.h"
+#include "corba/ActivatedObject.h"
+#include "corba/NVUtil.h"
+#include "port/ConnectionProperties.h"
+#include "port/ConnectorBase.h"
+#include "port/PortServiceServant.h"
 
 namespace RTC {
 
