@@ -39,6 +39,7 @@ WriteResult OutPortPushConnector::write(const CORBA::Octet* data, CORBA::ULong l
 }
 
 void OutPortPushConnector::close() {
+  m_closed = true;
   if (m_publisher) m_publisher->stop();
 }
 
@@ -84,6 +85,8 @@ WriteResult OutPortPushConnector::send(const CORBA::Octet* data, CORBA::ULong le
 }
 
 bool OutPortPushConnector::peerGoneAfter(const CORBA::SystemException& e) {
+  // Closed while the put was on its way: the port has logged the end.
+  if (m_closed) return true;
   if (CORBA::OBJECT_NOT_EXIST::_downcast(&e) != nullptr) {
     // Our inport removes its object before telling us of a disconnect, so
     // this is usually an orderly end.

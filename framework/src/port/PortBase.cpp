@@ -6,6 +6,7 @@
 #include <cstring>
 #include <future>
 #include <mutex>
+#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -87,6 +88,8 @@ struct PortBase::Connections {
   std::vector<Entry> entries;
   // Connectors dropped from their own threads, closed by the next caller.
   std::vector<std::shared_ptr<ConnectorBase> > dropped;
+  // Connections this port is ending itself; any other end came from a peer.
+  std::set<std::string> ending;
   ActivatedServant<PortServiceServant> object;
   Logger log;
   LogThrottle refusals;
@@ -334,6 +337,10 @@ ReturnCode_t PortBase::connect(ConnectorProfile& connector_profile) {
 }
 
 void PortBase::disconnectFrom(PortService_ptr first, const std::string& id) {
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    m_connections->ending.insert(id);
+  }
   if (!sameObject(first, m_objref)) {
     try {
       first->notify_disconnect(id.c_str());
@@ -347,6 +354,8 @@ void PortBase::disconnectFrom(PortService_ptr first, const std::string& id) {
     stillHere = m_connections->has(id);
   }
   if (stillHere) notify_disconnect(id.c_str());
+  std::lock_guard<std::mutex> guard(m_connections->mutex);
+  m_connections->ending.erase(id);
 }
 
 // Joins this port to the connection the profile describes, then passes the
@@ -466,8 +475,10 @@ ReturnCode_t PortBase::notify_disconnect(const char* connector_id) {
   const std::string id(connector_id);
   Connections::Entry entry;
   bool found = false;
+  bool endingHere = false;
   {
     std::lock_guard<std::mutex> guard(m_connections->mutex);
+    endingHere = m_connections->ending.count(id) > 0;
     auto& entries = m_connections->entries;
     for (auto it = entries.begin(); it != entries.end(); ++it) {
       if (it->id == id) {
@@ -479,6 +490,9 @@ ReturnCode_t PortBase::notify_disconnect(const char* connector_id) {
     }
   }
   if (!found) return BAD_PARAMETER;
+  if (!endingHere) {
+    m_connections->log.log(Logger::RTL_INFO, "connection " + id + " was closed by the peer");
+  }
   entry.connector->close();
   bool twice = false;
   const CORBA::Long self = findSelf(entry.profile.ports, m_objref, twice);
