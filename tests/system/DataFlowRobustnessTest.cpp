@@ -212,8 +212,7 @@ TEST_F(DataFlowRobustnessTest, AViewerThatDisconnectsOrExitsIsLoggedOnceByThePro
   ASSERT_TRUE(m_sink->waitExit(20));
   std::this_thread::sleep_for(std::chrono::seconds(1));  // the producer writes on
   const std::string log = m_harness.log("source");
-  EXPECT_EQ(0u, countLines(m_harness.log("sink"), "closed by the peer"))
-      << m_harness.log("sink");
+  EXPECT_EQ(0u, countLines(m_harness.log("sink"), "closed by the peer")) << m_harness.log("sink");
   for (const std::string& id : {byId, flush, fresh}) {
     SCOPED_TRACE(id);
     EXPECT_EQ(1u, countLines(log, "connection " + id + " was closed by the peer")) << log;

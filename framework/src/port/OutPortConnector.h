@@ -10,10 +10,10 @@
 #include <memory>
 #include <mutex>
 
+#include "common/LogThrottle.h"
 #include "corba/ActivatedObject.h"
 #include "port/CdrQueue.h"
 #include "port/ConnectorBase.h"
-#include "common/LogThrottle.h"
 #include "port/Publisher.h"
 
 namespace RTC {
