@@ -160,7 +160,9 @@ TEST(InPortRemote, MemoryStaysWithinTheLimitWhateverBufferLengthIsAsked) {
 // per write, no more (writes used to hang until the viewer resumed), and
 // the connection is kept: only a peer shown gone is dropped. Reading the
 // producer's profile with eight stopped peers answers in about a second
-// (the peers used to be probed one after the other, 1 s each).
+// (the peers used to be probed one after the other, 1 s each). Once the
+// producer exits, the first unanswered put ends sending and disconnect_all
+// tells the eight peers side by side (it took 8 s, one after the other).
 TEST(InPortRemote, StoppedViewerCostsABoundedWait) {
   std::unique_ptr<pixmoor_test::ChildProcess> child;
   RTC::PortService_var remote = startChild(child, kChildSinkFlag);
@@ -184,6 +186,18 @@ TEST(InPortRemote, StoppedViewerCostsABoundedWait) {
   child->signal(SIGCONT);
   EXPECT_TRUE(source.port.write());
   EXPECT_EQ(8u, source.port.connectorCount());
+
+  child->signal(SIGSTOP);
+  source.port.prepareExit();
+  const double exiting = secondsOf([&] { source.port.write(); });
+  const double silenced = secondsOf([&] { EXPECT_FALSE(source.port.write()); });
+  const double disconnect = secondsOf([&] { source.ref()->disconnect_all(); });
+  std::cout << "exiting: write " << exiting << " s, then " << silenced << " s, disconnect_all "
+            << disconnect << " s\n";
+  EXPECT_LT(exiting, 0.3 + 0.5);
+  EXPECT_LT(silenced, 0.1);
+  EXPECT_LT(disconnect, 3.0);
+  EXPECT_EQ(0u, source.port.connectorCount());
   child->signal(SIGKILL);
   child->waitExit(10);
 }

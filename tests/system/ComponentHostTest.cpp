@@ -421,9 +421,8 @@ TEST(ComponentHost, PortAlreadyInUseEndsTheProcessWithAClearMessage) {
   EXPECT_EQ(std::string::npos, host.process().stdoutText().find("onInitialize"));
 }
 
-// A 3840x2160 frame in the little-endian bare CDR of a TimedLongSeq.
-OpenRTM::CdrData uhdFrame() {
-  const CORBA::ULong pixels = 3840u * 2160u;
+// A frame of `pixels` in the little-endian bare CDR of a TimedLongSeq.
+OpenRTM::CdrData frameOf(CORBA::ULong pixels) {
   OpenRTM::CdrData data;
   data.length(12 + 4 * pixels);
   const CORBA::ULong header[] = {1, 2, pixels};
@@ -432,6 +431,16 @@ OpenRTM::CdrData uhdFrame() {
   }
   for (CORBA::ULong i = 12; i < data.length(); ++i) data[i] = static_cast<CORBA::Octet>(i);
   return data;
+}
+
+OpenRTM::CdrData uhdFrame() { return frameOf(3840u * 2160u); }
+
+// Returns the resident memory of process `pid` in MB.
+double residentMb(pid_t pid) {
+  const std::string statm = pixmoor_test::readFile("/proc/" + std::to_string(pid) + "/statm");
+  double pages = 0, resident = 0;
+  std::sscanf(statm.c_str(), "%lf %lf", &pages, &resident);
+  return resident * static_cast<double>(::sysconf(_SC_PAGESIZE)) / 1e6;
 }
 
 // omniORB refuses messages above 2 MiB unless told otherwise; the runtime
@@ -461,6 +470,47 @@ TEST(ComponentHost, TakesAUhdFrameInOneMessageUnlessCorbaArgsSetsTheLimit) {
     int status = 0;
     expectCleanExit(host.stopWith(SIGTERM, &status), status, "SIGTERM");
   }
+}
+
+// The viewer's port limits come from rtc.conf's port keys: the third
+// connection is refused past a connection_limit of 2, and two connections
+// that ask for long buffers hold no more than the memory_limit between them
+// while the viewer reads nothing.
+TEST(ComponentHost, PortLimitsFromRtcConfHoldOverTheNetwork) {
+  Host host(
+      "Generic.Pixmoor.port.inport.image.connection_limit: 2\n"
+      "Generic.Pixmoor.port.inport.image.memory_limit: 8000000\n"
+      "Generic.Pixmoor.port.inport.image.buffer.length: 1024\n"
+      "Generic.Pixmoor.port.inport.image.buffer.write.full_policy: do_nothing\n");
+  ASSERT_TRUE(host.started());
+  RTC::RTObject_var rtc = host.waitBound();
+  ASSERT_FALSE(CORBA::is_nil(rtc)) << host.log();
+  RTC::PortServiceList_var ports = rtc->get_ports();
+  ASSERT_EQ(1u, ports->length());
+  OpenRTM::InPortCdr_var cdr[3];
+  for (int i = 0; i < 3; ++i) {
+    const RTC::ReturnCode_t result = pixmoor_test::connectAsForeignProducer(
+        pixmoor_test::orb(), ports[0], ("producer" + std::to_string(i)).c_str(), cdr[i]);
+    EXPECT_EQ(i < 2 ? RTC::RTC_OK : RTC::RTC_ERROR, result) << i;
+  }
+  EXPECT_EQ(1u, countOf(host.log(), "connection_limit of 2 connections")) << host.log();
+
+  const OpenRTM::CdrData frame = frameOf(640u * 480u);  // 1.2 MB
+  const double before = residentMb(host.process().pid());
+  int ok = 0, full = 0;
+  for (int i = 0; i < 40; ++i) {
+    const OpenRTM::PortStatus status = cdr[i % 2]->put(frame);
+    ok += status == OpenRTM::PORT_OK ? 1 : 0;
+    full += status == OpenRTM::BUFFER_FULL ? 1 : 0;
+  }
+  const double grown = residentMb(host.process().pid()) - before;
+  std::printf("40 puts of 1.2 MB: %d PORT_OK, %d BUFFER_FULL, RSS +%.1f MB\n", ok, full, grown);
+  EXPECT_EQ(6, ok);  // 8000000 / 1228812 bytes
+  EXPECT_EQ(34, full);
+  EXPECT_LT(grown, 8 + 6);
+  EXPECT_NE(std::string::npos, host.log().find("memory_limit of 8000000 bytes")) << host.log();
+  int status = 0;
+  expectCleanExit(host.stopWith(SIGTERM, &status), status, "SIGTERM");
 }
 
 // The real host's main and moduleInit, over a PixmoorInit whose component

@@ -1,8 +1,11 @@
 // Connections that end badly: disconnecting from either end, a source that
 // is killed, and put calls carrying bytes that are not a sample.
 #include <rtm/idl/DataPortSkel.h>
+#include <sys/wait.h>
 
 #include <csignal>
+#include <iostream>
+#include <sstream>
 
 #include "CdrProducer.h"
 #include "DataFlowHarness.h"
@@ -47,6 +50,17 @@ class DataFlowRobustnessTest : public ::testing::Test {
     return at == std::string::npos || end == std::string::npos
                ? ""
                : result.out.substr(at + 4, end - at - 4);
+  }
+
+  // Starts another sink, bound as `name`, and activates it; `in` gets its
+  // inport's path.
+  ChildProcess& startNamedSink(const std::string& name, std::string& in) {
+    ChildProcess& sink = m_harness.startSink(
+        "exec_cxt.periodic.rate: 200\nnaming.formats: %h.host_cxt/" + name + ".rtc\n", name);
+    EXPECT_TRUE(m_harness.waitForComponent(name)) << sink.stderrText();
+    ctl({"activate", m_harness.path(name)});
+    in = m_harness.path(name) + ":in";
+    return sink;
   }
 
   std::size_t sampleCount() const { return parseSamples(m_sink->stdoutText()).size(); }
@@ -119,6 +133,94 @@ TEST_F(DataFlowRobustnessTest, AKilledSourceLeavesTheConsumerRunningAndConnectab
   // Reading the profile drops the dead connector.
   EXPECT_EQ(m_harness.connectorCount("FrameSink0", "in"), 1u);
   EXPECT_TRUE(m_sink->running());
+}
+
+// A producer whose viewers stopped answering (SIGSTOP) stays responsive and
+// exits 0 soon after SIGTERM. Shutdown used to wait out each stopped
+// viewer in turn: a write blocked on them (3 s call timeout each), then the
+// disconnect notices (1-2 s each); 3 viewers took 9-12 s. A `new`
+// subscription's stopped viewer used to go unmentioned in the log.
+TEST_F(DataFlowRobustnessTest, AProducerWithStoppedViewersStaysResponsiveAndExitsPromptly) {
+  std::vector<ChildProcess*> sinks = {m_sink};
+  std::vector<std::string> ins = {m_in};
+  for (const std::string name : {"Sink1", "Sink2"}) {
+    ins.emplace_back();
+    sinks.push_back(&startNamedSink(name, ins.back()));
+  }
+  const struct {
+    std::size_t stopped;
+    const char* subscription;
+  } cases[] = {{1, "flush"}, {3, "flush"}, {3, "new"}};
+  int run = 0;
+  for (const auto& c : cases) {
+    const std::string what = std::to_string(c.stopped) + " stopped viewer(s), " + c.subscription;
+    SCOPED_TRACE(what);
+    const std::string name = "source" + std::to_string(++run);
+    ChildProcess& source = startSource(name);
+    for (std::size_t i = 0; i < c.stopped; ++i) {
+      ctl({"connect", m_out, ins[i], "--subscription", c.subscription});
+    }
+    const std::size_t before = sampleCount();
+    ctl({"activate", m_harness.path("FrameSource0")});
+    ASSERT_TRUE(DataFlowHarness::waitForSamples(*m_sink, before + 3, 30));
+    for (std::size_t i = 0; i < c.stopped; ++i) sinks[i]->signal(SIGSTOP);
+    // The producer says so within its call timeout (3 s), and still answers.
+    EXPECT_TRUE(waitUntil([&] { return contains(m_harness.log(name), "TIMEOUT"); }, 10))
+        << m_harness.log(name);
+    const double asked = pixmoor_test::now();
+    EXPECT_EQ(ctl({"state", m_harness.path("FrameSource0")}).out, "ACTIVE\n");
+    const double answered = pixmoor_test::now() - asked;
+
+    const double start = pixmoor_test::now();
+    source.signal(SIGTERM);
+    int status = 0;
+    const bool exited = source.waitExit(60, &status);
+    const double seconds = pixmoor_test::now() - start;
+    std::cout << what << ": state answered in " << answered << " s, exit " << seconds
+              << " s after SIGTERM\n";
+    for (std::size_t i = 0; i < c.stopped; ++i) sinks[i]->signal(SIGCONT);
+    ASSERT_TRUE(exited) << m_harness.log(name);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // At most one put in flight (3 s) and the disconnect notices side by side.
+    EXPECT_LT(seconds, 7.5) << m_harness.log(name);
+  }
+}
+
+// Counts the lines of `log` that hold `needle`.
+std::size_t countLines(const std::string& log, const std::string& needle) {
+  std::size_t count = 0;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) count += contains(line, needle) ? 1 : 0;
+  return count;
+}
+
+// A viewer that disconnects or exits while frames stream ends its
+// connections in order: the producer logs each end once, at INFO, and keeps
+// running; the viewer, which ended them, logs none. The producer used to
+// log "the peer is gone (OBJECT_NOT_EXIST)" for dozens of puts, and later
+// nothing at all.
+TEST_F(DataFlowRobustnessTest, AViewerThatDisconnectsOrExitsIsLoggedOnceByTheProducer) {
+  ChildProcess& source = startSource();
+  const std::string byId = connect({"--name", "by-id"});
+  const std::string flush = connect({"--name", "flush"});
+  const std::string fresh = connect({"--name", "new", "--subscription", "new"});
+  ctl({"activate", m_harness.path("FrameSource0")});
+  ASSERT_TRUE(DataFlowHarness::waitForSamples(*m_sink, 5, 30));
+  ctl({"disconnect", m_in, "--id", byId});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  m_sink->signal(SIGTERM);
+  ASSERT_TRUE(m_sink->waitExit(20));
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // the producer writes on
+  const std::string log = m_harness.log("source");
+  EXPECT_EQ(0u, countLines(m_harness.log("sink"), "closed by the peer")) << m_harness.log("sink");
+  for (const std::string& id : {byId, flush, fresh}) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(1u, countLines(log, "connection " + id + " was closed by the peer")) << log;
+    EXPECT_EQ(0u, countLines(log, id + ": ")) << log;  // no warning about it
+  }
+  EXPECT_EQ(0u, countLines(log, "gone")) << log;
+  EXPECT_TRUE(source.running());
+  EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 0u);
 }
 
 // CDR of a TimedLongSeq in little-endian order, as a push connector carries it.

@@ -21,6 +21,11 @@ class OutPortBase : public PortBase {
   OutPortBase(const char* name, const char* data_type);
   ~OutPortBase() override;
 
+  // From now on, the first put that goes unanswered ends sending: a write in
+  // progress and later ones send nothing more, so the owner's exit waits on
+  // a stopped peer once.
+  void prepareExit() override;
+
  protected:
   // Sends the sample `value` to every connection (a pull connection keeps
   // it for its peer). False when there is no connection or any connection

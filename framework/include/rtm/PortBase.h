@@ -44,9 +44,13 @@ class PortBase {
   // Returns the port's profile, connectors included; the caller owns it.
   // Connectors whose peers are gone are dropped first.
   virtual PortProfile* getPortProfile() const;
-  // Removes every connection (telling peers) and deactivates the port's
-  // CORBA objects. Called before the owner goes away.
+  // Removes every connection (telling peers, side by side) and deactivates
+  // the port's CORBA objects. Called before the owner goes away.
   virtual void deactivatePort();
+  // Tells the port that its owner has begun to exit, so that it stops
+  // waiting on peers that no longer answer. Called before the owner's
+  // deactivation.
+  virtual void prepareExit() {}
   // Returns the properties the port's profile shows (port.port_type,
   // dataport.*).
   const coil::Properties& getProperties() const { return m_properties; }
@@ -72,7 +76,8 @@ class PortBase {
   ReturnCode_t disconnect(const char* connector_id);
   // Removes this port's side of `connector_id` and passes the request on.
   ReturnCode_t notify_disconnect(const char* connector_id);
-  // Ends every connection of this port.
+  // Ends every connection of this port, side by side: peers that stopped
+  // answering cost one call timeout in all.
   ReturnCode_t disconnect_all();
   // Returns copies of the connections' profiles; the caller owns the list.
   ConnectorProfileList* get_connector_profiles();

@@ -279,6 +279,12 @@ ReturnCode_t RTObject_impl::exit() {
   if (d.exiting) return RTC::RTC_OK;
   d.exiting = true;
   rtclog.log(Logger::RTL_INFO, "exiting");
+  {
+    // A write blocked on a stopped peer would otherwise hold the
+    // deactivation below for one call timeout per connection.
+    std::lock_guard<std::mutex> lock(d.mutex);
+    for (PortBase* port : d.ports) port->prepareExit();
+  }
 
   if (d.ec) {
     // Deactivates the component if it is active (on_deactivated), then

@@ -1,6 +1,7 @@
 #include <rtm/OutPortBase.h>
 #include <rtm/SystemLogger.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,7 +25,9 @@ const double kDefaultCallTimeout = 3.0;
 }  // namespace
 
 struct OutPortBase::State {
+  std::atomic<bool> exiting{false};
   std::mutex writeMutex;
+  bool silenced = false;  // under writeMutex: exiting, and a peer went unanswered
   // Reused by every write, so that writing allocates nothing once running.
   std::vector<std::shared_ptr<ConnectorBase> > snapshot;
   cdrMemoryStream streams[2];  // [0] big-endian, [1] little-endian
@@ -42,8 +45,11 @@ OutPortBase::OutPortBase(const char* name, const char* data_type)
 
 OutPortBase::~OutPortBase() { PortBase::deactivatePort(); }
 
+void OutPortBase::prepareExit() { m_state->exiting = true; }
+
 bool OutPortBase::writeSample(SampleEncode encode, const void* value) {
   std::lock_guard<std::mutex> guard(m_state->writeMutex);
+  if (m_state->silenced) return false;
   closeDroppedConnectors();
   std::vector<std::shared_ptr<ConnectorBase> >& connectors = m_state->snapshot;
   copyConnectors(connectors);
@@ -79,6 +85,13 @@ bool OutPortBase::writeSample(SampleEncode encode, const void* value) {
       ok = false;
     } else if (result != WriteResult::Ok) {
       ok = false;
+    }
+    if (result == WriteResult::Unanswered && m_state->exiting) {
+      portLog().log(Logger::RTL_INFO, "connection " + connector.id() +
+                                          " does not answer while the component exits; "
+                                          "nothing more is sent");
+      m_state->silenced = true;
+      break;
     }
   }
   connectors.clear();

@@ -39,6 +39,7 @@ WriteResult OutPortPushConnector::write(const CORBA::Octet* data, CORBA::ULong l
 }
 
 void OutPortPushConnector::close() {
+  m_closed = true;
   if (m_publisher) m_publisher->stop();
 }
 
@@ -49,6 +50,7 @@ WriteResult OutPortPushConnector::send(const CORBA::Octet* data, CORBA::ULong le
   const OpenRTM::CdrData sample(length, length, const_cast<CORBA::Octet*>(data), false);
   const char* problem = nullptr;
   std::string detail;
+  bool timedOut = false;
   try {
     const OpenRTM::PortStatus status = m_peer->put(sample);
     switch (status) {
@@ -68,7 +70,8 @@ WriteResult OutPortPushConnector::send(const CORBA::Octet* data, CORBA::ULong le
     if (peerGoneAfter(e)) return WriteResult::PeerGone;
     problem = "put failed with ";
     detail = e._name();
-    if (CORBA::TIMEOUT::_downcast(&e) != nullptr) {
+    timedOut = CORBA::TIMEOUT::_downcast(&e) != nullptr;
+    if (timedOut) {
       detail += " (no answer within " + std::to_string(m_callTimeoutMs) +
                 " ms; the peer is kept)";
     }
@@ -78,10 +81,12 @@ WriteResult OutPortPushConnector::send(const CORBA::Octet* data, CORBA::ULong le
     m_log.log(Logger::RTL_WARN, "connection " + id() + ": " + problem + detail +
                                     " for a sample of " + std::to_string(length) + " bytes" + note);
   }
-  return WriteResult::Failed;
+  return timedOut ? WriteResult::Unanswered : WriteResult::Failed;
 }
 
 bool OutPortPushConnector::peerGoneAfter(const CORBA::SystemException& e) {
+  // Closed while the put was on its way: the port has logged the end.
+  if (m_closed) return true;
   if (CORBA::OBJECT_NOT_EXIST::_downcast(&e) != nullptr) {
     // Our inport removes its object before telling us of a disconnect, so
     // this is usually an orderly end.

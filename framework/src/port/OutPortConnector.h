@@ -5,14 +5,15 @@
 #include <rtm/SystemLogger.h>
 #include <rtm/idl/DataPortSkel.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 
+#include "common/LogThrottle.h"
 #include "corba/ActivatedObject.h"
 #include "port/CdrQueue.h"
 #include "port/ConnectorBase.h"
-#include "common/LogThrottle.h"
 #include "port/Publisher.h"
 
 namespace RTC {
@@ -61,6 +62,7 @@ class OutPortPushConnector : public OutPortConnector {
   bool peerGoneAfter(const CORBA::SystemException& e);
 
   const unsigned long m_callTimeoutMs;
+  std::atomic<bool> m_closed{false};
   OpenRTM::InPortCdr_var m_peer;
   std::unique_ptr<Publisher> m_publisher;  // none for flush
 };

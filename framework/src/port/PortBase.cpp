@@ -6,18 +6,20 @@
 #include <cstring>
 #include <future>
 #include <mutex>
+#include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "corba/ActivatedObject.h"
-#include "port/ConnectionProperties.h"
-#include "port/ConnectorBase.h"
-#include "corba/NVUtil.h"
-#include "port/PortServiceServant.h"
 #include "common/LogThrottle.h"
 #include "common/Uuid.h"
+#include "corba/ActivatedObject.h"
+#include "corba/NVUtil.h"
+#include "port/ConnectionProperties.h"
+#include "port/ConnectorBase.h"
+#include "port/PortServiceServant.h"
 
 namespace RTC {
 
@@ -29,8 +31,8 @@ const CORBA::ULong kProbeTimeoutMs = 1000;
 // How long a peer port may take over notify_connect or notify_disconnect: a
 // stopped peer must not hold a connect, a disconnect or shutdown for ever.
 const CORBA::ULong kPeerCallTimeoutMs = 2000;
-// Peers probed at once when a profile is read.
-const size_t kConcurrentProbes = 32;
+// Peers called at once when a profile is read or connections end.
+const size_t kConcurrentCalls = 32;
 // Defaults of the port properties that bound what a connect may bring.
 const double kDefaultValueLimit = 8192;     // bytes per connector property
 const double kDefaultProfileLimit = 65536;  // bytes of a connector profile's
@@ -51,6 +53,25 @@ bool peerAlive(PortService_ptr peer) {
   }
 }
 
+// Runs job(0) ... job(count - 1) side by side, kConcurrentCalls at a time,
+// so that peers that do not answer cost one call timeout per batch rather
+// than one each. A job that cannot have a thread runs on this one.
+template <typename Job>
+void sideBySide(size_t count, const Job& job) {
+  for (size_t start = 0; start < count; start += kConcurrentCalls) {
+    const size_t end = std::min(count, start + kConcurrentCalls);
+    std::vector<std::future<void> > runs;
+    for (size_t i = start; i < end; ++i) {
+      try {
+        runs.push_back(std::async(std::launch::async, job, i));
+      } catch (const std::system_error&) {
+        job(i);
+      }
+    }
+    for (std::future<void>& run : runs) run.get();
+  }
+}
+
 }  // namespace
 
 struct PortBase::Connections {
@@ -67,6 +88,8 @@ struct PortBase::Connections {
   std::vector<Entry> entries;
   // Connectors dropped from their own threads, closed by the next caller.
   std::vector<std::shared_ptr<ConnectorBase> > dropped;
+  // Connections this port is ending itself; any other end came from a peer.
+  std::set<std::string> ending;
   ActivatedServant<PortServiceServant> object;
   Logger log;
   LogThrottle refusals;
@@ -314,6 +337,10 @@ ReturnCode_t PortBase::connect(ConnectorProfile& connector_profile) {
 }
 
 void PortBase::disconnectFrom(PortService_ptr first, const std::string& id) {
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    m_connections->ending.insert(id);
+  }
   if (!sameObject(first, m_objref)) {
     try {
       first->notify_disconnect(id.c_str());
@@ -327,6 +354,8 @@ void PortBase::disconnectFrom(PortService_ptr first, const std::string& id) {
     stillHere = m_connections->has(id);
   }
   if (stillHere) notify_disconnect(id.c_str());
+  std::lock_guard<std::mutex> guard(m_connections->mutex);
+  m_connections->ending.erase(id);
 }
 
 // Joins this port to the connection the profile describes, then passes the
@@ -446,8 +475,10 @@ ReturnCode_t PortBase::notify_disconnect(const char* connector_id) {
   const std::string id(connector_id);
   Connections::Entry entry;
   bool found = false;
+  bool endingHere = false;
   {
     std::lock_guard<std::mutex> guard(m_connections->mutex);
+    endingHere = m_connections->ending.count(id) > 0;
     auto& entries = m_connections->entries;
     for (auto it = entries.begin(); it != entries.end(); ++it) {
       if (it->id == id) {
@@ -459,6 +490,9 @@ ReturnCode_t PortBase::notify_disconnect(const char* connector_id) {
     }
   }
   if (!found) return BAD_PARAMETER;
+  if (!endingHere) {
+    m_connections->log.log(Logger::RTL_INFO, "connection " + id + " was closed by the peer");
+  }
   entry.connector->close();
   bool twice = false;
   const CORBA::Long self = findSelf(entry.profile.ports, m_objref, twice);
@@ -499,7 +533,9 @@ ReturnCode_t PortBase::disconnect_all() {
     std::lock_guard<std::mutex> guard(m_connections->mutex);
     for (const Connections::Entry& e : m_connections->entries) ids.push_back(e.id);
   }
-  for (const std::string& id : ids) disconnect(id.c_str());
+  // Side by side: each stopped peer would otherwise add its call timeout to
+  // a shutdown.
+  sideBySide(ids.size(), [this, &ids](size_t i) { disconnect(ids[i].c_str()); });
   return RTC_OK;
 }
 
@@ -546,17 +582,10 @@ size_t PortBase::dropDeadConnectors() const {
   // Probed side by side, so that stopped peers cost one probe timeout in
   // all rather than one each.
   std::vector<char> dead(probes.size(), 0);
-  for (size_t start = 0; start < probes.size(); start += kConcurrentProbes) {
-    const size_t end = std::min(probes.size(), start + kConcurrentProbes);
-    std::vector<std::future<bool> > answers;
-    for (size_t i = start; i < end; ++i) {
-      answers.push_back(std::async(std::launch::async, [&probes, i] {
-        return std::any_of(probes[i].second.begin(), probes[i].second.end(),
-                           [](const PortService_var& p) { return !peerAlive(p); });
-      }));
-    }
-    for (size_t i = start; i < end; ++i) dead[i] = answers[i - start].get() ? 1 : 0;
-  }
+  sideBySide(probes.size(), [&probes, &dead](size_t i) {
+    dead[i] = std::any_of(probes[i].second.begin(), probes[i].second.end(),
+                          [](const PortService_var& p) { return !peerAlive(p); });
+  });
   for (size_t i = 0; i < probes.size(); ++i) {
     if (!dead[i]) continue;
     m_connections->log.log(Logger::RTL_WARN,

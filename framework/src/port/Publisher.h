@@ -16,8 +16,9 @@
 
 namespace RTC {
 
-// Outcome of handing a sample to a connection.
-enum class WriteResult { Ok, Refused, Failed, PeerGone };
+// Outcome of handing a sample to a connection; Unanswered: the peer let the
+// call time out (it may be stopped, and is kept).
+enum class WriteResult { Ok, Refused, Failed, Unanswered, PeerGone };
 
 // When samples are sent: inside write (flush), from a thread woken by each
 // write (new), or from a thread every 1/push_rate seconds (periodic).
