@@ -5,6 +5,10 @@
 // Input: one entry per line, "<tag>name=value"; the tag picks the value's
 // type: s string, l long, u unsigned long, h short, d double, f float,
 // b boolean, o nil object (which ports skip), anything else a string.
+// The data types before the serializer, which needs their CORBA::Any
+// operators.
+#include <rtm/idl/BasicDataTypeSkel.h>
+
 #include <rtm/CdrSerializer.h>
 
 #include <cmath>

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <type_traits>
 
 namespace RTC {
 
@@ -33,6 +34,17 @@ class SampleInputStream : public cdrMemoryStream {
     return cdrMemoryStream::checkInputOverrun(1, static_cast<CORBA::ULong>(bytes), align);
   }
 };
+
+namespace detail {
+// decodeBorrowing's two ways, chosen by the type; templates, so that neither
+// needs the data type complete before a port of that type is made.
+template <class Seq>
+bool decodeBorrowing(Seq& value, const CORBA::Octet* data, CORBA::ULong length,
+                     bool littleEndian, std::true_type borrowable);
+template <class DataType>
+bool decodeBorrowing(DataType& value, const CORBA::Octet* data, CORBA::ULong length,
+                     bool littleEndian, std::false_type borrowable);
+}  // namespace detail
 
 // How the ports turn samples of DataType into bytes and back. A sample is a
 // CDR stream without encapsulation byte, aligned from its first byte, whose
@@ -83,10 +95,12 @@ struct CdrSerializer {
 
   // Decodes the bytes into `value` for a reader that leaves them untouched
   // until its next read, so that `value` may refer to them instead of
-  // copying them. The generic version copies, as decode() does.
+  // copying them (a TimedLongSeq in the host's byte order); other types are
+  // copied, as decode() does.
   static bool decodeBorrowing(DataType& value, const CORBA::Octet* data, CORBA::ULong length,
                               bool littleEndian) {
-    return decode(value, data, length, littleEndian);
+    return detail::decodeBorrowing(value, data, length, littleEndian,
+                                   std::is_same<DataType, TimedLongSeq>());
   }
 
   // Appends `value` to `out` in the stream's byte order.
@@ -114,11 +128,10 @@ namespace detail {
 
 // In the host's byte order the elements are already what the sequence
 // holds, so it borrows them (omniORB sequences can refer to a buffer they do
-// not own); in the other order they are decoded with the swap. A template
-// only so that the data type need not be complete before it is used.
+// not own); in the other order they are decoded with the swap.
 template <class Seq>
-bool decodeTimedLongSeqBorrowing(Seq& value, const CORBA::Octet* data, CORBA::ULong length,
-                                 bool littleEndian) {
+bool decodeBorrowing(Seq& value, const CORBA::Octet* data, CORBA::ULong length,
+                     bool littleEndian, std::true_type) {
   // Let go of the bytes borrowed last time first: they may hold another
   // sample by now, and decoding into a borrowed buffer writes into it.
   if (!value.data.release()) value.data.replace(0, 0, nullptr, true);
@@ -140,14 +153,13 @@ bool decodeTimedLongSeqBorrowing(Seq& value, const CORBA::Octet* data, CORBA::UL
   return true;
 }
 
-}  // namespace detail
-
-template <>
-inline bool CdrSerializer<TimedLongSeq>::decodeBorrowing(TimedLongSeq& value,
-                                                         const CORBA::Octet* data,
-                                                         CORBA::ULong length, bool littleEndian) {
-  return detail::decodeTimedLongSeqBorrowing(value, data, length, littleEndian);
+template <class DataType>
+bool decodeBorrowing(DataType& value, const CORBA::Octet* data, CORBA::ULong length,
+                     bool littleEndian, std::false_type) {
+  return CdrSerializer<DataType>::decode(value, data, length, littleEndian);
 }
+
+}  // namespace detail
 
 }  // namespace RTC
 
