@@ -12,6 +12,15 @@
 
 namespace pixmoor_test {
 
+// Whether this build runs under a sanitizer, which keeps freed memory aside
+// and shadows what is touched: a process's size then says nothing of what it
+// holds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+const bool kSanitizedBuild = true;
+#else
+const bool kSanitizedBuild = false;
+#endif
+
 // Returns a TCP port on 127.0.0.1 that was free a moment ago.
 int freeTcpPort();
 // Opens a TCP socket listening on 127.0.0.1 on a free port that accepts
