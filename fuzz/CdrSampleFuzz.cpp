@@ -99,12 +99,7 @@ void compareTimedLongSeqChecks(const CORBA::Octet* data, CORBA::ULong length, bo
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   pixmoor_fuzz::addDefaults(argc, argv);
-  // omniORB's Any needs an initialised ORB, as every port has; this one
-  // never serves a request.
-  int orbArgc = 3;
-  char* orbArgv[] = {(*argv)[0], const_cast<char*>("-ORBendPoint"),
-                     const_cast<char*>("giop:tcp:127.0.0.1:"), nullptr};
-  CORBA::ORB_init(orbArgc, orbArgv);
+  pixmoor_fuzz::startLoopbackOrb((*argv)[0]);
   return 0;
 }
 

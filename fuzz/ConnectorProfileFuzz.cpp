@@ -90,12 +90,7 @@ void checkBuffer(const coil::Properties& props, const char* side) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   pixmoor_fuzz::addDefaults(argc, argv);
-  // omniORB's Any needs an initialised ORB, as every port has; this one
-  // never serves a request.
-  int orbArgc = 3;
-  char* orbArgv[] = {(*argv)[0], const_cast<char*>("-ORBendPoint"),
-                     const_cast<char*>("giop:tcp:127.0.0.1:"), nullptr};
-  CORBA::ORB_init(orbArgc, orbArgv);
+  pixmoor_fuzz::startLoopbackOrb((*argv)[0]);
   return 0;
 }
 

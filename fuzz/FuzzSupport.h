@@ -3,6 +3,7 @@
 #ifndef PIXMOOR_FUZZ_FUZZSUPPORT_H
 #define PIXMOOR_FUZZ_FUZZSUPPORT_H
 
+#include <omniORB4/CORBA.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -71,6 +72,15 @@ inline void addDefaults(int* argc, char*** argv) {
   args.push_back(nullptr);
   *argc = static_cast<int>(args.size()) - 1;
   *argv = args.data();
+}
+
+// Starts an ORB on loopback: omniORB's Any needs an initialised ORB, as
+// every port has. It never serves a request.
+inline void startLoopbackOrb(const char* program) {
+  int orbArgc = 3;
+  char* orbArgv[] = {const_cast<char*>(program), const_cast<char*>("-ORBendPoint"),
+                     const_cast<char*>("giop:tcp:127.0.0.1:"), nullptr};
+  CORBA::ORB_init(orbArgc, orbArgv);
 }
 
 }  // namespace pixmoor_fuzz
