@@ -18,6 +18,10 @@ foreach(module core imgproc highgui imgcodecs videoio)
 endforeach()
 
 find_package(X11 REQUIRED)
+# The display watch keeps an xcb connection of its own (libxcb1-dev).
+if(NOT X11_xcb_FOUND)
+  message(FATAL_ERROR "libxcb not found: install libxcb1-dev (scripts/setup does)")
+endif()
 
 if(PIXMOOR_FRAMEWORK STREQUAL "system")
   pkg_check_modules(OPENRTM REQUIRED IMPORTED_TARGET openrtm-aist)
