@@ -60,8 +60,7 @@ Pixmoor::Pixmoor(RTC::Manager* manager)
 Pixmoor::~Pixmoor() {
   // A component destroyed while active may never see onDeactivated.
   if (m_imageUtil != 0) m_display->watchConnection(nullptr);
-  delete m_imageUtil;
-  m_imageUtil = 0;
+  releaseBuffer();
 }
 
 RTC::ReturnCode_t Pixmoor::onInitialize() {
@@ -96,8 +95,7 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
   delete m_imageUtil;
   m_imageUtil = new ImageUtil(m_input_image_width, m_input_image_height, 3);
   if (!m_imageUtil->isValid()) {
-    delete m_imageUtil;
-    m_imageUtil = 0;
+    releaseBuffer();
     RTC_ERROR(("invalid image size..."));
     RTC_ERROR(("cannot hold a %dx%d picture: at most %lld pixels, and memory permitting",
                 m_input_image_width, m_input_image_height,
@@ -108,8 +106,7 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
   // there is one before the first window call.
   std::string reason;
   if (!m_display->reachable(&reason)) {
-    delete m_imageUtil;
-    m_imageUtil = 0;
+    releaseBuffer();
     RTC_ERROR(("no display to show images on: %s", reason.c_str()));
     return RTC::RTC_ERROR;
   }
@@ -124,8 +121,7 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
     m_figures.restart(m_lastEvents);
   } catch (const cv::Exception& e) {
     m_display->watchConnection(nullptr);
-    delete m_imageUtil;
-    m_imageUtil = 0;
+    releaseBuffer();
     RTC_ERROR(("cannot open the window %s: %s", windowName, e.what()));
     return RTC::RTC_ERROR;
   }
@@ -230,6 +226,11 @@ void Pixmoor::reportFigures() {
   if (m_figures.logDue(now)) RTC_INFO(("%s", m_figures.logLine(now).c_str()));
 }
 
+void Pixmoor::releaseBuffer() {
+  delete m_imageUtil;
+  m_imageUtil = 0;
+}
+
 RTC::ReturnCode_t Pixmoor::onDeactivated(RTC::UniqueId /*ec_id*/) {
   // The framework also runs this after a failed activation, which opened
   // nothing: then there is nothing to close and nothing to report.
@@ -239,8 +240,7 @@ RTC::ReturnCode_t Pixmoor::onDeactivated(RTC::UniqueId /*ec_id*/) {
   } catch (const cv::Exception& e) {
     RTC_ERROR(("cannot close the windows: %s", e.what()));
   }
-  delete m_imageUtil;
-  m_imageUtil = 0;
+  releaseBuffer();
   std::printf("Pixmoor::onDeactivated()\n");
   return RTC::RTC_OK;
 }

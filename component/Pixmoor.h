@@ -64,6 +64,8 @@ class Pixmoor : public RTC::DataFlowComponentBase {
   FrameFigures m_figures;
 
  private:
+  // Deletes the frame buffer of the activation, if any.
+  void releaseBuffer();
   // Lets the window repaint and answer the window manager while no frames
   // arrive, at most every kIdleEventInterval.
   RTC::ReturnCode_t keepWindowAlive();

@@ -17,6 +17,7 @@
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CdrProducer.h"
@@ -201,6 +202,16 @@ void frameSizes(benchmark::internal::Benchmark* bench) {
   bench->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
+// Each frame size with `modes` as a third argument.
+template <int... modes>
+void frameSizesWith(benchmark::internal::Benchmark* bench) {
+  for (const auto& size : {std::make_pair(640, 480), std::make_pair(1920, 1080),
+                           std::make_pair(3840, 2160)}) {
+    for (int mode : {modes...}) bench->Args({size.first, size.second, mode});
+  }
+  frameSizes(bench);
+}
+
 BENCHMARK(BM_DecodeOnly)
     ->Args({640, 480})
     ->Args({1920, 1080})
@@ -211,30 +222,9 @@ BENCHMARK(BM_ShowAndPump)
     ->Args({1920, 1080})
     ->Args({3840, 2160})
     ->Apply(frameSizes);
-BENCHMARK(BM_WindowPath)
-    ->Args({640, 480, 0})
-    ->Args({640, 480, 1})
-    ->Args({1920, 1080, 0})
-    ->Args({1920, 1080, 1})
-    ->Args({3840, 2160, 0})
-    ->Args({3840, 2160, 1})
-    ->Apply(frameSizes);
-BENCHMARK(BM_DecodeBothMirrors)
-    ->Args({640, 480, 0})
-    ->Args({640, 480, 1})
-    ->Args({1920, 1080, 0})
-    ->Args({1920, 1080, 1})
-    ->Args({3840, 2160, 0})
-    ->Args({3840, 2160, 1})
-    ->Apply(frameSizes);
-BENCHMARK(BM_OnExecute)
-    ->Args({640, 480, 0})
-    ->Args({640, 480, 3})
-    ->Args({1920, 1080, 0})
-    ->Args({1920, 1080, 3})
-    ->Args({3840, 2160, 0})
-    ->Args({3840, 2160, 3})
-    ->Apply(frameSizes);
+BENCHMARK(BM_WindowPath)->Apply(frameSizesWith<0, 1>);
+BENCHMARK(BM_DecodeBothMirrors)->Apply(frameSizesWith<0, 1>);
+BENCHMARK(BM_OnExecute)->Apply(frameSizesWith<0, 3>);
 
 // Prints as usual and remembers each run's real time per iteration.
 class RatioReporter : public benchmark::ConsoleReporter {

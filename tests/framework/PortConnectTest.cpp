@@ -79,6 +79,27 @@ TEST(PortConnect, BothPortsKeepTheCompletedProfile) {
   }
 }
 
+namespace {
+
+// Connects a fresh source and sink with each of `refused`, asking either
+// port: each answers `expected` and neither port keeps anything.
+void expectRefusedWithNoHalfConnection(const std::vector<Props>& refused,
+                                       RTC::ReturnCode_t expected) {
+  for (size_t i = 0; i < refused.size(); ++i) {
+    for (bool callInport : {false, true}) {
+      SCOPED_TRACE(std::to_string(i) + (callInport ? " via in" : " via out"));
+      Sink sink;
+      Source source;
+      RTC::PortService_ptr caller = callInport ? sink.ref() : source.ref();
+      EXPECT_EQ(expected, connectVia(caller, source.ref(), sink.ref(), refused[i]));
+      EXPECT_EQ(0u, sink.port.connectorCount());
+      EXPECT_EQ(0u, source.port.connectorCount());
+    }
+  }
+}
+
+}  // namespace
+
 // What the ports cannot serve is refused with BAD_PARAMETER, and no port
 // keeps a half-made connection, whichever port was asked.
 TEST(PortConnect, RefusalsLeaveNoHalfConnection) {
@@ -95,17 +116,7 @@ TEST(PortConnect, RefusalsLeaveNoHalfConnection) {
       {{"dataport.subscription_type", "sometimes"}},
       {{"dataport.subscription_type", "new"}, {"dataport.publisher.push_policy", "most"}},
   };
-  for (size_t i = 0; i < refused.size(); ++i) {
-    for (bool callInport : {false, true}) {
-      SCOPED_TRACE(std::to_string(i) + (callInport ? " via in" : " via out"));
-      Sink sink;
-      Source source;
-      RTC::PortService_ptr caller = callInport ? sink.ref() : source.ref();
-      EXPECT_EQ(RTC::BAD_PARAMETER, connectVia(caller, source.ref(), sink.ref(), refused[i]));
-      EXPECT_EQ(0u, sink.port.connectorCount());
-      EXPECT_EQ(0u, source.port.connectorCount());
-    }
-  }
+  expectRefusedWithNoHalfConnection(refused, RTC::BAD_PARAMETER);
 }
 
 // What would lock tools out of the inport's profile is refused at connect
@@ -117,17 +128,7 @@ TEST(PortConnect, OversizedProfilesAndConnectionsPastTheLimitAreRefused) {
   Props many;
   for (int i = 0; i < 40; ++i) many.push_back({"x.key" + std::to_string(i), std::string(4000, 'v')});
   const std::vector<Props> refused = {{{"x.huge", std::string(3000000, 'v')}}, many};
-  for (size_t i = 0; i < refused.size(); ++i) {
-    for (bool callInport : {false, true}) {
-      SCOPED_TRACE(std::to_string(i) + (callInport ? " via in" : " via out"));
-      Sink sink;
-      Source source;
-      RTC::PortService_ptr caller = callInport ? sink.ref() : source.ref();
-      EXPECT_EQ(RTC::RTC_ERROR, connectVia(caller, source.ref(), sink.ref(), refused[i]));
-      EXPECT_EQ(0u, sink.port.connectorCount());
-      EXPECT_EQ(0u, source.port.connectorCount());
-    }
-  }
+  expectRefusedWithNoHalfConnection(refused, RTC::RTC_ERROR);
 
   Sink sink;
   sink.port.set("connection_limit", "2");

@@ -31,6 +31,22 @@ struct CommandResult {
   std::string err;
 };
 
+// Runs `argv` to its end (at most `timeoutSec`) and returns its status and
+// output.
+inline CommandResult runToEnd(const std::vector<std::string>& argv,
+                              const std::vector<std::string>& env = {},
+                              double timeoutSec = 60) {
+  ChildProcess process(argv, env);
+  CommandResult result;
+  int status = 0;
+  if (process.waitExit(timeoutSec, &status) && WIFEXITED(status)) {
+    result.exitCode = WEXITSTATUS(status);
+  }
+  result.out = process.stdoutText();
+  result.err = process.stderrText();
+  return result;
+}
+
 inline std::ostream& operator<<(std::ostream& os, const CommandResult& r) {
   return os << "exit " << r.exitCode << "\n--- stdout\n" << r.out << "--- stderr\n" << r.err;
 }
@@ -201,15 +217,7 @@ class DataFlowHarness {
   CommandResult rtmctl(const std::vector<std::string>& args, double timeoutSec = 60) {
     std::vector<std::string> argv = {pixmoor_test::buildPath("tools/rtmctl/rtmctl")};
     argv.insert(argv.end(), args.begin(), args.end());
-    ChildProcess process(argv);
-    CommandResult result;
-    int status = 0;
-    if (process.waitExit(timeoutSec, &status) && WIFEXITED(status)) {
-      result.exitCode = WEXITSTATUS(status);
-    }
-    result.out = process.stdoutText();
-    result.err = process.stderrText();
-    return result;
+    return runToEnd(argv, {}, timeoutSec);
   }
 
   // Waits until the sink has reported at least `count` samples in total.

@@ -14,25 +14,14 @@ bool exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-// Runs a build step to its end; its output goes into the failure message.
-CommandResult runStep(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                      double timeoutSec = 300) {
-  ChildProcess process(argv, env);
-  CommandResult result;
-  int status = 0;
-  if (process.waitExit(timeoutSec, &status) && WIFEXITED(status)) {
-    result.exitCode = WEXITSTATUS(status);
-  }
-  result.out = process.stdoutText();
-  result.err = process.stderrText();
-  return result;
-}
+// Installing and building run the compiler: minutes on a slow machine.
+const double kBuildTimeout = 300;
 
 class InstallTest : public ::testing::Test {
  protected:
   InstallTest() : m_harness("install") {
-    // Beside the build tree rather than in /tmp: ccache (base_dir /work) then
-    // sees the same relative paths on every run and compiles once.
+    // Beside the build tree rather than in /tmp: a compiler cache then sees
+    // the same relative paths on every run and compiles once.
     m_work = pixmoor_test::buildPath("tests/system/InstallTest.work");
     pixmoor_test::removeTree(m_work);
     ::mkdir(m_work.c_str(), 0755);
@@ -53,8 +42,9 @@ class InstallTest : public ::testing::Test {
 };
 
 TEST_F(InstallTest, AComponentBuiltAgainstTheInstalledTreeRunsAndAnswers) {
-  const CommandResult install = runStep(
-      {PIXMOOR_CMAKE_COMMAND, "--install", pixmoor_test::buildPath(""), "--prefix", m_prefix}, {});
+  const CommandResult install = runToEnd(
+      {PIXMOOR_CMAKE_COMMAND, "--install", pixmoor_test::buildPath(""), "--prefix", m_prefix}, {},
+      kBuildTimeout);
   ASSERT_EQ(install.exitCode, 0) << install;
   for (const char* file :
        {"bin/PixmoorComp", "bin/FrameSourceComp", "bin/rtmctl", "bin/screenshot",
@@ -81,19 +71,19 @@ TEST_F(InstallTest, AComponentBuiltAgainstTheInstalledTreeRunsAndAnswers) {
   if (!std::string(PIXMOOR_CXX_LAUNCHER).empty()) {
     configure.push_back(std::string("-DCMAKE_CXX_COMPILER_LAUNCHER=") + PIXMOOR_CXX_LAUNCHER);
   }
-  const CommandResult configured = runStep(configure, {});
+  const CommandResult configured = runToEnd(configure, {}, kBuildTimeout);
   ASSERT_EQ(configured.exitCode, 0) << configured;
-  const CommandResult built = runStep({PIXMOOR_CMAKE_COMMAND, "--build", build}, {});
+  const CommandResult built = runToEnd({PIXMOOR_CMAKE_COMMAND, "--build", build}, {}, kBuildTimeout);
   ASSERT_EQ(built.exitCode, 0) << built;
 
   // Through pkg-config, the way users of the framework's openrtm-aist.pc build.
   std::string compile;
   for (const std::string& word : compilerArgs()) compile += word + " ";
-  const CommandResult pkgBuilt = runStep(
+  const CommandResult pkgBuilt = runToEnd(
       {"/bin/sh", "-c",
        compile + "$(pkg-config --cflags pixmoor-rtm) " + source + "/TickerComp.cpp -rdynamic -o " +
            m_work + "/TickerPc $(pkg-config --libs pixmoor-rtm)"},
-      {"PKG_CONFIG_PATH=" + m_prefix + "/lib/pkgconfig"});
+      {"PKG_CONFIG_PATH=" + m_prefix + "/lib/pkgconfig"}, kBuildTimeout);
   ASSERT_EQ(pkgBuilt.exitCode, 0) << pkgBuilt;
 
   // The CMake-built host starts, registers Ticker0, sends when activated and
