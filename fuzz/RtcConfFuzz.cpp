@@ -86,12 +86,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, size_t size) {
   FUZZ_CHECK(!escapable || again.entries() == props.entries(),
              "store then load changes the entries");
 
-  // The command line over the file; -f always names the fuzzed file.
+  // The command line over the file; -f always names the fuzzed file. It
+  // comes first: a bare -p or -o takes the next word as its value, and
+  // must not swallow it.
   {
     std::ofstream out(tempFile(), std::ios::binary | std::ios::trunc);
     out << text;
   }
-  std::vector<std::string> args = {"fuzz"};
+  std::vector<std::string> args = {"fuzz", "-f", tempFile()};
   bool optionO = false;
   std::string::size_type begin = 0;
   while (!words.empty() && begin <= words.size()) {
@@ -102,8 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, size_t size) {
     if (word.compare(0, 2, "-f") != 0) args.push_back(word);
     begin = end + 1;
   }
-  args.push_back("-f");
-  args.push_back(tempFile());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
