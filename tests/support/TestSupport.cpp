@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -177,8 +178,36 @@ bool ChildProcess::running() {
   return r == 0;
 }
 
+namespace {
+
+// Whether every thread of process `pid` is stopped (or already gone).
+bool allThreadsStopped(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = ::opendir(tasks.c_str());
+  if (dir == nullptr) return false;
+  bool stopped = true;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream stat(tasks + "/" + entry->d_name + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::string::size_type nameEnd = line.rfind(')');
+    if (nameEnd == std::string::npos || nameEnd + 2 >= line.size()) continue;
+    if (std::strchr("TtZX", line[nameEnd + 2]) == nullptr) stopped = false;
+  }
+  ::closedir(dir);
+  return stopped;
+}
+
+}  // namespace
+
 void ChildProcess::signal(int sig) {
-  if (!m_reaped) ::kill(m_pid, sig);
+  if (m_reaped) return;
+  ::kill(m_pid, sig);
+  // kill only queues a stop, and a busy machine can let the child answer
+  // calls for a while after it; a test that then measures a silent peer
+  // needs the stop to have reached every thread.
+  if (sig == SIGSTOP) waitFor([this] { return allThreadsStopped(m_pid); }, 5.0);
 }
 
 bool ChildProcess::waitExit(double timeoutSec, int* status) {
