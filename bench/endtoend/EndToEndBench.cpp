@@ -286,7 +286,8 @@ class Bench {
 // Starts an Xvfb of our own on the first free display from :50 when there is
 // no display; it ends with the benchmark.
 std::unique_ptr<ChildProcess> ensureDisplay() {
-  if (std::getenv("DISPLAY") != nullptr) return nullptr;
+  const char* display = std::getenv("DISPLAY");
+  if (display != nullptr && *display != '\0') return nullptr;  // empty means none
   for (int n = 50; n < 100; ++n) {
     if (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) == 0) continue;
     if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) continue;

@@ -296,7 +296,8 @@ bool startViewer(const char* program) {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  if (!std::getenv("DISPLAY")) {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == '\0') {
     std::fprintf(stderr,
                  "bench_viewer shows frames and needs an X display, e.g.\n"
                  "  xvfb-run -s \"-screen 0 4096x2304x24\" %s\n",
