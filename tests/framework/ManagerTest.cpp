@@ -442,6 +442,27 @@ TEST(Manager, ComponentObjectAnswersAsTheFrameworkDoes) {
   EXPECT_EQ(RTC::PRECONDITION_NOT_MET, ref->initialize());
   EXPECT_EQ(RTC::PRECONDITION_NOT_MET, ref->finalize());
 
+  // Actions over CORBA run only for a context the component takes part in:
+  // its own context calls it directly, so a caller naming that one (or none
+  // it knows) would run it beside the context's thread.
+  const std::vector<std::string> before = callsOf(probe->getInstanceName());
+  RTC::DataFlowComponent_var actions = RTC::DataFlowComponent::_narrow(ref);
+  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, actions->on_deactivated(0));
+  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, actions->on_execute(0));
+  EXPECT_EQ(RTC::BAD_PARAMETER, actions->on_activated(7));
+  EXPECT_EQ(RTC::BAD_PARAMETER, actions->on_reset(1000));
+  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, actions->on_initialize());
+  EXPECT_EQ(RTC::PRECONDITION_NOT_MET, actions->on_finalize());
+  EXPECT_EQ(before, callsOf(probe->getInstanceName()));
+  Probe* host = registerAndCreate("Probe");
+  ASSERT_NE(nullptr, host);
+  RTC::ExecutionContext_var foreign = contextOf(host);
+  const RTC::ExecutionContextHandle_t joined = ref->attach_context(foreign);
+  EXPECT_EQ(1000, joined);
+  EXPECT_EQ(RTC::RTC_OK, actions->on_reset(joined));
+  EXPECT_EQ("onReset", callsOf(probe->getInstanceName()).back());
+  EXPECT_EQ(RTC::RTC_OK, ref->detach_context(joined));
+
   SDOPackage::Configuration_var config = ref->get_configuration();
   EXPECT_FALSE(CORBA::is_nil(config));
   EXPECT_THROW(SDOPackage::Monitoring_var(ref->get_monitoring()),

@@ -8,44 +8,77 @@ namespace RTC {
 
 RTObjectServant::RTObjectServant(RTObject_impl& impl) : m_impl(impl, impl.getInstanceName()) {}
 
+ReturnCode_t RTObjectServant::refuseAction(const char* op, const std::string& why,
+                                           ReturnCode_t refusal) {
+  std::string note;
+  if (m_refusals.allow(&note)) {
+    m_impl.log().log(Logger::RTL_WARN, std::string(op) + " through CORBA refused: " + why + note);
+  }
+  return refusal;
+}
+
+template <class F>
+ReturnCode_t RTObjectServant::forwardAction(const char* op, ExecutionContextHandle_t h, F&& f) {
+  return m_impl.forwardCode(op, [&](RTObject_impl& c) {
+    const std::string handle = std::to_string(h);
+    ExecutionContext_var context = c.get_context(h);
+    if (CORBA::is_nil(context)) {
+      return refuseAction(op, "the component takes part in no execution context " + handle,
+                          BAD_PARAMETER);
+    }
+    ExecutionContextList_var owned = c.get_owned_contexts();
+    for (CORBA::ULong i = 0; i < owned->length(); ++i) {
+      if (context->_is_equivalent(owned[i])) {
+        return refuseAction(op, "execution context " + handle +
+                                    " is the component's own, which calls it directly",
+                            PRECONDITION_NOT_MET);
+      }
+    }
+    std::lock_guard<std::recursive_mutex> serial(m_actionMutex);
+    return f(c);
+  });
+}
+
 ReturnCode_t RTObjectServant::on_initialize() {
-  return m_impl.forwardCode("on_initialize", [](RTObject_impl& c) { return c.on_initialize(); });
+  return m_impl.forwardCode("on_initialize", [this](RTObject_impl&) {
+    return refuseAction("on_initialize", "the component initializes itself", PRECONDITION_NOT_MET);
+  });
 }
 ReturnCode_t RTObjectServant::on_finalize() {
-  return m_impl.forwardCode("on_finalize", [](RTObject_impl& c) { return c.on_finalize(); });
+  return m_impl.forwardCode("on_finalize", [this](RTObject_impl&) {
+    return refuseAction("on_finalize", "the component finalizes itself (use exit)",
+                        PRECONDITION_NOT_MET);
+  });
 }
 ReturnCode_t RTObjectServant::on_startup(ExecutionContextHandle_t h) {
-  return m_impl.forwardCode("on_startup", [h](RTObject_impl& c) { return c.on_startup(h); });
+  return forwardAction("on_startup", h, [h](RTObject_impl& c) { return c.on_startup(h); });
 }
 ReturnCode_t RTObjectServant::on_shutdown(ExecutionContextHandle_t h) {
-  return m_impl.forwardCode("on_shutdown", [h](RTObject_impl& c) { return c.on_shutdown(h); });
+  return forwardAction("on_shutdown", h, [h](RTObject_impl& c) { return c.on_shutdown(h); });
 }
 ReturnCode_t RTObjectServant::on_activated(ExecutionContextHandle_t h) {
-  return m_impl.forwardCode("on_activated", [h](RTObject_impl& c) { return c.on_activated(h); });
+  return forwardAction("on_activated", h, [h](RTObject_impl& c) { return c.on_activated(h); });
 }
 ReturnCode_t RTObjectServant::on_deactivated(ExecutionContextHandle_t h) {
-  return m_impl.forwardCode("on_deactivated",
-                            [h](RTObject_impl& c) { return c.on_deactivated(h); });
+  return forwardAction("on_deactivated", h, [h](RTObject_impl& c) { return c.on_deactivated(h); });
 }
 ReturnCode_t RTObjectServant::on_aborting(ExecutionContextHandle_t h) {
-  return m_impl.forwardCode("on_aborting", [h](RTObject_impl& c) { return c.on_aborting(h); });
+  return forwardAction("on_aborting", h, [h](RTObject_impl& c) { return c.on_aborting(h); });
 }
 ReturnCode_t RTObjectServant::on_error(ExecutionContextHandle_t h) {
-  return m_impl.forwardCode("on_error", [h](RTObject_impl& c) { return c.on_error(h); });
+  return forwardAction("on_error", h, [h](RTObject_impl& c) { return c.on_error(h); });
 }
 ReturnCode_t RTObjectServant::on_reset(ExecutionContextHandle_t h) {
-  return m_impl.forwardCode("on_reset", [h](RTObject_impl& c) { return c.on_reset(h); });
+  return forwardAction("on_reset", h, [h](RTObject_impl& c) { return c.on_reset(h); });
 }
 ReturnCode_t RTObjectServant::on_execute(ExecutionContextHandle_t h) {
-  return m_impl.forwardCode("on_execute", [h](RTObject_impl& c) { return c.on_execute(h); });
+  return forwardAction("on_execute", h, [h](RTObject_impl& c) { return c.on_execute(h); });
 }
 ReturnCode_t RTObjectServant::on_state_update(ExecutionContextHandle_t h) {
-  return m_impl.forwardCode("on_state_update",
-                            [h](RTObject_impl& c) { return c.on_state_update(h); });
+  return forwardAction("on_state_update", h, [h](RTObject_impl& c) { return c.on_state_update(h); });
 }
 ReturnCode_t RTObjectServant::on_rate_changed(ExecutionContextHandle_t h) {
-  return m_impl.forwardCode("on_rate_changed",
-                            [h](RTObject_impl& c) { return c.on_rate_changed(h); });
+  return forwardAction("on_rate_changed", h, [h](RTObject_impl& c) { return c.on_rate_changed(h); });
 }
 
 ReturnCode_t RTObjectServant::initialize() {

@@ -4,6 +4,9 @@
 
 #include <rtm/RTC.h>
 
+#include <mutex>
+
+#include "common/LogThrottle.h"
 #include "corba/ServantTarget.h"
 
 namespace RTC {
@@ -13,6 +16,14 @@ class RTObject_impl;
 // The OpenRTM::DataFlowComponent servant. Every operation forwards to the
 // RTObject_impl through the servant guard; once detached (the component is
 // going away) operations raise OBJECT_NOT_EXIST instead.
+//
+// The component's own execution context and the manager call its actions
+// directly, on their own threads; over CORBA only a context the component
+// takes part in (attach_context) has a reason to. So an action naming any
+// other handle, and on_initialize or on_finalize, is refused: run on an ORB
+// thread beside the context's own, it would break the one-call-at-a-time
+// promise the component is written for (double frees, window calls from a
+// foreign thread). The actions that are let through run one at a time.
 class RTObjectServant : public POA_OpenRTM::DataFlowComponent {
  public:
   // Forwards to `impl`, which must outlive the servant or detach() it first.
@@ -70,7 +81,15 @@ class RTObjectServant : public POA_OpenRTM::DataFlowComponent {
   CORBA::Any* get_status(const char* nme) override;
 
  private:
+  // Runs action `op` for context `h` when h is one the component takes part
+  // in; otherwise answers `refusal` and logs why.
+  template <class F>
+  ReturnCode_t forwardAction(const char* op, ExecutionContextHandle_t h, F&& f);
+  ReturnCode_t refuseAction(const char* op, const std::string& why, ReturnCode_t refusal);
+
   ServantTarget<RTObject_impl> m_impl;
+  std::recursive_mutex m_actionMutex;  // a colocated context may re-enter
+  LogThrottle m_refusals;
 };
 
 }  // namespace RTC
