@@ -15,7 +15,31 @@ HighGuiDisplay::HighGuiDisplay() {}
 
 HighGuiDisplay::~HighGuiDisplay() {}
 
-bool HighGuiDisplay::reachable(std::string* reason) { return probeDisplay(reason, &m_platform); }
+namespace {
+
+const char kOtherThread[] =
+    "OpenCV's window belongs to another thread of this process (another viewer "
+    "shows it): run one viewer per process";
+
+}  // namespace
+
+bool HighGuiDisplay::reachable(std::string* reason) {
+  const std::thread::id owner = m_owner.load();
+  if (owner != std::thread::id() && owner != std::this_thread::get_id()) {
+    *reason = kOtherThread;
+    return false;
+  }
+  return probeDisplay(reason, &m_platform);
+}
+
+void HighGuiDisplay::claimThread() {
+  std::thread::id owner;  // none yet
+  if (m_owner.compare_exchange_strong(owner, std::this_thread::get_id()) ||
+      owner == std::this_thread::get_id()) {
+    return;
+  }
+  CV_Error(cv::Error::StsError, kOtherThread);
+}
 
 void HighGuiDisplay::watchConnection(std::function<void()> onLost) {
   // Only an X server can be watched from here; Wayland's loss and the
@@ -37,27 +61,32 @@ void HighGuiDisplay::throwIfLost() const {
 }
 
 void HighGuiDisplay::openWindow(const char* name) {
+  claimThread();
   // Without GUI_NORMAL, Qt adds a toolbar and a status bar around the picture,
   // and the window no longer takes the size of the image shown.
   cv::namedWindow(name, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL);
 }
 
 void HighGuiDisplay::show(const char* name, const cv::Mat& image) {
+  claimThread();
   throwIfLost();
   cv::imshow(name, image);
 }
 
 void HighGuiDisplay::processEvents(int milliseconds) {
+  claimThread();
   throwIfLost();
   cv::waitKey(milliseconds);
 }
 
 void HighGuiDisplay::pollEvents() {
+  claimThread();
   throwIfLost();
   cv::pollKey();
 }
 
 void HighGuiDisplay::closeAllWindows() {
+  claimThread();
   // The windows went with the server; Qt would end the process if asked.
   const bool lost = m_watch && m_watch->lost();
   m_watch.reset();

@@ -3,10 +3,12 @@
 #ifndef COMPONENT_IMAGEDISPLAY_H
 #define COMPONENT_IMAGEDISPLAY_H
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <string>
+#include <thread>
 
 class DisplayWatch;
 
@@ -38,6 +40,9 @@ class ImageDisplay {
 // further window call (show and event calls throw instead) and, having
 // reported the loss, asks the process to end with SIGTERM so that the
 // framework shuts down in order and removes the names.
+// highgui's windows live on the thread that opened the first of them: a
+// window call from any other thread (a second viewer in the process) would
+// block for good inside Qt, so it throws instead, and reachable() says why.
 class HighGuiDisplay : public ImageDisplay {
  public:
   HighGuiDisplay();
@@ -52,6 +57,9 @@ class HighGuiDisplay : public ImageDisplay {
 
  private:
   void throwIfLost() const;
+  void claimThread();
+
+  std::atomic<std::thread::id> m_owner;  // the thread of the first window call
 
   std::string m_platform;  // the one the probe chose
   std::unique_ptr<DisplayWatch> m_watch;

@@ -240,8 +240,10 @@ TEST(Deployment, PixmoorCompWiresANamedFrameSourceFromRtcConfAndReportsEachBadEn
   ConfiguredHost viewer(
       "host/PixmoorComp", dir, "viewer",
       "corba.nameservers: " + names.address() + "\n" + viewerSettings("Generic.Pixmoor") +
+          "manager.components.precreate: Pixmoor?instance_name=second\n"
           "manager.components.preconnect: " + preconnect +
-          "\nmanager.components.preactivation: Ghost0, " + silent + ", Pixmoor0, " + named + "\n");
+          "\nmanager.components.preactivation: Ghost0, " + silent + ", Pixmoor0, second, " +
+          named + "\n");
 
   XWindowCapture capture;
   WindowPixels pixels;
@@ -264,15 +266,23 @@ TEST(Deployment, PixmoorCompWiresANamedFrameSourceFromRtcConfAndReportsEachBadEn
   EXPECT_NE(std::string::npos,
             log.find("ERROR: manager: Activation error: " + silent + " (the name server at"))
       << log;
+  // A second viewer in the process cannot have the window: refused, and the
+  // first one goes on showing.
+  EXPECT_NE(std::string::npos, log.find("ERROR: manager: Activation error: second (")) << log;
+  EXPECT_NE(std::string::npos, log.find("ERROR: second: no display to show images on: OpenCV's "
+                                        "window belongs to another thread of this process"))
+      << log;
   // One line per bad entry and nothing for the good ones.
-  EXPECT_EQ(badConnections.size() + 2, countOf(log, " ERROR: ")) << log;
+  EXPECT_EQ(badConnections.size() + 4, countOf(log, " ERROR: ")) << log;
   for (const std::string& done :
        {"connected: " + good, std::string("activated: Pixmoor0"), "activated: " + named}) {
     EXPECT_NE(std::string::npos, log.find("INFO: manager: " + done + "\n")) << done;
   }
   viewer.process().signal(SIGTERM);
   source.process().signal(SIGTERM);
-  EXPECT_TRUE(viewer.process().waitExit(20));
+  int status = -1;
+  EXPECT_TRUE(viewer.process().waitExit(20, &status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_TRUE(source.process().waitExit(20));
   removeTree(dir);
 }
