@@ -258,8 +258,8 @@ extern "C" void libraryHandler(int) {
   ::_exit(3);
 }
 
-// Runs a manager in this process, lets a library take over SIGINT and
-// SIGTERM, prints the signal mask a program it starts gets, sends `sig` to
+// Runs a manager in this process, lets a library take over SIGINT, SIGTERM
+// and SIGHUP, prints the signal mask a program it starts gets, sends `sig` to
 // the process and exits 0 once runManager returns.
 void runManagerThroughSignalAfterLibraryHandler(int sig) {
   std::vector<std::string> args = {"ComponentHostTest", "-f", "/dev/null",
@@ -276,6 +276,7 @@ void runManagerThroughSignalAfterLibraryHandler(int sig) {
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGHUP, &action, nullptr);
   if (!manager->activateManager()) ::_exit(2);
   {
     ChildProcess grep({"/bin/grep", "SigBlk", "/proc/self/status"});
@@ -292,8 +293,8 @@ void runManagerThroughSignalAfterLibraryHandler(int sig) {
 // to take, which programs it starts must not inherit.
 TEST(ComponentHost, SignalsReachTheManagerPastALibrarysOwnHandler) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  for (int sig : {SIGINT, SIGTERM}) {
-    const std::string name = sig == SIGINT ? "SIGINT" : "SIGTERM";
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    const std::string name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
     SCOPED_TRACE(name);
     EXPECT_EXIT(
         runManagerThroughSignalAfterLibraryHandler(sig), ::testing::ExitedWithCode(0),

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -296,11 +297,14 @@ TEST(GenericHost, RtcdLoadsThePixmoorAndFrameSourceModulesAndThePairShowsTheBars
   ASSERT_TRUE(names.start());
   const std::string dir = makeTempDir("rtcd");
   const std::string modules = buildPath("modules");
+  // dlopen would wait on a FIFO for a writer that never comes.
+  const std::string fifo = dir + "/Fifo.so";
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
   ConfiguredHost rtcd(
       "tools/rtcd/rtcd", dir, "rtcd",
       "corba.nameservers: " + names.address() + "\n" + sourceSettings() +
           viewerSettings("Generic.Pixmoor") + "manager.modules.load_path: /nonexistent, " +
-          modules + "\nmanager.modules.preload: Missing, Pixmoor, " + modules +
+          modules + "\nmanager.modules.preload: Missing, " + fifo + ", Pixmoor, " + modules +
           "/FrameSource.so(FrameSourceInit), FrameSource.so(NoSuchInit)\n"
           "manager.components.precreate: Nothing, FrameSource, Pixmoor?instance_name=viewer\n"
           "manager.components.preconnect: FrameSource0.out?port=viewer.image&"
@@ -323,6 +327,7 @@ TEST(GenericHost, RtcdLoadsThePixmoorAndFrameSourceModulesAndThePairShowsTheBars
             modules + "))",
         "ERROR: manager: Module load error: FrameSource.so(NoSuchInit) (" + modules +
             "/FrameSource.so has no init function NoSuchInit)",
+        "ERROR: manager: Module load error: " + fifo + " (" + fifo + " is not a regular file)",
         std::string("ERROR: manager: Component creation error: Nothing")}) {
     EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
   }

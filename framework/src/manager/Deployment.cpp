@@ -2,6 +2,7 @@
 
 #include <coil/stringutil.h>
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <rtm/Manager.h>
 #include <rtm/RTObject.h>
 #include <unistd.h>
@@ -90,7 +91,13 @@ bool Deployment::loadModule(const ModuleEntry& module, const coil::Properties& c
   void* handle = nullptr;
   std::string path;
   for (const std::string& candidate : candidates) {
-    if (::access(candidate.c_str(), F_OK) != 0) continue;
+    struct stat file;
+    if (::stat(candidate.c_str(), &file) != 0) continue;
+    // dlopen would wait for ever on a FIFO and fail on a directory.
+    if (!S_ISREG(file.st_mode)) {
+      error = candidate + " is not a regular file";
+      return false;
+    }
     path = candidate;
     handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {

@@ -46,6 +46,8 @@ const char* signalName(int sig) {
       return "SIGINT";
     case SIGTERM:
       return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
   }
   return "signal";
 }
@@ -188,7 +190,7 @@ void Manager::Impl::configure(int argc, char** argv) {
 }
 
 // Runs before the ORB and every other thread of ours starts: the signal
-// watcher blocks SIGINT and SIGTERM in this thread for all of them to
+// watcher blocks SIGINT, SIGTERM and SIGHUP in this thread for all of them to
 // inherit, and hands each signal to the worker as a byte on its pipe.
 void Manager::Impl::startWorker(Manager* manager) {
   if (::pipe(wakePipe) != 0) {

@@ -21,6 +21,9 @@ sigset_t terminationSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  // A closed terminal: by default the process would die without removing
+  // its names. One started with SIGHUP ignored (nohup) never sees it.
+  sigaddset(&set, SIGHUP);
   return set;
 }
 
@@ -50,7 +53,7 @@ SignalWatcher::SignalWatcher(std::function<void(int)> onSignal, Logger& log)
     if (m_signalFd >= 0) ::close(m_signalFd);
     m_signalFd = -1;
     ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    m_log.log(Logger::RTL_ERROR, "cannot watch for SIGINT and SIGTERM (" + reason +
+    m_log.log(Logger::RTL_ERROR, "cannot watch for SIGINT, SIGTERM and SIGHUP (" + reason +
                                      "): signals end the process without a clean shutdown");
     return;
   }

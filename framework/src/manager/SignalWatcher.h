@@ -1,4 +1,4 @@
-// RTC::SignalWatcher: SIGINT and SIGTERM, taken by one thread of their own.
+// RTC::SignalWatcher: SIGINT, SIGTERM and SIGHUP, taken by one thread of their own.
 #ifndef RTM_SRC_SIGNALWATCHER_H
 #define RTM_SRC_SIGNALWATCHER_H
 
@@ -9,7 +9,7 @@
 
 namespace RTC {
 
-// Blocks SIGINT and SIGTERM in the constructing thread, so that every thread
+// Blocks SIGINT, SIGTERM and SIGHUP in the constructing thread, so that every thread
 // it starts afterwards inherits the mask, and receives them on a thread of
 // its own through a signalfd. Nothing else in the process sees them then,
 // not even a handler a library installs later; a handler runs only in a
