@@ -114,6 +114,22 @@ TEST_F(ConfigurationServantTest, AddActivateAndRemoveSets) {
   EXPECT_FALSE(m_ref->remove_configuration_set("mirror")) << "active set";
   EXPECT_TRUE(m_ref->activate_configuration_set("default"));
   EXPECT_TRUE(m_ref->remove_configuration_set("mirror"));
+
+  // Every set is kept for the component's life: together they hold at most
+  // kMaxBytes, whether new sets or new values bring them there.
+  coil::Properties half;
+  half.setProperty("note", std::string(RTC::ConfigAdmin::kMaxBytes / 2, 'x'));
+  EXPECT_TRUE(m_ref->add_configuration_set(setOf("big", half)));
+  EXPECT_THROW(m_ref->add_configuration_set(setOf("bigger", half)), SDOPackage::NotAvailable);
+  EXPECT_FALSE(m_admin->haveConfig("bigger"));
+  EXPECT_THROW(m_ref->set_configuration_set_values(setOf("default", half)),
+               SDOPackage::NotAvailable);
+  EXPECT_FALSE(m_admin->setActiveValue("note", half.getProperty("note")));
+  coil::Properties kept;
+  ASSERT_TRUE(m_admin->getConfigurationSet("default", kept));
+  EXPECT_FALSE(kept.hasKey("note"));
+  EXPECT_TRUE(m_ref->remove_configuration_set("big"));
+  EXPECT_TRUE(m_ref->add_configuration_set(setOf("bigger", half)));
 }
 
 TEST_F(ConfigurationServantTest, UnknownIdsRaiseWhatTheFrameworkRaises) {

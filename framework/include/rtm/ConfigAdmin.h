@@ -5,6 +5,7 @@
 #include <coil/Properties.h>
 #include <coil/stringutil.h>
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -63,15 +64,22 @@ class ConfigAdmin {
   bool getConfigurationSet(const std::string& id, coil::Properties& out) const;
   // Returns the active set's id.
   std::string getActiveId() const;
-  // Updates values of the existing set `id`; false when there is none.
+  // What all sets may hold together (ids, names and values): anyone who can
+  // reach the component can add sets, and each is kept for its life.
+  static const std::size_t kMaxBytes = 1024 * 1024;
+
+  // Updates values of the existing set `id`; false when there is none or the
+  // sets would outgrow kMaxBytes.
   bool setConfigurationSetValues(const std::string& id, const coil::Properties& values);
-  // Adds a new set; false when `id` is taken or empty.
+  // Adds a new set; false when `id` is taken or empty, or the sets would
+  // outgrow kMaxBytes.
   bool addConfigurationSet(const std::string& id, const coil::Properties& values);
   // Removes set `id`; the active set and "default" cannot be removed.
   bool removeConfigurationSet(const std::string& id);
   // Makes `id` the active set; hint sets ("__" prefix) are never activated.
   bool activateConfigurationSet(const std::string& id);
-  // Sets one value of the active set; false for an empty name.
+  // Sets one value of the active set; false for an empty name or when the
+  // sets would outgrow kMaxBytes.
   bool setActiveValue(const std::string& name, const std::string& value);
   // Returns the names of the bound parameters, in binding order.
   std::vector<std::string> getParameterNames() const;

@@ -81,6 +81,21 @@ struct ConfigAdmin::State {
     return nullptr;
   }
 
+  // Whether the sets would stay within kMaxBytes with `changed` standing in
+  // for set `id` (or added, when there is none). Called with `mutex` held.
+  bool fits(const std::string& id, const coil::Properties& changed) const {
+    std::size_t total = id.size() + bytesOf(changed);
+    for (const auto& set : sets) {
+      if (set.first != id) total += set.first.size() + bytesOf(set.second);
+    }
+    return total <= kMaxBytes;
+  }
+  static std::size_t bytesOf(const coil::Properties& set) {
+    std::size_t bytes = 0;
+    for (const auto& entry : set.entries()) bytes += entry.first.size() + entry.second.size();
+    return bytes;
+  }
+
   // The text a parameter takes: the active set's, else the default set's,
   // else the default given at binding. Called with `mutex` held.
   std::string valueFor(const Binding& binding) const {
@@ -124,6 +139,8 @@ ConfigAdmin::ConfigAdmin(const coil::Properties& conf, Logger* log) : m_state(ne
 }
 
 ConfigAdmin::~ConfigAdmin() = default;
+
+const std::size_t ConfigAdmin::kMaxBytes;
 
 bool ConfigAdmin::addBinding(const std::string& name, const std::string& def, const Setter& setter,
                              const std::type_info& type) {
@@ -215,9 +232,12 @@ bool ConfigAdmin::setConfigurationSetValues(const std::string& id, const coil::P
   std::lock_guard<std::mutex> guard(s.mutex);
   coil::Properties* set = s.find(id);
   if (set == nullptr) return false;
+  coil::Properties updated = *set;
   for (const auto& entry : values.entries()) {
-    if (!entry.first.empty()) set->setProperty(entry.first, entry.second);
+    if (!entry.first.empty()) updated.setProperty(entry.first, entry.second);
   }
+  if (!s.fits(id, updated)) return false;
+  *set = std::move(updated);
   // The active set falls back to "default" for what it lacks.
   if (id == s.active || id == kDefaultSet) s.changed = true;
   return true;
@@ -231,6 +251,7 @@ bool ConfigAdmin::addConfigurationSet(const std::string& id, const coil::Propert
   for (const auto& entry : values.entries()) {
     if (!entry.first.empty()) set.setProperty(entry.first, entry.second);
   }
+  if (!s.fits(id, set)) return false;
   s.sets.emplace_back(id, set);
   return true;
 }
@@ -263,7 +284,10 @@ bool ConfigAdmin::setActiveValue(const std::string& name, const std::string& val
   std::lock_guard<std::mutex> guard(s.mutex);
   coil::Properties* set = s.find(s.active);
   if (set == nullptr) return false;
-  set->setProperty(name, value);
+  coil::Properties updated = *set;
+  updated.setProperty(name, value);
+  if (!s.fits(s.active, updated)) return false;
+  *set = std::move(updated);
   s.changed = true;
   return true;
 }

@@ -8,6 +8,8 @@ namespace RTC {
 
 namespace {
 
+const char kFull[] = "the configuration sets would outgrow the 1 MiB they may hold together";
+
 bool isEmpty(const char* text) { return text == nullptr || text[0] == '\0'; }
 
 SDOPackage::ConfigurationSet* makeSet(const std::string& id, const coil::Properties& values) {
@@ -139,6 +141,7 @@ CORBA::Boolean ConfigurationServant::set_configuration_set_values(
     const char* id = configuration_set.id;
     coil::Properties values = stringValues(configuration_set.configuration_data);
     if (isEmpty(id) || !admin.setConfigurationSetValues(id, values)) {
+      if (!isEmpty(id) && admin.haveConfig(id)) throw SDOPackage::NotAvailable(kFull);
       std::string message = std::string("no configuration set '") + (id ? id : "") + "'";
       throw SDOPackage::InvalidParameter(message.c_str());
     }
@@ -164,7 +167,9 @@ CORBA::Boolean ConfigurationServant::add_configuration_set(
     if (isEmpty(id)) throw SDOPackage::InvalidParameter("empty configuration set id");
     coil::Properties values = stringValues(configuration_set.configuration_data);
     // An id already taken answers false, as the framework's own does.
-    return static_cast<CORBA::Boolean>(admin.addConfigurationSet(id, values));
+    if (admin.addConfigurationSet(id, values)) return static_cast<CORBA::Boolean>(true);
+    if (!admin.haveConfig(id)) throw SDOPackage::NotAvailable(kFull);
+    return static_cast<CORBA::Boolean>(false);
   });
 }
 
