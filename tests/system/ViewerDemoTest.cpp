@@ -238,13 +238,13 @@ TEST(Deployment, PixmoorCompWiresANamedFrameSourceFromRtcConfAndReportsEachBadEn
   for (const auto& bad : badConnections) preconnect += bad.first + ", ";
   const std::string good = named + ".out?port=Pixmoor0.image&subscription_type=new";
   preconnect += good;
-  ConfiguredHost viewer(
-      "host/PixmoorComp", dir, "viewer",
-      "corba.nameservers: " + names.address() + "\n" + viewerSettings("Generic.Pixmoor") +
-          "manager.components.precreate: Pixmoor?instance_name=second\n"
-          "manager.components.preconnect: " + preconnect +
-          "\nmanager.components.preactivation: Ghost0, " + silent + ", Pixmoor0, second, " +
-          named + "\n");
+  ConfiguredHost viewer("host/PixmoorComp", dir, "viewer",
+                        "corba.nameservers: " + names.address() + "\n" +
+                            viewerSettings("Generic.Pixmoor") +
+                            "manager.components.precreate: Pixmoor?instance_name=second\n"
+                            "manager.components.preconnect: " +
+                            preconnect + "\nmanager.components.preactivation: Ghost0, " + silent +
+                            ", Pixmoor0, second, " + named + "\n");
 
   XWindowCapture capture;
   WindowPixels pixels;
@@ -304,7 +304,8 @@ TEST(GenericHost, RtcdLoadsThePixmoorAndFrameSourceModulesAndThePairShowsTheBars
       "tools/rtcd/rtcd", dir, "rtcd",
       "corba.nameservers: " + names.address() + "\n" + sourceSettings() +
           viewerSettings("Generic.Pixmoor") + "manager.modules.load_path: /nonexistent, " +
-          modules + "\nmanager.modules.preload: Missing, " + fifo + ", Pixmoor, " + modules +
+          modules + "\nmanager.modules.preload: Missing, /nonexistent/Abs, " + fifo +
+          ", Pixmoor, " + modules +
           "/FrameSource.so(FrameSourceInit), FrameSource.so(NoSuchInit)\n"
           "manager.components.precreate: Nothing, FrameSource, Pixmoor?instance_name=viewer\n"
           "manager.components.preconnect: FrameSource0.out?port=viewer.image&"
@@ -328,6 +329,8 @@ TEST(GenericHost, RtcdLoadsThePixmoorAndFrameSourceModulesAndThePairShowsTheBars
         "ERROR: manager: Module load error: FrameSource.so(NoSuchInit) (" + modules +
             "/FrameSource.so has no init function NoSuchInit)",
         "ERROR: manager: Module load error: " + fifo + " (" + fifo + " is not a regular file)",
+        std::string("ERROR: manager: Module load error: /nonexistent/Abs (no such file: "
+                    "/nonexistent/Abs.so)"),
         std::string("ERROR: manager: Component creation error: Nothing")}) {
     EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
   }

@@ -173,9 +173,10 @@ bool RTObject_impl::addPort(PortBase& port) {
   std::lock_guard<std::mutex> lock(m_impl->mutex);
   const std::string fullName = m_impl->instanceName + "." + port.getName();
   for (PortBase* p : m_impl->ports) {
+    // A port added before carries its full name already.
     if (p == &port || fullName == p->getName()) {
-      rtclog.log(Logger::RTL_ERROR,
-                 coil::sprintf("a port named %s exists already", fullName.c_str()));
+      rtclog.log(Logger::RTL_ERROR, coil::sprintf("a port named %s exists already",
+                                                  p == &port ? p->getName() : fullName.c_str()));
       return false;
     }
   }

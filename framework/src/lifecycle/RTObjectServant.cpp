@@ -29,9 +29,9 @@ ReturnCode_t RTObjectServant::forwardAction(const char* op, ExecutionContextHand
     ExecutionContextList_var owned = c.get_owned_contexts();
     for (CORBA::ULong i = 0; i < owned->length(); ++i) {
       if (context->_is_equivalent(owned[i])) {
-        return refuseAction(op, "execution context " + handle +
-                                    " is the component's own, which calls it directly",
-                            PRECONDITION_NOT_MET);
+        return refuseAction(
+            op, "execution context " + handle + " is the component's own, which calls it directly",
+            PRECONDITION_NOT_MET);
       }
     }
     std::lock_guard<std::recursive_mutex> serial(m_actionMutex);
@@ -75,10 +75,12 @@ ReturnCode_t RTObjectServant::on_execute(ExecutionContextHandle_t h) {
   return forwardAction("on_execute", h, [h](RTObject_impl& c) { return c.on_execute(h); });
 }
 ReturnCode_t RTObjectServant::on_state_update(ExecutionContextHandle_t h) {
-  return forwardAction("on_state_update", h, [h](RTObject_impl& c) { return c.on_state_update(h); });
+  return forwardAction("on_state_update", h,
+                       [h](RTObject_impl& c) { return c.on_state_update(h); });
 }
 ReturnCode_t RTObjectServant::on_rate_changed(ExecutionContextHandle_t h) {
-  return forwardAction("on_rate_changed", h, [h](RTObject_impl& c) { return c.on_rate_changed(h); });
+  return forwardAction("on_rate_changed", h,
+                       [h](RTObject_impl& c) { return c.on_rate_changed(h); });
 }
 
 ReturnCode_t RTObjectServant::initialize() {

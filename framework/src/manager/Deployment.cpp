@@ -107,7 +107,10 @@ bool Deployment::loadModule(const ModuleEntry& module, const coil::Properties& c
     break;
   }
   if (handle == nullptr) {
-    error = "no such file in manager.modules.load_path (" + loadPath + ")";
+    // An absolute path is not looked for in the load path.
+    const bool absolute = !module.file.empty() && module.file[0] == '/';
+    error = absolute ? "no such file: " + candidates.front()
+                     : "no such file in manager.modules.load_path (" + loadPath + ")";
     return false;
   }
   ::dlerror();
