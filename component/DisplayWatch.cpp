@@ -48,13 +48,20 @@ void DisplayWatch::run() {
       return;
     }
     if (fds[1].revents != 0) return;
-    // Nothing was asked for, so whatever arrives is dropped; reading is
-    // what makes xcb notice a closed connection.
-    while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) std::free(event);
-    if (xcb_connection_has_error(m_connection)) {
-      m_lost = true;
-      m_onLost();
-      return;
-    }
+    if (readAndReport()) return;
   }
+}
+
+void DisplayWatch::checkNow() {
+  if (m_connection != nullptr) readAndReport();
+}
+
+bool DisplayWatch::readAndReport() {
+  // Nothing was asked for, so whatever arrives is dropped; reading is what
+  // makes xcb notice a closed connection.
+  while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) std::free(event);
+  if (!xcb_connection_has_error(m_connection)) return false;
+  m_lost = true;
+  if (!m_reported.exchange(true)) m_onLost();
+  return true;
 }

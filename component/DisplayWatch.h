@@ -28,13 +28,20 @@ class DisplayWatch {
   bool started() const { return m_thread.joinable(); }
   // Returns whether the connection has broken.
   bool lost() const { return m_lost; }
+  // Looks at the connection now, without waiting, and calls `onLost` (on the
+  // calling thread) if it broke and nobody has yet. For the way out: Qt may
+  // end the process before the watch's thread gets to it.
+  void checkNow();
 
  private:
   void run();
+  // Reads what arrived; reports once if the connection broke.
+  bool readAndReport();
 
   xcb_connection_t* m_connection = nullptr;
   std::function<void()> m_onLost;
   std::atomic<bool> m_lost{false};
+  std::atomic<bool> m_reported{false};
   int m_stopPipe[2] = {-1, -1};
   std::thread m_thread;
 };

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <opencv2/highgui.hpp>
 
 #include "DisplayProbe.h"
@@ -16,6 +17,9 @@ HighGuiDisplay::HighGuiDisplay() {}
 HighGuiDisplay::~HighGuiDisplay() {}
 
 namespace {
+
+// Set on the way out, when asking the process to end is no longer needed.
+std::atomic<bool> g_exiting{false};
 
 const char kOtherThread[] =
     "OpenCV's window belongs to another thread of this process (another viewer "
@@ -41,17 +45,28 @@ void HighGuiDisplay::claimThread() {
   CV_Error(cv::Error::StsError, kOtherThread);
 }
 
+// Qt ends the process with exit() when its connection breaks, which can be
+// before the watch's thread has read the same news on its own connection:
+// the loss is then reported here, so that the log still says why.
+void reportLostDisplayAtExit() {
+  g_exiting = true;
+  HighGuiDisplay& display = static_cast<HighGuiDisplay&>(desktopDisplay());
+  if (display.m_watch) display.m_watch->checkNow();
+}
+
 void HighGuiDisplay::watchConnection(std::function<void()> onLost) {
   // Only an X server can be watched from here; Wayland's loss and the
   // display-less platforms are left as they are.
   m_watch.reset();
   const char* display = std::getenv("DISPLAY");
   if (m_platform != "xcb" || display == nullptr) return;
+  static std::once_flag atExit;
+  std::call_once(atExit, [] { std::atexit(reportLostDisplayAtExit); });
   m_watch.reset(new DisplayWatch(display, [onLost] {
     onLost();
     // Not shutdown() from here: it would destroy the component, which waits
     // for this very thread. SIGTERM is taken by the manager's own thread.
-    ::kill(::getpid(), SIGTERM);
+    if (!g_exiting) ::kill(::getpid(), SIGTERM);
   }));
 }
 

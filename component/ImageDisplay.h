@@ -58,6 +58,7 @@ class HighGuiDisplay : public ImageDisplay {
  private:
   void throwIfLost() const;
   void claimThread();
+  friend void reportLostDisplayAtExit();
 
   std::atomic<std::thread::id> m_owner;  // the thread of the first window call
 
