@@ -85,13 +85,14 @@ void ImageUtil::imageToSequence(RTC::TimedLongSeq::_data_seq& seq) {
   }
 }
 
+bool ImageUtil::fitsFrontImage(const RTC::TimedLongSeq::_data_seq& seq) const {
+  const std::int64_t pixels = static_cast<std::int64_t>(m_frontImage.rows) * m_frontImage.cols;
+  return m_valid && static_cast<std::int64_t>(seq.length()) == pixels;
+}
+
 bool ImageUtil::sequenceToImage(const RTC::TimedLongSeq::_data_seq& seq) {
   ScopedLock guard(&m_lock);
-  if (!m_valid) {
-    return false;
-  }
-  const std::int64_t pixels = static_cast<std::int64_t>(m_frontImage.rows) * m_frontImage.cols;
-  if (static_cast<std::int64_t>(seq.length()) != pixels) {
+  if (!fitsFrontImage(seq)) {
     return false;
   }
   if (!hostIsLittleEndian()) {
@@ -114,11 +115,7 @@ bool ImageUtil::sequenceToMirroredImage(const RTC::TimedLongSeq::_data_seq& seq,
                                         bool flipV) {
   if ((flipH || flipV) && hostIsLittleEndian()) {
     ScopedLock guard(&m_lock);
-    if (!m_valid) {
-      return false;
-    }
-    const std::int64_t pixels = static_cast<std::int64_t>(m_frontImage.rows) * m_frontImage.cols;
-    if (static_cast<std::int64_t>(seq.length()) != pixels) {
+    if (!fitsFrontImage(seq)) {
       return false;
     }
     if (m_frontImage.channels() == 3) {

@@ -80,6 +80,9 @@ class ImageUtil {
   static void imageToSequenceReference(const cv::Mat& image, RTC::TimedLongSeq::_data_seq& seq);
 
  private:
+  // Whether the buffer has images and `seq` holds one whole picture of their
+  // size. Called with the lock held.
+  bool fitsFrontImage(const RTC::TimedLongSeq::_data_seq& seq) const;
   // Decodes `seq` (checked) into the 3-channel front image, mirrored as asked.
   void decodeMirrored(const RTC::TimedLongSeq::_data_seq& seq, bool flipH, bool flipV);
   // Mirrors the front image into the back one with cv::flip's code, then swaps.
