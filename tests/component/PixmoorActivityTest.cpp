@@ -520,6 +520,15 @@ double statusValue(const SDOPackage::NVList& status, const std::string& name) {
   return -1;
 }
 
+// Returns the text entry `name` of `status`; "" when absent.
+std::string statusText(const SDOPackage::NVList& status, const std::string& name) {
+  for (CORBA::ULong i = 0; i < status.length(); ++i) {
+    const char* text = nullptr;
+    if (name == static_cast<const char*>(status[i].name) && (status[i].value >>= text)) return text;
+  }
+  return "";
+}
+
 // A producer that outruns the viewer: of 19 frames put between two cycles
 // the one-sample buffer keeps the newest, and the viewer's figures count
 // only the frames it got; what it publishes is what it had when it published. (The
@@ -555,6 +564,13 @@ TEST_F(PixmoorFrames, FiguresCountOnlyTheFramesTheViewerGot) {
   EXPECT_GE(mean, 50.0);
   EXPECT_LT(mean, 5000.0) << "the unstamped frame has no age";
   EXPECT_GE(statusValue(status.in(), "age.worst_ms"), mean);
+  // One aged frame, in the 0.25 ms bin that holds its age.
+  const std::string histogram = statusText(status.in(), "age.histogram");
+  int bin = -1, count = 0;
+  ASSERT_EQ(2, std::sscanf(histogram.c_str(), "0.25ms %d:%d", &bin, &count)) << histogram;
+  EXPECT_EQ(1, count) << histogram;
+  EXPECT_LE(bin * 0.25, mean + 1e-3) << histogram;
+  EXPECT_GT((bin + 1) * 0.25, mean - 1e-3) << histogram;
   captured([&] { m_viewer.onDeactivated(0); });
 }
 
@@ -568,6 +584,8 @@ TEST(FrameFigures, ReadsTheLogIntervalOrKeepsTheDefault) {
   } cases[] = {{"", true, FrameFigures::kDefaultLogInterval},
                {"0", true, 0},
                {"2.5", true, 2.5},
+               {"86400", true, 86400},
+               {"86400.5", false, 0},
                {"-1", false, 0},
                {"5s", false, 0},
                {"abc", false, 0},

@@ -160,6 +160,64 @@ TEST(CdrChunk, AdoptsOwnedSequencesAndCopiesBorrowedOnes) {
   EXPECT_EQ(1, chunk.data()[63]);
 }
 
+// Every byte of storage is charged while held and given back whole: a chunk
+// that reused its storage for a shorter sample returns its capacity, not the
+// sample's length, or the port's accounting drifts until it refuses all.
+TEST(CdrChunk, ChargesItsWholeStorageToTheBudgetAndGivesItBack) {
+  MemoryBudget budget(10000);
+  const std::vector<CORBA::Octet> bytes(4096, 0xCD);
+  {
+    CdrChunk chunk;
+    chunk.setBudget(&budget);
+    ASSERT_TRUE(chunk.assign(bytes.data(), 4096));
+    ASSERT_TRUE(chunk.assign(bytes.data(), 100));
+    EXPECT_EQ(4096u, budget.used());
+    chunk.release();
+    EXPECT_EQ(0u, budget.used());
+    ASSERT_TRUE(chunk.assign(bytes.data(), 4000));
+    EXPECT_FALSE(chunk.assign(std::vector<CORBA::Octet>(10001).data(), 10001)) << "past the limit";
+    EXPECT_EQ(0u, budget.used());
+  }
+  EXPECT_EQ(0u, budget.used());
+}
+
+// The sample a reader holds does not shut out the next one: with nothing
+// else charged, a sample that fits the limit on its own is taken, once;
+// spare storage is freed rather than kept when it would take that room.
+TEST(CdrQueue, TheHeldSampleDoesNotShutOutTheNext) {
+  MemoryBudget budget(6000);
+  EXPECT_TRUE(budget.reserve(4000));
+  budget.setHeld(4000);
+  EXPECT_TRUE(budget.fits(4000)) << "only the held sample is charged";
+  EXPECT_FALSE(budget.fits(6001));
+  EXPECT_TRUE(budget.reserve(4000));
+  EXPECT_FALSE(budget.fits(1)) << "something besides the held sample";
+  budget.release(8000);
+  budget.setHeld(0);
+
+  for (const FullPolicy policy : {FullPolicy::Overwrite, FullPolicy::DoNothing}) {
+    SCOPED_TRACE(policy == FullPolicy::Overwrite ? "overwrite" : "do_nothing");
+    CdrQueue queue(settings(8, policy), &budget);
+    const std::vector<CORBA::Octet> bytes(4000, 0x5A);
+    CdrChunk held;
+    ASSERT_EQ(BufferStatus::Ok, queue.storeCopy(bytes.data(), 4000));
+    ASSERT_EQ(BufferStatus::Ok, queue.take(held));
+    budget.setHeld(held.capacity());
+    ASSERT_EQ(BufferStatus::Ok, queue.storeCopy(bytes.data(), 4000));
+    // Past the limit with an unread sample beside the held one: overwrite
+    // drops that one, do_nothing refuses.
+    EXPECT_EQ(policy == FullPolicy::Overwrite ? BufferStatus::Ok : BufferStatus::OverBudget,
+              queue.storeCopy(bytes.data(), 4000));
+    EXPECT_EQ(1u, queue.readable());
+    // Reading replaces the held sample; its storage is freed, not spared.
+    ASSERT_EQ(BufferStatus::Ok, queue.take(held));
+    EXPECT_EQ(4000u, budget.used());
+    held.release();
+    EXPECT_EQ(0u, budget.used());
+    budget.setHeld(0);
+  }
+}
+
 TEST(BufferSettings, ReadsBothSidesAndReportsBadValues) {
   coil::Properties props;
   props.setProperty("dataport.buffer.length", "4");

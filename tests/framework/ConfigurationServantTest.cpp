@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sstream>
 
+#include "TestSupport.h"
 #include "config/ConfigurationServant.h"
 #include "corba/ActivatedObject.h"
 #include "corba/NVUtil.h"
-#include "TestSupport.h"
 
 namespace {
 
@@ -130,6 +131,23 @@ TEST_F(ConfigurationServantTest, AddActivateAndRemoveSets) {
   EXPECT_FALSE(kept.hasKey("note"));
   EXPECT_TRUE(m_ref->remove_configuration_set("big"));
   EXPECT_TRUE(m_ref->add_configuration_set(setOf("bigger", half)));
+
+  // The limit itself is within it; one byte more is not.
+  SDOPackage::ConfigurationSetList_var all = m_ref->get_configuration_sets();
+  std::size_t used = 0;
+  for (CORBA::ULong i = 0; i < all->length(); ++i) {
+    used += std::strlen(all[i].id);
+    for (CORBA::ULong j = 0; j < all[i].configuration_data.length(); ++j) {
+      used += std::strlen(all[i].configuration_data[j].name) +
+              stringOf(all[i].configuration_data[j].value).size();
+    }
+  }
+  coil::Properties rest;
+  rest.setProperty("k", std::string(RTC::ConfigAdmin::kMaxBytes - used - 5, 'y'));
+  EXPECT_TRUE(m_ref->add_configuration_set(setOf("fill", rest)));
+  EXPECT_TRUE(m_ref->remove_configuration_set("fill"));
+  rest.setProperty("k", rest.getProperty("k") + "y");
+  EXPECT_THROW(m_ref->add_configuration_set(setOf("fill", rest)), SDOPackage::NotAvailable);
 }
 
 TEST_F(ConfigurationServantTest, UnknownIdsRaiseWhatTheFrameworkRaises) {

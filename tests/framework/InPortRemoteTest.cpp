@@ -173,8 +173,10 @@ TEST(InPortRemote, StoppedViewerCostsABoundedWait) {
   Source source;
   source.fill(1000, 1);
   for (int i = 0; i < 8; ++i) {
+    // The outport's own key wins over the shared one.
     ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), remote,
-                                      {{"dataport.outport.call_timeout", "0.3"}}));
+                                      {{"dataport.call_timeout", "2"},
+                                       {"dataport.outport.call_timeout", "0.3"}}));
   }
   ASSERT_TRUE(source.port.write());
   child->signal(SIGSTOP);

@@ -311,6 +311,9 @@ TEST(InPort, ServesTheFirstConnectionHoldingASample) {
   ASSERT_TRUE(sink.port.read());
   EXPECT_TRUE(sameSample(second.value, sink.value));
   EXPECT_FALSE(sink.port.isNew());
+  // Nothing unread: the first connection is served, and it has nothing of
+  // its own to read back (the sample held came from the second).
+  EXPECT_FALSE(sink.port.read());
 
   // Both hold one: connection order decides.
   first.fill(4, 1);
@@ -360,7 +363,13 @@ TEST(InPort, PullReadsFromTheOutport) {
   Pushed p(Props{{"dataport.dataflow_type", "pull"}});
   ASSERT_EQ(RTC::RTC_OK, p.result);
   EXPECT_NE("", profileValue(onlyProfile(p.sink.port), "dataport.corba_cdr.outport_ior"));
-  EXPECT_FALSE(p.sink.port.read());  // nothing written yet
+  OpenRTM::OutPortCdr_var cdr =
+      OpenRTM::OutPortCdr::_narrow(CORBA::Object_var(pixmoor_test::orb()->string_to_object(
+          profileValue(onlyProfile(p.sink.port), "dataport.corba_cdr.outport_ior").c_str())));
+  // Nothing written yet: readback has nothing to give either.
+  OpenRTM::CdrData_var nothing;
+  EXPECT_EQ(OpenRTM::BUFFER_EMPTY, cdr->get(nothing.out()));
+  EXPECT_FALSE(p.sink.port.read());
   p.source.fill(640 * 480, 4);
   ASSERT_TRUE(p.source.port.write());
   EXPECT_FALSE(p.sink.port.isNew());
@@ -371,9 +380,6 @@ TEST(InPort, PullReadsFromTheOutport) {
   EXPECT_TRUE(sameSample(p.source.value, p.sink.value));
 
   // The outport's OutPortCdr going away ends the connection on read.
-  OpenRTM::OutPortCdr_var cdr =
-      OpenRTM::OutPortCdr::_narrow(CORBA::Object_var(pixmoor_test::orb()->string_to_object(
-          profileValue(onlyProfile(p.sink.port), "dataport.corba_cdr.outport_ior").c_str())));
   killObject(cdr);
   EXPECT_FALSE(p.sink.port.read());
   EXPECT_EQ(0u, p.sink.port.connectorCount());

@@ -82,10 +82,17 @@ TEST_F(ManagerConfigTest, PortOptionSetsTheEndpointAndRefusesNonsense) {
   // corba.endpoints, the key the manager reads first, so -p also beats a
   // file that sets it.
   EXPECT_EQ(run({"-p2810"}, good).getProperty("corba.endpoints"), ":2810");
+  // Both ends of the range are ports.
+  for (const char* port : {"0", "65535"}) {
+    RTC::ManagerConfig edge;
+    EXPECT_EQ(run({"-p", port}, edge).getProperty("corba.endpoints"), std::string(":") + port);
+    EXPECT_TRUE(edge.warnings().empty()) << port;
+  }
   RTC::ManagerConfig bad;
-  coil::Properties p = run({"-p", "28x0", "-p", "70000", "-o", "novalue", "-f"}, bad);
+  coil::Properties p =
+      run({"-p", "28x0", "-p", "70000", "-p", "65536", "-o", "novalue", "-f"}, bad);
   EXPECT_EQ(p.getProperty("corba.endpoints"), "");
-  EXPECT_EQ(bad.warnings().size(), 4u);
+  EXPECT_EQ(bad.warnings().size(), 5u);
 }
 
 TEST_F(ManagerConfigTest, HelpIsAskedForByDashHOrDashDashHelpOnly) {

@@ -127,7 +127,10 @@ TEST(PortConnect, RefusalsLeaveNoHalfConnection) {
 TEST(PortConnect, OversizedProfilesAndConnectionsPastTheLimitAreRefused) {
   Props many;
   for (int i = 0; i < 40; ++i) many.push_back({"x.key" + std::to_string(i), std::string(4000, 'v')});
-  const std::vector<Props> refused = {{{"x.huge", std::string(3000000, 'v')}}, many};
+  const std::vector<Props> refused = {{{"x.huge", std::string(3000000, 'v')}},
+                                      many,
+                                      // Past connector_value_limit, well inside the profile's.
+                                      {{"x.long", std::string(9000, 'v')}}};
   expectRefusedWithNoHalfConnection(refused, RTC::RTC_ERROR);
 
   Sink sink;
@@ -138,12 +141,21 @@ TEST(PortConnect, OversizedProfilesAndConnectionsPastTheLimitAreRefused) {
   EXPECT_EQ(RTC::RTC_ERROR, connectVia(c.ref(), c.ref(), sink.ref(), {}));
   EXPECT_EQ(2u, sink.port.connectorCount());
   EXPECT_EQ(0u, c.port.connectorCount());
+  // The port at its limit refuses before anything is made or passed on:
+  // the port after it in the list never hears of the connection.
+  Activated<FakeInPortService> next("IOR:unused");
+  RTC::PortService_var nextRef = RTC::PortService::_narrow(next.ref);
+  RTC::ConnectorProfile sinkFirst = makeProfile({sink.ref(), nextRef.in()}, {});
+  EXPECT_EQ(RTC::RTC_ERROR, sink.ref()->connect(sinkFirst));
+  EXPECT_EQ(0, next.servant->connects);
+  EXPECT_EQ(2u, sink.port.connectorCount());
 }
 
 // A connection that names only the inport has no peer to probe: it used to
 // outlive the client that made it for ever. Once it has delivered nothing
 // for stale_timeout while another connection exists, the next connect or
-// profile read drops it; the last connection stays whatever it does.
+// profile read drops it; the last connection stays whatever it does, and a
+// connection naming its producer's port is never stale, however quiet.
 TEST(PortConnect, StaleSinglePortConnectionExpires) {
   Sink sink;
   sink.port.set("stale_timeout", "0.2");
@@ -156,13 +168,46 @@ TEST(PortConnect, StaleSinglePortConnectionExpires) {
 
   Source live("out", "Live0"), late("out", "Late0");
   ASSERT_EQ(RTC::RTC_OK, connectVia(live.ref(), live.ref(), sink.ref(), {}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   // At the limit, the stale one makes room for a newcomer.
   ASSERT_EQ(RTC::RTC_OK, connectVia(late.ref(), late.ref(), sink.ref(), {}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   RTC::ConnectorProfileList_var left = sink.ref()->get_connector_profiles();
-  ASSERT_EQ(2u, left->length());
+  ASSERT_EQ(2u, left->length()) << "the quiet connections name their producers' ports";
   for (CORBA::ULong i = 0; i < left->length(); ++i) {
     EXPECT_NE(std::string(lonely.connector_id.in()), left[i].connector_id.in());
   }
+}
+
+// At connection_limit, a connection naming no other port keeps its place for
+// stale_timeout against a newcomer that names its own port, even while it
+// trickles samples in; then the one that delivered least recently makes
+// room. A newcomer naming no other port cannot take that place.
+TEST(PortConnect, AtTheLimitALonelyConnectionYieldsToAProducerAfterStaleTimeout) {
+  Sink sink;
+  sink.port.set("stale_timeout", "0.3");
+  sink.port.set("connection_limit", "2");
+  RTC::ConnectorProfile lonely[2] = {makeProfile({sink.ref()}, {}), makeProfile({sink.ref()}, {})};
+  OpenRTM::InPortCdr_var cdr[2];
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(RTC::RTC_OK, sink.ref()->connect(lonely[i]));
+    cdr[i] = inportCdrOf(lonely[i]);
+  }
+  const OpenRTM::CdrData sample = cdrOf(timedLongSeqBytes(1, 2, {3}, true));
+  Source early("out", "Early0"), producer("out", "Producer0");
+  EXPECT_EQ(RTC::RTC_ERROR, connectVia(early.ref(), early.ref(), sink.ref(), {}))
+      << "both still within stale_timeout";
+  for (int round = 0; round < 4; ++round) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(OpenRTM::PORT_OK, cdr[i]->put(sample));
+  }
+  RTC::ConnectorProfile another = makeProfile({sink.ref()}, {});
+  EXPECT_EQ(RTC::RTC_ERROR, sink.ref()->connect(another));
+  ASSERT_EQ(RTC::RTC_OK, connectVia(producer.ref(), producer.ref(), sink.ref(), {}));
+  // The second delivered last; the first made room.
+  EXPECT_THROW(cdr[0]->put(sample), CORBA::OBJECT_NOT_EXIST);
+  EXPECT_EQ(OpenRTM::PORT_OK, cdr[1]->put(sample));
+  EXPECT_EQ(2u, sink.port.connectorCount());
 }
 
 TEST(PortConnect, AcceptsWhatRealPeersSend) {

@@ -296,4 +296,63 @@ TEST_F(DataFlowRobustnessTest, MalformedPutsAnswerPortErrorAndTheNextFrameStillA
   EXPECT_TRUE(DataFlowHarness::waitForSamples(*m_sink, 4, 30)) << m_harness.log("sink");
 }
 
+// At connection_limit, connections that name no other port and deliver a
+// frame now and then used to keep a real producer out for as long as they
+// trickled (one frame every 5 s against a stale_timeout of 6: refused at 8,
+// 16 and 24 s). Such a connection now holds its place for stale_timeout
+// only against a producer that names its own port; one naming no port is
+// still refused.
+TEST(DataFlowLimits, TricklingConnectionsMakeRoomForARealProducerAfterStaleTimeout) {
+  DataFlowHarness harness("trickle");
+  ASSERT_TRUE(harness.nameServerUp());
+  ChildProcess& sink = harness.startSink(
+      "exec_cxt.periodic.rate: 200\n"
+      "Test.FrameSink.port.inport.in.connection_limit: 2\n"
+      "Test.FrameSink.port.inport.in.stale_timeout: 2\n");
+  ChildProcess& source = harness.startSource();
+  ASSERT_TRUE(harness.waitForComponent("FrameSink0")) << sink.stderrText();
+  ASSERT_TRUE(harness.waitForComponent("FrameSource0")) << source.stderrText();
+  RTC::PortService_var inport = harness.port("FrameSink0", "in");
+  ASSERT_FALSE(CORBA::is_nil(inport));
+  OpenRTM::InPortCdr_var trickle[2];
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(RTC::RTC_OK, pixmoor_test::connectAsForeignProducer(
+                               pixmoor_test::orb(), inport, ("trickle" + std::to_string(i)).c_str(),
+                               trickle[i]));
+  }
+  const OpenRTM::CdrData frame = littleEndianSample(1, 2, 1, {0xFF102030u});
+  const std::string out = harness.path("FrameSource0") + ":out";
+  const std::string in = harness.path("FrameSink0") + ":in";
+  CommandResult connected;
+  OpenRTM::InPortCdr_var lonely;
+  const double start = pixmoor_test::now();
+  // One frame per connection every 0.5 s, well inside stale_timeout.
+  for (int round = 0; round < 12; ++round) {
+    for (auto& cdr : trickle) {
+      try {
+        cdr->put(frame);
+      } catch (const CORBA::OBJECT_NOT_EXIST&) {
+        // the connection that made room
+      }
+    }
+    if (round == 6) {
+      std::printf("a producer connects %.1f s after two trickling connections\n",
+                  pixmoor_test::now() - start);
+      connected = harness.rtmctl({"connect", out, in});
+      EXPECT_NE(RTC::RTC_OK, pixmoor_test::connectAsForeignProducer(pixmoor_test::orb(), inport,
+                                                                    "lonely", lonely))
+          << "a newcomer naming no other port is still refused";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  EXPECT_EQ(0, connected.exitCode) << connected << harness.log("sink");
+  EXPECT_EQ(2u, harness.connectorCount("FrameSink0", "in"));
+  EXPECT_TRUE(contains(harness.log("sink"), "it makes room for connection")) << harness.log("sink");
+  ASSERT_EQ(0,
+            harness.rtmctl({"activate", harness.path("FrameSink0"), harness.path("FrameSource0")})
+                .exitCode);
+  const std::size_t before = parseSamples(sink.stdoutText()).size();
+  EXPECT_TRUE(DataFlowHarness::waitForSamples(sink, before + 5, 30)) << harness.log("sink");
+}
+
 }  // namespace

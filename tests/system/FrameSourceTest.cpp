@@ -1,5 +1,8 @@
 // FrameSource as users run it: frame limits, refused configurations, and
 // pictures from files and videos arriving at a consumer.
+#include <unistd.h>
+
+#include <cstdio>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -170,6 +173,75 @@ TEST(FrameSourceHost, EndsWithAMessageWhenItsOrbCannotListen) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
   EXPECT_TRUE(contains(host.stderrText(), "FrameSourceComp: the component manager could not start"))
       << host.stderrText();
+}
+
+// Returns the resident memory of process `pid` in MB.
+double residentMb(pid_t pid) {
+  const std::string statm = pixmoor_test::readFile("/proc/" + std::to_string(pid) + "/statm");
+  double pages = 0, resident = 0;
+  std::sscanf(statm.c_str(), "%lf %lf", &pages, &resident);
+  return resident * static_cast<double>(::sysconf(_SC_PAGESIZE)) / 1e6;
+}
+
+// Connects `outport` alone for pulling, with a 1024-sample buffer whose
+// full policy is `policy`, as a client that never reads would.
+RTC::ReturnCode_t connectHoard(RTC::PortService_ptr outport, const std::string& name,
+                               const char* policy) {
+  RTC::ConnectorProfile connector;
+  connector.name = CORBA::string_dup(name.c_str());
+  connector.connector_id = CORBA::string_dup("");
+  connector.ports.length(1);
+  connector.ports[0] = RTC::PortService::_duplicate(outport);
+  const char* properties[][2] = {{"dataport.interface_type", "corba_cdr"},
+                                 {"dataport.dataflow_type", "pull"},
+                                 {"dataport.buffer.length", "1024"},
+                                 {"dataport.buffer.write.full_policy", policy}};
+  connector.properties.length(4);
+  for (CORBA::ULong i = 0; i < 4; ++i) {
+    connector.properties[i].name = CORBA::string_dup(properties[i][0]);
+    connector.properties[i].value <<= properties[i][1];
+  }
+  return outport->connect(connector);
+}
+
+// Three pull connections that name only the outport and never read: each
+// used to keep every frame written (FrameSourceComp at 640x480 and 60 Hz
+// grew from 69 MiB to 3686 MiB in 20 s). The outport's memory_limit holds
+// them all together: overwrite drops a connection's own oldest samples, and
+// do_nothing refuses the write, counted in the component's status.
+TEST(FrameSourceHost, PullConnectionsThatNeverReadStayWithinTheOutportsMemoryLimit) {
+  DataFlowHarness harness("framesource-hoard");
+  ASSERT_TRUE(harness.nameServerUp());
+  ChildProcess& source = harness.startSource(
+      "exec_cxt.periodic.rate: 60\n"
+      "Generic.FrameSource.port.outport.out.memory_limit: 20000000\n");
+  ASSERT_TRUE(harness.waitForComponent("FrameSource0")) << source.stderrText();
+  RTC::PortService_var out = harness.port("FrameSource0", "out");
+  ASSERT_FALSE(CORBA::is_nil(out));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(RTC::RTC_OK,
+              connectHoard(out, "hoard" + std::to_string(i), i < 2 ? "overwrite" : "do_nothing"));
+  }
+  const double before = residentMb(source.pid());
+  const CommandResult activated = harness.rtmctl({"activate", harness.path("FrameSource0")});
+  ASSERT_EQ(0, activated.exitCode) << activated;
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  const double grown = residentMb(source.pid()) - before;
+
+  RTC::RTObject_var rtc = harness.component("FrameSource0");
+  ASSERT_FALSE(CORBA::is_nil(rtc));
+  SDOPackage::NVList_var status = rtc->get_status_list();
+  CORBA::ULongLong refused = 0;
+  for (CORBA::ULong i = 0; i < status->length(); ++i) {
+    if (std::string(status[i].name.in()) == "port.out.refused") status[i].value >>= refused;
+  }
+  std::printf("3 pull connections never read for 4 s: RSS +%.1f MB, %llu writes refused\n", grown,
+              static_cast<unsigned long long>(refused));
+  EXPECT_GT(refused, 0u);
+  if (!pixmoor_test::kSanitizedBuild) {
+    EXPECT_LT(grown, 20 + 25) << harness.log("source");
+  }
+  EXPECT_TRUE(contains(harness.rtmctl({"state", harness.path("FrameSource0")}).out, "ACTIVE"));
 }
 
 }  // namespace

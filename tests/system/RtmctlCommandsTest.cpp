@@ -337,4 +337,68 @@ TEST_F(RtmctlCommandsTest, StatsCountWhatAViewerTooSlowForItsProducerLoses) {
   fails({"stats", m_context + "/Nope0.rtc"}, "no component at " + m_context + "/Nope0.rtc");
 }
 
+// Frames larger than half the port's memory_limit: the sample the viewer
+// read last stayed charged to the budget, so after the first 4096x4096
+// frame (67 MB of a 128 MiB limit) every put answered BUFFER_FULL while the
+// viewer stayed ACTIVE and reported 0 refused; rtmctl snapshot never got a
+// 6000x6000 frame for the same reason. Now every frame is shown, and a
+// refusal would be counted.
+TEST(RtmctlLargeFrames, FramesOverHalfTheMemoryLimitAreAllShownAndSnapshotTakesThem) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "the viewer needs a display";
+  DataFlowHarness harness("large-frames");
+  ASSERT_TRUE(harness.nameServerUp());
+  // A message limit and outport budget for 6000x6000 frames (144 MB).
+  ChildProcess& source = harness.startSource(
+      "exec_cxt.periodic.rate: 5\n"
+      "corba.args: -ORBgiopMaxMsgSize 300000000\n"
+      "Generic.FrameSource.port.outport.out.memory_limit: 300000000\n");
+  ChildProcess& viewer =
+      harness.startHost("host/PixmoorComp", "viewer",
+                        "exec_cxt.periodic.rate: 100\n"
+                        "Generic.Pixmoor.conf.default.input_image_width: 4096\n"
+                        "Generic.Pixmoor.conf.default.input_image_height: 4096\n");
+  ASSERT_TRUE(harness.waitForComponent("FrameSource0")) << source.stderrText();
+  ASSERT_TRUE(harness.waitForComponent("Pixmoor0")) << viewer.stderrText();
+  const std::string sourcePath = harness.path("FrameSource0");
+  const std::string viewerPath = harness.path("Pixmoor0");
+  auto ok = [&](const std::vector<std::string>& args) {
+    const CommandResult result = harness.rtmctl(args);
+    EXPECT_EQ(result.exitCode, 0) << result;
+    return result.out;
+  };
+  const int kFrames = 10;
+  ok({"config", "set", sourcePath, "width", "4096"});
+  ok({"config", "set", sourcePath, "height", "4096"});
+  ok({"config", "set", sourcePath, "frames", std::to_string(kFrames)});
+  ok({"connect", sourcePath + ":out", viewerPath + ":image"});
+  ok({"activate", viewerPath});
+  const double start = pixmoor_test::now();
+  ok({"activate", sourcePath});
+  ASSERT_TRUE(waitUntil([&] { return contains(harness.log("source"), "sent all 10 frames"); }, 60))
+      << harness.log("source");
+  std::string stats;
+  const bool allShown = waitUntil(
+      [&] {
+        stats = "\n" + ok({"stats", viewerPath});
+        return statsValue(stats, "frames.shown") >= kFrames;
+      },
+      60);
+  std::printf("%d frames of 4096x4096 at 5 Hz: %.0f shown, %.0f refused, in %.1f s\n", kFrames,
+              statsValue(stats, "frames.shown"), statsValue(stats, "port.image.refused"),
+              pixmoor_test::now() - start);
+  EXPECT_TRUE(allShown) << stats << harness.log("viewer");
+  EXPECT_EQ(kFrames, statsValue(stats, "frames.shown")) << stats;
+  EXPECT_EQ(0, statsValue(stats, "port.image.refused")) << stats;
+  EXPECT_EQ("ACTIVE\n", ok({"state", viewerPath}));
+  ok({"deactivate", viewerPath, sourcePath});
+
+  ok({"config", "set", sourcePath, "width", "6000"});
+  ok({"config", "set", sourcePath, "height", "6000"});
+  ok({"config", "set", sourcePath, "frames", "0"});
+  ok({"activate", sourcePath});
+  const std::string file = harness.dir() + "/large.png";
+  EXPECT_EQ(ok({"snapshot", sourcePath + ":out", "6000x6000", file, "--wait", "30"}),
+            "wrote " + file + " (6000x6000)\n");
+}
+
 }  // namespace

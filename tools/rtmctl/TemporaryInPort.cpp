@@ -1,6 +1,7 @@
 #include "TemporaryInPort.h"
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "CtlError.h"
@@ -45,6 +46,11 @@ TemporaryInPort::TemporaryInPort(Session& session, RTC::PortService_ptr outport,
     : m_label(label), m_port(name.c_str(), m_sample) {
   checkOutport(outport, label, session.callTimeoutMs());
   PortableServer::POA_var poa = session.servingPoa();
+  // The largest sample the ORB lets in must fit the port's budget too, or
+  // the sizes the message limit was raised for would never arrive.
+  coil::Properties settings;
+  settings.setProperty("memory_limit", std::to_string(omniORB::giopMaxMsgSize()));
+  m_port.init(settings);
   m_port.setOwner(RTC::RTObject::_nil(), "rtmctl");
   RTC::PortService_var self = m_port.getPortRef();
   if (CORBA::is_nil(self)) throw CtlError("cannot activate rtmctl's own inport");

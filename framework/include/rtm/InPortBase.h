@@ -32,9 +32,9 @@ class InPortBase : public PortBase {
   struct Counters {
     unsigned long stored;   // samples stored in a connection's buffer
     unsigned long adopted;  // of those, stored without copying their bytes
-    unsigned long refused;  // malformed samples answered PORT_ERROR
+    unsigned long refused;  // malformed samples (PORT_ERROR), or no memory
     unsigned long overwritten;  // stored samples that pushed out an unread one
-    unsigned long full;         // samples turned away by a full buffer
+    unsigned long full;         // turned away by a full buffer or memory_limit
   };
   // Returns the port's counters.
   Counters counters() const;

@@ -11,7 +11,9 @@ namespace RTC {
 
 // An outbound data port speaking corba_cdr: push (flush, new and periodic
 // publishers) and pull. write() marshals a sample once per byte order in use
-// and hands it to every connection.
+// and hands it to every connection. What the connections buffer (pull
+// queues, new and periodic publishers) is charged to the port's
+// memory_limit, as an inport's buffers are.
 class OutPortBase : public PortBase {
  public:
   // Appends `value` to `out` in the stream's byte order.
@@ -25,6 +27,9 @@ class OutPortBase : public PortBase {
   // progress and later ones send nothing more, so the owner's exit waits on
   // a stopped peer once.
   void prepareExit() override;
+  // Returns how many writes a connection refused so far (its buffer full,
+  // or no room left under memory_limit), counted once per connection.
+  unsigned long refusedWrites() const;
 
  protected:
   // Sends the sample `value` to every connection (a pull connection keeps

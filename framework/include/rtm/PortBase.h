@@ -26,7 +26,8 @@ class Logger;
 // absent: none), connector_value_limit and connector_profile_limit (bytes
 // of one property value and of a profile's name and properties) and
 // stale_timeout (seconds a connection naming no other port may deliver
-// nothing while others exist).
+// nothing while others exist; at connection_limit, also how long such a
+// connection keeps its place against a newcomer that names its own port).
 class PortBase {
  public:
   explicit PortBase(const char* name);
@@ -135,9 +136,14 @@ class PortBase {
   // stale_timeout seconds while another connection exists; returns how
   // many.
   size_t expireStaleConnectors() const;
-  // Returns whether connection_limit leaves room for one more connection
-  // (stale ones expire first); logs the refusal when not.
-  bool roomForConnection() const;
+  // Returns whether connection_limit leaves room for connection `id`
+  // (stale ones expire first; one that `namesAPeer` may take the place of
+  // a connection naming no other port); logs the refusal when not.
+  bool roomForConnection(bool namesAPeer, const std::string& id) const;
+  // At the limit, drops the connection naming no other port that has been
+  // kept for stale_timeout and delivered least recently, for `newcomer`;
+  // false when there is none.
+  bool yieldLonelyConnection(const std::string& newcomer) const;
   // Logs a refused connect, throttled.
   void refuseConnect(const std::string& why) const;
   // The steps of notify_connect: whether the profile may join this port

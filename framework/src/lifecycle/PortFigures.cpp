@@ -1,5 +1,6 @@
 #include "lifecycle/PortFigures.h"
 
+#include <rtm/OutPortBase.h>
 #include <rtm/PortBase.h>
 
 #include <cstdio>
@@ -43,9 +44,11 @@ double parseStatsInterval(const std::string& text, double fallback, std::string*
 void appendPortFigures(const std::vector<PortBase*>& ports, SDOPackage::NVList& list) {
   for (const PortBase* port : ports) {
     const InPortBase* in = dynamic_cast<const InPortBase*>(port);
+    const OutPortBase* out = dynamic_cast<const OutPortBase*>(port);
+    const std::string prefix = "port." + shortName(*port) + ".";
+    if (out != nullptr) append(list, prefix + "refused", out->refusedWrites());
     if (in == nullptr) continue;
     const InPortBase::Counters c = in->counters();
-    const std::string prefix = "port." + shortName(*port) + ".";
     append(list, prefix + "arrived", c.stored + c.refused + c.full);
     append(list, prefix + "overwritten", c.overwritten);
     append(list, prefix + "refused", c.refused + c.full);

@@ -19,7 +19,8 @@ namespace RTC {
 class PortBase;
 
 // Appends port.<name>.arrived, .overwritten and .refused (unsigned long
-// long) for every inport among `ports`.
+// long) for every inport among `ports`, and port.<name>.refused (writes a
+// connection refused) for every outport.
 void appendPortFigures(const std::vector<PortBase*>& ports, SDOPackage::NVList& list);
 
 // Logs, every stats_interval, one INFO line per inport that received

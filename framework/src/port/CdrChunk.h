@@ -38,6 +38,8 @@ class CdrChunk {
   CORBA::ULong length() const { return m_length; }
   CORBA::ULong capacity() const { return m_capacity; }
   bool empty() const { return m_length == 0; }
+  // Returns the budget the storage is charged to (nullptr: none).
+  MemoryBudget* budget() const { return m_budget; }
   // Charges the chunk's storage to `budget` from now on (nullptr: to
   // nothing). Only for a chunk without storage.
   void setBudget(MemoryBudget* budget) {

@@ -46,6 +46,11 @@ bool CdrQueue::makeRoom(size_t bytes, bool evict) {
 void CdrQueue::recycle(CdrChunk& chunk) {
   chunk.clear();
   if (chunk.capacity() == 0) return;
+  // A spare must not take the room the next sample needs.
+  if (chunk.budget() != nullptr && !chunk.budget()->hasRoom(chunk.capacity())) {
+    chunk.release();
+    return;
+  }
   std::lock_guard<std::mutex> guard(m_spareMutex);
   if (m_spares.size() < kSpares) m_spares.push_back(std::move(chunk));
 }
@@ -58,9 +63,18 @@ BufferStatus CdrQueue::commit(CdrChunk& chunk, bool* overwrote) {
 
 BufferStatus CdrQueue::storeCopy(const CORBA::Octet* data, CORBA::ULong length) {
   CdrChunk chunk = acquire();
+  // Storage too small is given back before the budget is asked for more.
+  if (length > chunk.capacity()) chunk.release();
+  const size_t need = length > chunk.capacity() ? length : 0;
+  if (!makeRoom(need, settings().fullPolicy == FullPolicy::Overwrite)) {
+    recycle(chunk);
+    return BufferStatus::OverBudget;
+  }
   if (!chunk.assign(data, length)) {
     recycle(chunk);
-    return BufferStatus::Error;
+    // Another connection of the port may have taken the room meanwhile.
+    return m_budget != nullptr && !m_budget->fits(need) ? BufferStatus::OverBudget
+                                                        : BufferStatus::Error;
   }
   return commit(chunk);
 }

@@ -34,9 +34,12 @@ class CdrQueue {
   // Stores a filled chunk; its spare storage goes back to the pool.
   // `overwrote`, when given, tells whether an unread sample was dropped.
   BufferStatus commit(CdrChunk& chunk, bool* overwrote = nullptr);
-  // Returns an unused chunk's storage to the pool.
+  // Returns an unused chunk's storage to the pool; frees it instead when
+  // the budget could not take another sample of its size beside it.
   void recycle(CdrChunk& chunk);
-  // Stores a copy of `length` bytes (acquire, copy, commit).
+  // Stores a copy of `length` bytes (acquire, copy, commit). Room in the
+  // budget is made first (makeRoom, evicting under overwrite); OverBudget
+  // when there is none.
   BufferStatus storeCopy(const CORBA::Octet* data, CORBA::ULong length);
   // Takes the oldest unread sample into `chunk` (its old storage goes to
   // the spares).

@@ -92,6 +92,9 @@ bool InPortBase::readSample(SampleDecode decode, void* target) {
   ReadResult result = connector.take(s.sample);
   if (result == ReadResult::Ok) {
     s.sampleFrom = first;
+    // The sample now held may be in use until the next read: it must not
+    // shut out the next one (see MemoryBudget).
+    s.budget->setHeld(s.sample.budget() == s.budget.get() ? s.sample.capacity() : 0);
   } else if (result == ReadResult::Empty && connector.readsBack() && !s.sample.empty() &&
              s.sampleCameFrom(first)) {
     result = ReadResult::Ok;  // the same sample again

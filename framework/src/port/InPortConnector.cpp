@@ -105,11 +105,13 @@ OpenRTM::PortStatus InPortPushConnector::put(const OpenRTM::CdrData& data, bool 
       ++m_counters->full;
       return OpenRTM::BUFFER_TIMEOUT;
     default:
+      ++m_counters->refused;  // the connection closed meanwhile
       return OpenRTM::UNKNOWN_ERROR;
   }
 }
 
 OpenRTM::PortStatus InPortPushConnector::refuseOverBudget(CORBA::ULong length) {
+  ++m_counters->full;
   std::string note;
   if (m_budgetThrottle.allow(&note)) {
     m_log.log(Logger::RTL_WARN,

@@ -1,7 +1,9 @@
 #include <rtm/OutPortBase.h>
 #include <rtm/SystemLogger.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "port/CdrInterfaceRef.h"
 #include "port/ConnectionProperties.h"
 #include "port/ConnectorBase.h"
+#include "port/MemoryBudget.h"
 #include "port/OutPortConnector.h"
 #include "port/Publisher.h"
 
@@ -21,11 +24,16 @@ namespace {
 
 // Seconds a put may take: a stopped peer costs this much per sample at most.
 const double kDefaultCallTimeout = 3.0;
+// As an inport's: four 3840x2160 frames.
+const double kDefaultMemoryLimit = 128.0 * 1024 * 1024;
 
 }  // namespace
 
 struct OutPortBase::State {
   std::atomic<bool> exiting{false};
+  std::atomic<unsigned long> refused{0};
+  std::shared_ptr<MemoryBudget> budget =
+      std::make_shared<MemoryBudget>(static_cast<size_t>(kDefaultMemoryLimit));
   std::mutex writeMutex;
   bool silenced = false;  // under writeMutex: exiting, and a peer went unanswered
   // Reused by every write, so that writing allocates nothing once running.
@@ -46,6 +54,8 @@ OutPortBase::OutPortBase(const char* name, const char* data_type)
 OutPortBase::~OutPortBase() { PortBase::deactivatePort(); }
 
 void OutPortBase::prepareExit() { m_state->exiting = true; }
+
+unsigned long OutPortBase::refusedWrites() const { return m_state->refused; }
 
 bool OutPortBase::writeSample(SampleEncode encode, const void* value) {
   std::lock_guard<std::mutex> guard(m_state->writeMutex);
@@ -84,6 +94,7 @@ bool OutPortBase::writeSample(SampleEncode encode, const void* value) {
       dropConnector(connector.id());
       ok = false;
     } else if (result != WriteResult::Ok) {
+      if (result == WriteResult::Refused) ++m_state->refused;
       ok = false;
     }
     if (result == WriteResult::Unanswered && m_state->exiting) {
@@ -126,6 +137,11 @@ ReturnCode_t OutPortBase::createConnector(const std::string& id, const coil::Pro
   for (const std::string& p : problems) {
     portLog().log(Logger::RTL_WARN, "connection " + id + ": " + p);
   }
+  std::string problem;
+  const double limit = portLimit(m_portProperties, "memory_limit", kDefaultMemoryLimit,
+                                 static_cast<double>(SIZE_MAX), &problem);
+  if (!problem.empty()) portLog().log(Logger::RTL_WARN, problem);
+  m_state->budget->setLimit(static_cast<size_t>(std::min<double>(limit, SIZE_MAX)));
   if (firstEntry(props.getProperty("dataport.dataflow_type")) == "push") {
     PublisherSettings publisher;
     std::string why;
@@ -133,12 +149,13 @@ ReturnCode_t OutPortBase::createConnector(const std::string& id, const coil::Pro
       portLog().log(Logger::RTL_WARN, "connection " + id + " refused: " + why);
       return BAD_PARAMETER;
     }
-    connector = std::make_shared<OutPortPushConnector>(id, little, getName(), publisher, buffer,
-                                                       [this, id] { dropConnectorLater(id); },
-                                                       callTimeoutMs(props, id));
+    connector = std::make_shared<OutPortPushConnector>(
+        id, little, getName(), publisher, buffer, [this, id] { dropConnectorLater(id); },
+        callTimeoutMs(props, id), m_state->budget);
     return RTC_OK;
   }
-  auto pull = std::make_shared<OutPortPullConnector>(id, little, getName(), buffer);
+  auto pull =
+      std::make_shared<OutPortPullConnector>(id, little, getName(), buffer, m_state->budget);
   OpenRTM::OutPortCdr_var ref = pull->activate();
   if (CORBA::is_nil(ref)) {
     portLog().log(Logger::RTL_ERROR, "connection " + id + ": cannot activate its OutPortCdr");

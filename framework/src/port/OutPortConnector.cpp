@@ -13,13 +13,16 @@ OutPortPushConnector::OutPortPushConnector(const std::string& id, bool littleEnd
                                            const PublisherSettings& publisher,
                                            const BufferSettings& buffer,
                                            std::function<void()> onPeerGone,
-                                           unsigned long callTimeoutMs)
-    : OutPortConnector(id, littleEndian, portName), m_callTimeoutMs(callTimeoutMs) {
+                                           unsigned long callTimeoutMs,
+                                           std::shared_ptr<MemoryBudget> budget)
+    : OutPortConnector(id, littleEndian, portName),
+      m_callTimeoutMs(callTimeoutMs),
+      m_budget(std::move(budget)) {
   if (publisher.kind != PublisherKind::Flush) {
     m_publisher.reset(new Publisher(
         publisher, buffer,
         [this](const CORBA::Octet* data, CORBA::ULong length) { return send(data, length); },
-        std::move(onPeerGone)));
+        std::move(onPeerGone), m_budget.get()));
   }
 }
 
@@ -109,8 +112,11 @@ bool OutPortPushConnector::peerGoneAfter(const CORBA::SystemException& e) {
 
 OutPortPullConnector::OutPortPullConnector(const std::string& id, bool littleEndian,
                                            const std::string& portName,
-                                           const BufferSettings& buffer)
-    : OutPortConnector(id, littleEndian, portName), m_queue(buffer) {}
+                                           const BufferSettings& buffer,
+                                           std::shared_ptr<MemoryBudget> budget)
+    : OutPortConnector(id, littleEndian, portName),
+      m_budget(std::move(budget)),
+      m_queue(buffer, m_budget.get()) {}
 
 OutPortPullConnector::~OutPortPullConnector() { close(); }
 
@@ -142,15 +148,24 @@ OpenRTM::PortStatus OutPortPullConnector::get(OpenRTM::CdrData_out data) {
   CORBA::Octet* buffer = OpenRTM::CdrData::allocbuf(length);
   std::memcpy(buffer, m_current.data(), length);
   data = new OpenRTM::CdrData(length, length, buffer, true);
+  // Without readback the served sample is not needed again.
+  if (m_queue.settings().emptyPolicy != EmptyPolicy::Readback) m_queue.recycle(m_current);
   return OpenRTM::PORT_OK;
 }
 
 WriteResult OutPortPullConnector::write(const CORBA::Octet* data, CORBA::ULong length) {
+  if (m_budget && !m_budget->fits(length)) {
+    // The copy kept for readback is superseded by this sample: it goes
+    // first when the room is needed.
+    std::lock_guard<std::mutex> guard(m_getMutex);
+    m_current.release();
+  }
   switch (m_queue.storeCopy(data, length)) {
     case BufferStatus::Ok:
       return WriteResult::Ok;
     case BufferStatus::Full:
     case BufferStatus::Timeout:
+    case BufferStatus::OverBudget:
       return WriteResult::Refused;
     default:
       return WriteResult::Failed;

@@ -14,6 +14,7 @@
 #include "corba/ActivatedObject.h"
 #include "port/CdrQueue.h"
 #include "port/ConnectorBase.h"
+#include "port/MemoryBudget.h"
 #include "port/Publisher.h"
 
 namespace RTC {
@@ -41,9 +42,11 @@ class OutPortPushConnector : public OutPortConnector {
   // `onPeerGone` is called from the publisher thread when a send there finds
   // the peer gone (a flush connection reports it through write()).
   // Each put may take `callTimeoutMs` before it counts as failed.
+  // A new or periodic publisher's buffer is charged to `budget`, the port's.
   OutPortPushConnector(const std::string& id, bool littleEndian, const std::string& portName,
                        const PublisherSettings& publisher, const BufferSettings& buffer,
-                       std::function<void()> onPeerGone, unsigned long callTimeoutMs);
+                       std::function<void()> onPeerGone, unsigned long callTimeoutMs,
+                       std::shared_ptr<MemoryBudget> budget);
   ~OutPortPushConnector() override;
 
   // Sets the peer's InPortCdr object (with the call timeout) and starts the
@@ -64,6 +67,7 @@ class OutPortPushConnector : public OutPortConnector {
   const unsigned long m_callTimeoutMs;
   std::atomic<bool> m_closed{false};
   OpenRTM::InPortCdr_var m_peer;
+  const std::shared_ptr<MemoryBudget> m_budget;
   std::unique_ptr<Publisher> m_publisher;  // none for flush
 };
 
@@ -72,8 +76,9 @@ class OutPortPushConnector : public OutPortConnector {
 class OutPortPullConnector : public OutPortConnector,
                              public std::enable_shared_from_this<OutPortPullConnector> {
  public:
+  // Buffered samples are charged to `budget`, the port's.
   OutPortPullConnector(const std::string& id, bool littleEndian, const std::string& portName,
-                       const BufferSettings& buffer);
+                       const BufferSettings& buffer, std::shared_ptr<MemoryBudget> budget);
   ~OutPortPullConnector() override;
 
   // Activates the connection's OutPortCdr object; returns a new reference
@@ -87,10 +92,11 @@ class OutPortPullConnector : public OutPortConnector,
   void close() override;
 
  private:
+  const std::shared_ptr<MemoryBudget> m_budget;
   CdrQueue m_queue;
   ActivatedObject m_object;
   std::mutex m_getMutex;
-  CdrChunk m_current;  // the sample served last
+  CdrChunk m_current;  // the sample served last, kept for readback
 };
 
 }  // namespace RTC

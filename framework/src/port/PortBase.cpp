@@ -2,6 +2,7 @@
 #include <rtm/SystemLogger.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <future>
@@ -80,6 +81,7 @@ struct PortBase::Connections {
     ConnectorProfile profile;
     std::shared_ptr<ConnectorBase> connector;
     std::vector<PortService_var> peers;  // the other ports of the connection
+    std::chrono::steady_clock::time_point since;  // when it was kept
   };
 
   explicit Connections(const char* name) : log(name) {}
@@ -428,7 +430,7 @@ ReturnCode_t PortBase::admitConnection(const ConnectorProfile& connector_profile
     refuseConnect("connection " + id + " refused: " + why);
     return RTC_ERROR;
   }
-  if (!roomForConnection()) return RTC_ERROR;
+  if (!roomForConnection(connector_profile.ports.length() > 1, id)) return RTC_ERROR;
   const ReturnCode_t result = checkCommon(NVUtil::toProperties(connector_profile.properties),
                                           m_properties.getProperty("dataport.data_type"), why);
   if (result != RTC_OK) log.log(Logger::RTL_WARN, "connection " + id + " refused: " + why);
@@ -456,6 +458,7 @@ ReturnCode_t PortBase::keepConnection(const ConnectorProfile& connector_profile,
   entry.id = connector_profile.connector_id.in();
   entry.profile = connector_profile;
   entry.connector = connector;
+  entry.since = std::chrono::steady_clock::now();
   for (CORBA::ULong i = 0; i < entry.profile.ports.length(); ++i) {
     if (static_cast<CORBA::Long>(i) == self) continue;
     omniORB::setClientCallTimeout(entry.profile.ports[i], kPeerCallTimeoutMs);
@@ -620,14 +623,43 @@ size_t PortBase::expireStaleConnectors() const {
   return stale.size();
 }
 
-bool PortBase::roomForConnection() const {
+bool PortBase::roomForConnection(bool namesAPeer, const std::string& id) const {
   const size_t limit = connectionLimit(m_portProperties);
   if (connectorCount() < limit) return true;
   expireStaleConnectors();
   if (connectorCount() < limit) return true;
+  if (namesAPeer && yieldLonelyConnection(id)) return true;
   refuseConnect("connect refused: the port holds its connection_limit of " +
                 std::to_string(limit) + " connections");
   return false;
+}
+
+bool PortBase::yieldLonelyConnection(const std::string& newcomer) const {
+  const double timeout =
+      portLimit(m_portProperties, "stale_timeout", kDefaultStaleTimeout, 1e300, nullptr);
+  const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+  std::string chosen;
+  double chosenIdle = -1;
+  {
+    std::lock_guard<std::mutex> guard(m_connections->mutex);
+    for (const Connections::Entry& e : m_connections->entries) {
+      if (!e.peers.empty()) continue;
+      if (std::chrono::duration<double>(now - e.since).count() < timeout) continue;
+      const double idle = e.connector->idleSeconds();
+      if (idle > chosenIdle) {
+        chosen = e.id;
+        chosenIdle = idle;
+      }
+    }
+  }
+  if (chosen.empty()) return false;
+  m_connections->log.log(
+      Logger::RTL_INFO,
+      "connection " + chosen + " names no other port and has held its place " +
+          "longer than stale_timeout (" + std::to_string(static_cast<long>(timeout)) +
+          " s); it makes room for connection " + newcomer + ", whose producer's port is named");
+  dropConnector(chosen);
+  return true;
 }
 
 void PortBase::refuseConnect(const std::string& why) const {

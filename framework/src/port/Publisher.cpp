@@ -81,9 +81,9 @@ BufferSettings publisherBuffer(BufferSettings buffer) {
 }  // namespace
 
 Publisher::Publisher(const PublisherSettings& settings, const BufferSettings& buffer, SendFn send,
-                     std::function<void()> onPeerGone)
+                     std::function<void()> onPeerGone, MemoryBudget* budget)
     : m_settings(settings),
-      m_queue(publisherBuffer(buffer)),
+      m_queue(publisherBuffer(buffer), budget),
       m_send(std::move(send)),
       m_onPeerGone(std::move(onPeerGone)) {}
 
@@ -101,6 +101,7 @@ WriteResult Publisher::write(const CORBA::Octet* data, CORBA::ULong length) {
       break;
     case BufferStatus::Full:
     case BufferStatus::Timeout:
+    case BufferStatus::OverBudget:
       return WriteResult::Refused;
     default:
       return WriteResult::Failed;
@@ -167,7 +168,11 @@ void Publisher::run() {
 }
 
 bool Publisher::sendCurrent() {
-  return m_send(m_sending.data(), m_sending.length()) != WriteResult::PeerGone;
+  const bool alive = m_send(m_sending.data(), m_sending.length()) != WriteResult::PeerGone;
+  // Sent bytes are not needed again: their storage serves the next write,
+  // or is freed when the port's budget needs the room.
+  m_queue.recycle(m_sending);
+  return alive;
 }
 
 bool Publisher::pushRound() {

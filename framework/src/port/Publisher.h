@@ -49,9 +49,11 @@ class Publisher {
   typedef std::function<WriteResult(const CORBA::Octet* data, CORBA::ULong length)> SendFn;
 
   // `onPeerGone` runs on the publisher's thread when a send finds the peer
-  // gone; the thread ends right after it.
+  // gone; the thread ends right after it. The buffer's storage is charged
+  // to `budget` (the port's, which must outlive the publisher; nullptr:
+  // none).
   Publisher(const PublisherSettings& settings, const BufferSettings& buffer, SendFn send,
-            std::function<void()> onPeerGone);
+            std::function<void()> onPeerGone, MemoryBudget* budget = nullptr);
   // Stops the thread.
   ~Publisher();
   Publisher(const Publisher&) = delete;
@@ -60,7 +62,7 @@ class Publisher {
   // Starts the sending thread.
   void start();
   // Buffers a copy of the sample: Ok, or Refused when the buffer is full
-  // (do_nothing, or block past its timeout).
+  // (do_nothing, or block past its timeout) or the budget cannot take it.
   WriteResult write(const CORBA::Octet* data, CORBA::ULong length);
   // Stops the thread and waits for it, unless called from the thread
   // itself (which then ends on its own). Safe to call twice.

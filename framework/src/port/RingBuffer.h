@@ -14,8 +14,9 @@
 namespace RTC {
 
 // Outcome of a buffer operation.
-// Error: no memory for the sample's bytes (never from the ring itself).
-enum class BufferStatus { Ok, Full, Empty, Timeout, Closed, Error };
+// Error: no memory for the sample's bytes; OverBudget: the port's memory
+// budget cannot take them (neither ever from the ring itself).
+enum class BufferStatus { Ok, Full, Empty, Timeout, Closed, Error, OverBudget };
 
 // A ring of `length` slots that samples are swapped into and out of, so that
 // storing or taking a sample never copies it and slots keep their storage
