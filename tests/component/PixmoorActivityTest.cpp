@@ -26,6 +26,35 @@
 
 namespace {
 
+// A manager on the test's loopback ORB, as a host has one: a component gets
+// its CORBA object, and so a real "image" port, only from one.
+class ManagerEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    pixmoor_test::orb();  // loopback only; the manager's ORB is this one
+    std::vector<std::string> args = {"component_tests",
+                                     "-o",
+                                     "corba.endpoint: 127.0.0.1:",
+                                     "-o",
+                                     "corba.nameservers:",
+                                     "-o",
+                                     "naming.enable: NO",
+                                     "-o",
+                                     "logger.file_name: STDERR",
+                                     "-o",
+                                     "manager.shutdown_on_nortcs: NO"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    RTC::Manager* manager = RTC::Manager::init(static_cast<int>(args.size()), argv.data());
+    ASSERT_TRUE(manager->activateManager());
+  }
+  void TearDown() override { RTC::Manager::instance().shutdown(); }
+};
+
+::testing::Environment* const g_managerEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ManagerEnvironment);
+
 // Records every display call; can be told to refuse or to throw.
 class RecordingDisplay : public ImageDisplay {
  public:
@@ -94,9 +123,12 @@ coil::Properties recommendedProperties() {
 // shipped rtc.conf deploys it.
 class ViewerUnderTest : public Pixmoor {
  public:
-  ViewerUnderTest() : Pixmoor(nullptr) {
+  // Initialized as the manager initializes a component it creates: CORBA
+  // objects first, then onInitialize, then its own execution context (in
+  // which it stays inactive: the tests call its actions themselves).
+  ViewerUnderTest() : Pixmoor(&RTC::Manager::instance()) {
     setProperties(recommendedProperties());
-    onInitialize();
+    EXPECT_EQ(RTC::RTC_OK, initialize());
   }
   using Pixmoor::m_figures;
   using Pixmoor::m_flip_h;
@@ -293,11 +325,8 @@ class PixmoorFrames : public PixmoorActivity {
   void SetUp() override {
     PixmoorActivity::SetUp();
     m_display.m_recordPolls = false;
-    // Without a manager the component has no CORBA object to own its port;
-    // the port lives on the test's ORB.
-    pixmoor_test::orb();
-    m_viewer.m_imageIn.setOwner(RTC::RTObject::_nil(), "Pixmoor0");
     RTC::PortService_var port = m_viewer.m_imageIn.getPortRef();
+    ASSERT_FALSE(CORBA::is_nil(port)) << "the component added no port";
     ASSERT_EQ(RTC::RTC_OK, pixmoor_test::connectAsForeignProducer(pixmoor_test::orb(), port,
                                                                   "frames", m_producer));
     ASSERT_FALSE(CORBA::is_nil(m_producer));
@@ -417,8 +446,17 @@ TEST_F(PixmoorFrames, AFrameOfTheWrongLengthIsLoggedAndLeavesThePictureAlone) {
 
 // Frames queued while the viewer was inactive (a producer that changed its
 // size before a reset) used to end the new activation at its first cycle.
-// They are read at activation; the newest is shown when it fits.
+// They are read at activation; the newest is shown when it fits, and the
+// log counts the ones that were not.
 TEST_F(PixmoorFrames, FramesQueuedBeforeActivationCannotEndIt) {
+  // A buffer that keeps every frame queued, so that several wait.
+  coil::Properties settings = m_viewer.m_imageIn.properties();
+  settings.setProperty("buffer.length", "8");
+  m_viewer.m_imageIn.init(settings);
+  m_viewer.m_imageIn.disconnect_all();
+  RTC::PortService_var port = m_viewer.m_imageIn.getPortRef();
+  ASSERT_EQ(RTC::RTC_OK, pixmoor_test::connectAsForeignProducer(pixmoor_test::orb(), port, "queued",
+                                                                m_producer));
   cv::Mat picture;
   const std::vector<std::uint32_t> fits = distinctPixels(4, 3, &picture);
   const std::vector<std::uint32_t> wrong(6, 0xFFFFFFFFu);
@@ -426,13 +464,29 @@ TEST_F(PixmoorFrames, FramesQueuedBeforeActivationCannotEndIt) {
     const char* what;
     std::vector<std::vector<std::uint32_t>> queued;
     bool newestShown;
-  } cases[] = {{"all of another size", {wrong, wrong, wrong}, false},
-               {"the newest fits", {wrong, wrong, fits}, true},
-               {"only the newest is of another size", {fits, wrong}, false}};
+    const char* logged;  // nullptr: nothing
+  } cases[] = {
+      {"all of another size", {wrong, wrong, wrong}, false, "dropped 3 frame(s)"},
+      {"the newest fits", {wrong, wrong, fits}, true, "dropped 2 frame(s)"},
+      {"only the newest is of another size", {fits, wrong}, false, "dropped 2 frame(s)"},
+      {"one that fits", {fits}, true, nullptr},
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     for (const auto& frame : c.queued) send(frame);
-    activate(4, 3);
+    m_viewer.m_input_image_width = 4;
+    m_viewer.m_input_image_height = 3;
+    RTC::ReturnCode_t result = RTC::RTC_ERROR;
+    const std::string err = captured([&] { result = m_viewer.onActivated(0); }).second;
+    ASSERT_EQ(RTC::RTC_OK, result);
+    m_display.m_calls.clear();
+    if (c.logged != nullptr) {
+      EXPECT_NE(std::string::npos,
+                err.find(std::string(c.logged) + " that were waiting before the activation"))
+          << err;
+    } else {
+      EXPECT_EQ(std::string::npos, err.find("dropped")) << err;
+    }
     ASSERT_FALSE(m_viewer.m_imageIn.isNew());
     cv::Mat black(3, 4, CV_8UC3, cv::Scalar::all(0));
     EXPECT_TRUE(sameBytes(c.newestShown ? picture : black, m_viewer.m_imageUtil->getImage()));
@@ -531,8 +585,8 @@ std::string statusText(const SDOPackage::NVList& status, const std::string& name
 
 // A producer that outruns the viewer: of 19 frames put between two cycles
 // the one-sample buffer keeps the newest, and the viewer's figures count
-// only the frames it got; what it publishes is what it had when it published. (The
-// port's own figures need a component the manager made: the system test.)
+// only the frames it got; what it publishes is what it had when it published,
+// beside what its port counted.
 TEST_F(PixmoorFrames, FiguresCountOnlyTheFramesTheViewerGot) {
   activate(4, 3);
   m_display.m_quiet = true;
@@ -551,7 +605,11 @@ TEST_F(PixmoorFrames, FiguresCountOnlyTheFramesTheViewerGot) {
   EXPECT_EQ(2u, m_viewer.m_figures.framesRead());
   EXPECT_EQ(2u, m_viewer.m_figures.framesShown());
   SDOPackage::NVList_var status = m_viewer.get_status_list();
-  EXPECT_EQ(0u, status->length()) << "nothing published within the first second";
+  EXPECT_EQ(-1, statusValue(status.in(), "frames.read"))
+      << "nothing published within the first second";
+  EXPECT_EQ(20, statusValue(status.in(), "port.image.arrived"));
+  EXPECT_EQ(18, statusValue(status.in(), "port.image.overwritten"));
+  EXPECT_EQ(0, statusValue(status.in(), "port.image.refused"));
 
   std::this_thread::sleep_for(FrameFigures::kStatusInterval);
   send(pixels, sec, nsec);  // shown after the figures are published
