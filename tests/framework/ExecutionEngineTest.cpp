@@ -393,6 +393,40 @@ TEST(ExecutionEngine, StoppedEngineTransitionsWithoutCycles) {
   ASSERT_EQ(ExecCode::Ok, rig.engine->start());
   EXPECT_TRUE(rig.waitFor("on_execute", 3));
   EXPECT_EQ((Actions{"on_activated", "on_startup"}), rig.rec.transitions());
+  // Stopped again, a participant that leaves is deactivated but not shut
+  // down twice: its on_shutdown came with the stop.
+  ASSERT_EQ(ExecCode::Ok, rig.engine->stop());
+  ASSERT_EQ(ExecCode::Ok, rig.engine->unbind(rig.key));
+  EXPECT_EQ((Actions{"on_activated", "on_startup", "on_shutdown", "on_deactivated"}),
+            rig.rec.transitions());
+}
+
+// A cycle that overruns is followed by one at once, then by cycles at the
+// period again: the ones it missed are not made up back to back.
+TEST(ExecutionEngine, AnOverrunIsNotMadeUpInABurst) {
+  std::mutex mutex;
+  std::vector<Clock::time_point> executed;
+  Rig rig({{"periodic.rate", "100"}});
+  rig.rec.setHook([&](Action action) {
+    if (action != Action::Execute) return;
+    size_t count = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      executed.push_back(Clock::now());
+      count = executed.size();
+    }
+    if (count == 3) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  });
+  ASSERT_EQ(ExecCode::Ok, rig.engine->start());
+  ASSERT_EQ(ExecCode::Ok, rig.engine->activate(rig.key));
+  ASSERT_TRUE(rig.waitFor("on_execute", 12));
+  ASSERT_EQ(ExecCode::Ok, rig.engine->stop());
+  std::lock_guard<std::mutex> lock(mutex);
+  int backToBack = 0;
+  for (size_t i = 4; i < 12; ++i) {
+    backToBack += executed[i] - executed[i - 1] < std::chrono::milliseconds(5) ? 1 : 0;
+  }
+  EXPECT_EQ(0, backToBack) << "cycles made up after a 200 ms overrun at 100 Hz";
 }
 
 // A request whose turn has not come when its caller gives up is withdrawn, so

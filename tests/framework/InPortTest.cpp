@@ -2,6 +2,7 @@
 // peers that go away.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "PortTestSupport.h"
@@ -191,6 +192,21 @@ TEST(InPort, FullBufferPolicies) {
     EXPECT_EQ(c.third == OpenRTM::PORT_OK ? 1u : 0u, counters.overwritten);
     EXPECT_EQ(c.third == OpenRTM::PORT_OK ? 0u : 1u, counters.full);
   }
+}
+
+// Without a memory_limit of its own a port holds 128 MiB: four 3840x2160
+// frames (33.2 MB each) fit, where 128 MB would take only three.
+TEST(InPort, DefaultMemoryLimitHoldsFourUhdFrames) {
+  Pushed p(Props{{"dataport.buffer.write.full_policy", "do_nothing"}});
+  ASSERT_EQ(RTC::RTC_OK, p.result);
+  const CORBA::ULong pixels = 3840 * 2160;
+  OpenRTM::CdrData frame;
+  frame.length(12 + 4 * pixels);
+  std::fill(frame.get_buffer(), frame.get_buffer() + frame.length(), CORBA::Octet(0));
+  for (int i = 0; i < 4; ++i) frame[8 + i] = static_cast<CORBA::Octet>(pixels >> (8 * i));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(OpenRTM::PORT_OK, p.cdr->put(frame)) << i;
+  EXPECT_EQ(OpenRTM::BUFFER_FULL, p.cdr->put(frame));
+  EXPECT_EQ(1u, p.sink.port.counters().full);
 }
 
 // A blocked put returns as soon as the reader makes room.
