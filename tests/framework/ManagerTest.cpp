@@ -69,7 +69,15 @@ class Probe : public RTC::DataFlowComponentBase {
   }
   RTC::ReturnCode_t onDeactivated(RTC::UniqueId) override { return note("onDeactivated"); }
   RTC::ReturnCode_t onAborting(RTC::UniqueId) override { return note("onAborting"); }
-  RTC::ReturnCode_t onReset(RTC::UniqueId) override { return note("onReset"); }
+  RTC::ReturnCode_t onReset(RTC::UniqueId) override {
+    const int running = ++m_inReset;
+    int most = m_mostResetsAtOnce.load();
+    while (running > most && !m_mostResetsAtOnce.compare_exchange_weak(most, running)) {
+    }
+    if (m_slowReset) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    --m_inReset;
+    return note("onReset");
+  }
   RTC::ReturnCode_t onExecute(RTC::UniqueId) override {
     if (m_throwInExecute) throw std::runtime_error("probe failure");
     if (m_exitInExecute.exchange(false)) exit();
@@ -81,6 +89,9 @@ class Probe : public RTC::DataFlowComponentBase {
   std::string extra() const { return m_extra; }
   std::atomic<bool> m_failActivate{false};
   std::atomic<bool> m_throwInExecute{false};
+  std::atomic<bool> m_slowReset{false};
+  std::atomic<int> m_inReset{0};
+  std::atomic<int> m_mostResetsAtOnce{0};
   std::atomic<bool> m_exitInExecute{false};
   RTC::TimedLongSeq m_inData;
   RTC::InPort<RTC::TimedLongSeq> m_in;
@@ -461,6 +472,14 @@ TEST(Manager, ComponentObjectAnswersAsTheFrameworkDoes) {
   EXPECT_EQ(1000, joined);
   EXPECT_EQ(RTC::RTC_OK, actions->on_reset(joined));
   EXPECT_EQ("onReset", callsOf(probe->getInstanceName()).back());
+  // One at a time: two on_deactivated at once used to free the viewer's
+  // buffer twice.
+  probe->m_slowReset = true;
+  std::thread other([&] { actions->on_reset(joined); });
+  EXPECT_EQ(RTC::RTC_OK, actions->on_reset(joined));
+  other.join();
+  probe->m_slowReset = false;
+  EXPECT_EQ(1, probe->m_mostResetsAtOnce.load());
   EXPECT_EQ(RTC::RTC_OK, ref->detach_context(joined));
 
   SDOPackage::Configuration_var config = ref->get_configuration();
