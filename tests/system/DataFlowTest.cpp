@@ -159,4 +159,23 @@ TEST_F(DataFlowTest, FullHdFramesArriveWhole) {
   }
 }
 
+// rtc.conf connects before it activates: a component activated by
+// manager.components.preactivation finds the connections that
+// manager.components.preconnect made.
+TEST(DataFlowDeployment, PreconnectComesBeforePreactivation) {
+  DataFlowHarness harness("deployment");
+  ASSERT_TRUE(harness.nameServerUp());
+  ChildProcess& source = harness.startSource();
+  ASSERT_TRUE(harness.waitForComponent("FrameSource0")) << source.stderrText();
+  ChildProcess& sink = harness.startSink(
+      "exec_cxt.periodic.rate: 200\n"
+      "manager.components.preconnect: rtcname://" +
+      harness.names().address() + "/" + pixmoor_test::hostName() +
+      ".host_cxt/FrameSource0.out?port=FrameSink0.in\n"
+      "manager.components.preactivation: FrameSink0\n");
+  ASSERT_TRUE(sink.waitForStdout("FrameSink active with", 30)) << harness.log("sink");
+  EXPECT_TRUE(contains(sink.stdoutText(), "FrameSink active with 1 connection(s)"))
+      << sink.stdoutText() << harness.log("sink");
+}
+
 }  // namespace
