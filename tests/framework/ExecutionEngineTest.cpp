@@ -419,14 +419,16 @@ TEST(ExecutionEngine, AnOverrunIsNotMadeUpInABurst) {
   });
   ASSERT_EQ(ExecCode::Ok, rig.engine->start());
   ASSERT_EQ(ExecCode::Ok, rig.engine->activate(rig.key));
-  ASSERT_TRUE(rig.waitFor("on_execute", 12));
+  ASSERT_TRUE(rig.waitFor("on_execute", 30));
   ASSERT_EQ(ExecCode::Ok, rig.engine->stop());
   std::lock_guard<std::mutex> lock(mutex);
-  int backToBack = 0;
-  for (size_t i = 4; i < 12; ++i) {
-    backToBack += executed[i] - executed[i - 1] < std::chrono::milliseconds(5) ? 1 : 0;
+  // In the 50 ms after the overrun about 6 cycles at the period, however
+  // late the thread wakes; a burst would make up the 20 missed at once.
+  int soon = 0;
+  for (size_t i = 3; i < executed.size(); ++i) {
+    soon += executed[i] - executed[3] < std::chrono::milliseconds(50) ? 1 : 0;
   }
-  EXPECT_EQ(0, backToBack) << "cycles made up after a 200 ms overrun at 100 Hz";
+  EXPECT_LT(soon, 10) << "cycles made up after a 200 ms overrun at 100 Hz";
 }
 
 // A request whose turn has not come when its caller gives up is withdrawn, so
