@@ -209,6 +209,20 @@ TEST(InPort, DefaultMemoryLimitHoldsFourUhdFrames) {
   EXPECT_EQ(1u, p.sink.port.counters().full);
 }
 
+// Under overwrite, a sample past memory_limit drops the connection's oldest
+// unread one, and the port counts it as overwritten (it used to count
+// nothing, so the figures hid frames lost this way).
+TEST(InPort, MemoryLimitDropsTheOldestAndCountsIt) {
+  coil::Properties settings;
+  settings.setProperty("memory_limit", "100");  // four 24-byte samples
+  Pushed p(Props{}, settings);
+  ASSERT_EQ(RTC::RTC_OK, p.result);
+  for (std::uint32_t sec = 1; sec <= 5; ++sec) EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(sec));
+  EXPECT_EQ(1u, p.sink.port.counters().overwritten);
+  ASSERT_TRUE(p.sink.port.read());
+  EXPECT_EQ(2u, p.sink.value.tm.sec);
+}
+
 // A blocked put returns as soon as the reader makes room.
 TEST(InPort, BlockedPutProceedsWhenTheReaderTakesOne) {
   Pushed p(Props{{"dataport.buffer.length", "1"},

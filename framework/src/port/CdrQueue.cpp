@@ -32,14 +32,17 @@ BufferStatus CdrQueue::take(CdrChunk& chunk) {
   return status;
 }
 
-bool CdrQueue::makeRoom(size_t bytes, bool evict) {
+bool CdrQueue::makeRoom(size_t bytes, bool evict, unsigned long* evicted) {
   if (m_budget == nullptr || m_budget->fits(bytes)) return true;
   {
     std::lock_guard<std::mutex> guard(m_spareMutex);
     m_spares.clear();
   }
   CdrChunk oldest;
-  while (!m_budget->fits(bytes) && evict && m_ring.dropOldest(oldest)) oldest.release();
+  while (!m_budget->fits(bytes) && evict && m_ring.dropOldest(oldest)) {
+    oldest.release();
+    if (evicted != nullptr) ++*evicted;
+  }
   return m_budget->fits(bytes);
 }
 

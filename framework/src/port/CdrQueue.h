@@ -46,8 +46,9 @@ class CdrQueue {
   BufferStatus take(CdrChunk& chunk);
   // Makes room for `bytes` more in the budget: frees the spares and, when
   // `evict` is set, drops unread samples oldest first (counted as
-  // overwritten). Returns whether the bytes fit then.
-  bool makeRoom(size_t bytes, bool evict);
+  // overwritten; `evicted`, when given, gets how many). Returns whether the
+  // bytes fit then.
+  bool makeRoom(size_t bytes, bool evict, unsigned long* evicted = nullptr);
 
   size_t readable() const { return m_ring.readable(); }
   unsigned long overwritten() const { return m_ring.overwritten(); }

@@ -70,7 +70,11 @@ OpenRTM::PortStatus InPortPushConnector::put(const OpenRTM::CdrData& data, bool 
   if (ownsData) chunk.release();
   const size_t need = ownsData ? data.maximum() : (length > chunk.capacity() ? length : 0);
   const bool overwrite = m_queue.settings().fullPolicy == FullPolicy::Overwrite;
-  if (!m_queue.makeRoom(need, overwrite)) return refuseOverBudget(length);
+  unsigned long evicted = 0;
+  const bool room = m_queue.makeRoom(need, overwrite, &evicted);
+  // Samples dropped for the room are lost like overwritten ones.
+  m_counters->overwritten += evicted;
+  if (!room) return refuseOverBudget(length);
   bool ok = false;
   bool adopted = false;
   if (ownsData) {
