@@ -20,10 +20,6 @@ namespace RTC {
 
 namespace {
 
-// Bounds a call to a peer manager; creating a component there may take a
-// component's whole initialisation.
-const unsigned long kPeerCallTimeoutMs = 3000;
-const unsigned long kCreateTimeoutMs = 15000;
 // How long a master waits for a slave it started to register.
 const double kSlaveStartTimeoutSec = 10.0;
 
@@ -41,6 +37,20 @@ std::string forwardedArg(const std::string& arg, std::string* managerName) {
     sep = '&';
   }
   return out;
+}
+
+// Creating a component may take its whole initialisation: a longer bound
+// for this one call.
+RTC::RTObject_ptr createOn(RTM::Manager_ptr slave, const std::string& arg) {
+  limitCalls(slave, kCreateTimeoutMs);
+  try {
+    RTC::RTObject_ptr comp = slave->create_component(arg.c_str());
+    limitCalls(slave, kPeerCallTimeoutMs);
+    return comp;
+  } catch (...) {
+    limitCalls(slave, kPeerCallTimeoutMs);
+    throw;
+  }
 }
 
 RTM::ModuleProfile toModuleProfile(const coil::Properties& prop) {
@@ -125,9 +135,9 @@ void ManagerServant::registerWithMaster() {
   bool reportedAbsent = false;
   for (;;) {
     try {
-      CallTimeout bounded(kPeerCallTimeoutMs);
       CORBA::Object_var obj = m_orb->string_to_object(loc.c_str());
       RTM::Manager_var mgr = RTM::Manager::_unchecked_narrow(obj);
+      limitCalls(mgr, kPeerCallTimeoutMs);
       if (!mgr->_is_equivalent(m_self) && mgr->add_slave_manager(m_self) == RTC::RTC_OK) {
         m_masters.add(mgr);
         if (!registered)
@@ -161,7 +171,6 @@ void ManagerServant::stop() {
   if (m_registration.joinable()) m_registration.join();
   for (RTM::Manager_var& master : m_masters.snapshot()) {
     try {
-      CallTimeout bounded(kPeerCallTimeoutMs);
       master->remove_slave_manager(m_self);
     } catch (const CORBA::Exception&) {
     }
@@ -331,12 +340,11 @@ RTC::RTObject_ptr ManagerServant::createOnSlaves(const std::string& arg) {
     bool anySlave = false;
     for (RTM::Manager_var& slave : m_slaves.snapshot()) {
       try {
-        CallTimeout bounded(kCreateTimeoutMs);
         RTM::NVList_var config = slave->get_configuration();
         anySlave = true;
         const std::string language = NVUtil::toString(config.in(), "manager.language");
         if (!language.empty() && language != "C++") continue;
-        RTC::RTObject_var comp = slave->create_component(forwarded.c_str());
+        RTC::RTObject_var comp = createOn(slave, forwarded);
         if (!CORBA::is_nil(comp)) return comp._retn();
       } catch (const CORBA::Exception& e) {
         if (peerGone(e)) m_slaves.remove(slave);
@@ -366,8 +374,7 @@ RTC::RTObject_ptr ManagerServant::createOnSlaves(const std::string& arg) {
     }
   }
   try {
-    CallTimeout bounded(kCreateTimeoutMs);
-    RTC::RTObject_var comp = slave->create_component(forwarded.c_str());
+    RTC::RTObject_var comp = createOn(slave, forwarded);
     if (CORBA::is_nil(comp)) {
       m_log.log(Logger::RTL_ERROR, "create_component(" + arg + "): slave " + name + " failed");
     }
@@ -391,8 +398,10 @@ RTC::ReturnCode_t ManagerServant::delete_component(const char* instance_name) {
     if (m_isMaster) {
       for (RTM::Manager_var& slave : m_slaves.snapshot()) {
         try {
-          CallTimeout bounded(kCreateTimeoutMs);
-          if (slave->delete_component(name.c_str()) == RTC::RTC_OK) return RTC::RTC_OK;
+          limitCalls(slave, kCreateTimeoutMs);
+          const RTC::ReturnCode_t code = slave->delete_component(name.c_str());
+          limitCalls(slave, kPeerCallTimeoutMs);
+          if (code == RTC::RTC_OK) return RTC::RTC_OK;
         } catch (const CORBA::Exception& e) {
           if (peerGone(e)) m_slaves.remove(slave);
         }
@@ -414,7 +423,6 @@ RTC::RTCList* ManagerServant::get_components() {
     }
     for (RTM::Manager_var& slave : m_slaves.snapshot()) {
       try {
-        CallTimeout bounded(kPeerCallTimeoutMs);
         RTC::RTCList_var theirs = slave->get_components();
         append(out.inout(), theirs.in());
       } catch (const CORBA::Exception& e) {
@@ -440,7 +448,6 @@ RTC::ComponentProfileList* ManagerServant::get_component_profiles() {
     }
     for (RTM::Manager_var& slave : m_slaves.snapshot()) {
       try {
-        CallTimeout bounded(kPeerCallTimeoutMs);
         RTC::ComponentProfileList_var theirs = slave->get_component_profiles();
         for (CORBA::ULong i = 0; i < theirs->length(); ++i) add(theirs[i]);
       } catch (const CORBA::Exception& e) {
@@ -463,7 +470,6 @@ RTC::RTCList* ManagerServant::get_components_by_name(const char* name) {
     }
     for (RTM::Manager_var& slave : m_slaves.snapshot()) {
       try {
-        CallTimeout bounded(kPeerCallTimeoutMs);
         RTC::RTCList_var theirs = slave->get_components_by_name(wanted.c_str());
         append(out.inout(), theirs.in());
       } catch (const CORBA::Exception& e) {

@@ -17,9 +17,6 @@ namespace RTC {
 
 namespace {
 
-// Bounds the question a master asks a slave about its name.
-const unsigned long kAskTimeoutMs = 3000;
-
 std::string describeStatus(int status) {
   if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
   if (WIFSIGNALED(status)) return "was killed by signal " + std::to_string(WTERMSIG(status));
@@ -57,6 +54,7 @@ bool PeerManagers::add(RTM::Manager_ptr mgr) {
   }
   Entry entry;
   entry.ref = RTM::Manager::_duplicate(mgr);
+  limitCalls(entry.ref, kPeerCallTimeoutMs);
   m_entries.push_back(entry);
   return true;
 }
@@ -100,7 +98,6 @@ RTM::Manager_ptr PeerManagers::find(const std::string& name) {
   for (Entry& e : entries) {
     if (e.instanceName.empty()) {
       try {
-        CallTimeout bounded(kAskTimeoutMs);
         RTM::NVList_var config = e.ref->get_configuration();
         e.instanceName = NVUtil::toString(config.in(), "manager.instance_name");
       } catch (const CORBA::Exception& ex) {

@@ -17,19 +17,16 @@
 
 namespace RTC {
 
-// Bounds every call this thread makes to a remote object while it lives.
-// omniORB keeps the bound per omni_thread, so a thread of ours is made one
-// for the while (without it omniORB refuses with INITIALIZE).
-class CallTimeout {
- public:
-  explicit CallTimeout(unsigned long ms) { omniORB::setClientThreadCallTimeout(ms); }
-  ~CallTimeout() { omniORB::setClientThreadCallTimeout(0); }
-  CallTimeout(const CallTimeout&) = delete;
-  CallTimeout& operator=(const CallTimeout&) = delete;
+// Bounds every call made through `obj` (and its duplicates) to `ms`. Per
+// reference: omniORB's per-thread bound does not reach threads of ours.
+inline void limitCalls(CORBA::Object_ptr obj, unsigned long ms) {
+  if (!CORBA::is_nil(obj)) omniORB::setClientCallTimeout(obj, ms);
+}
 
- private:
-  omni_thread::ensure_self m_self;
-};
+// What a call to a peer manager may take; creating a component there may
+// take a component's whole initialisation.
+const unsigned long kPeerCallTimeoutMs = 3000;
+const unsigned long kCreateTimeoutMs = 15000;
 
 // Whether `e` says the peer is gone for good (its process ended or the
 // object was deactivated), as opposed to slow or refusing.

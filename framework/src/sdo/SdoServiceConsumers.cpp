@@ -18,19 +18,7 @@ namespace {
 // How often a service is asked whether it is still there: oneway updates to
 // a stopped process fill its socket for a long while before they block.
 const std::chrono::milliseconds kProbeInterval(1000);
-
-// Bounds this thread's calls while it lives (omniORB keeps the bound per
-// omni_thread, which this makes the thread).
-class ThreadTimeout {
- public:
-  explicit ThreadTimeout(unsigned long ms) { omniORB::setClientThreadCallTimeout(ms); }
-  ~ThreadTimeout() { omniORB::setClientThreadCallTimeout(0); }
-  ThreadTimeout(const ThreadTimeout&) = delete;
-  ThreadTimeout& operator=(const ThreadTimeout&) = delete;
-
- private:
-  omni_thread::ensure_self m_self;
-};
+const char* const kProbeType = "IDL:pixmoor/LivenessProbe:1.0";
 
 const char* const kKindNames[] = {"COMPONENT_PROFILE", "RTC_STATUS",    "EC_STATUS",
                                   "PORT_PROFILE",      "CONFIGURATION", "HEARTBEAT"};
@@ -128,6 +116,10 @@ bool SdoServiceConsumers::add(const SDOPackage::ServiceProfile& profile, std::st
     why = "no consumer for " + type;
     return false;
   }
+  // Bounded per reference: the thread's own bound does not reach every call.
+  omniORB::setClientCallTimeout(c->profile.service, m_timeoutMs);
+  if (!CORBA::is_nil(c->observer)) omniORB::setClientCallTimeout(c->observer, m_timeoutMs);
+  if (!CORBA::is_nil(c->logger)) omniORB::setClientCallTimeout(c->logger, m_timeoutMs);
   const auto now = std::chrono::steady_clock::now();
   c->nextHeartbeat = now + c->heartbeatInterval;
   c->nextProbe = now + kProbeInterval;
@@ -250,7 +242,6 @@ void SdoServiceConsumers::close() {
 }
 
 void SdoServiceConsumers::run() {
-  ThreadTimeout bounded(m_timeoutMs);
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
     auto due = std::chrono::steady_clock::now() + std::chrono::hours(1);
@@ -317,10 +308,10 @@ void SdoServiceConsumers::run() {
 // Sends one round to one service; false with `failure` set when it failed.
 bool SdoServiceConsumers::send(Consumer& c, Work& work, std::string& failure) {
   try {
-    if (work.probe && c.profile.service->_non_existent()) {
-      failure = "the object no longer exists";
-      return false;
-    }
+    // A two-way call that only the service's process can answer: omniORB
+    // answers _is_a for the reference's own type, and _non_existent, without
+    // asking. A gone object raises OBJECT_NOT_EXIST, a stopped one TIMEOUT.
+    if (work.probe) c.profile.service->_is_a(kProbeType);
     for (const auto& e : work.events) c.observer->update_status(e.first, e.second.c_str());
     if (work.heartbeat) c.observer->update_status(OpenRTM::HEARTBEAT, "");
     for (const auto& r : work.records) c.logger->publish(r);
