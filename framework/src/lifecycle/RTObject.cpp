@@ -165,6 +165,9 @@ coil::Properties dataPortSettings(const coil::Properties& component, const std::
 
 bool RTObject_impl::addInPort(const char* name, InPortBase& inport) {
   inport.init(dataPortSettings(m_properties, "port.inport", name));
+  // The framework lists each data port in the profile under an empty key.
+  const std::string listed = std::string("port.inport.") + name;
+  if (!m_properties.hasKey(listed)) m_properties.setProperty(listed, "");
   if (!addPort(inport)) {
     rtclog.log(Logger::RTL_ERROR,
                coil::sprintf("addInPort(%s) failed", name != nullptr ? name : ""));
@@ -175,6 +178,8 @@ bool RTObject_impl::addInPort(const char* name, InPortBase& inport) {
 
 bool RTObject_impl::addOutPort(const char* name, OutPortBase& outport) {
   outport.init(dataPortSettings(m_properties, "port.outport", name));
+  const std::string listed = std::string("port.outport.") + name;
+  if (!m_properties.hasKey(listed)) m_properties.setProperty(listed, "");
   if (!addPort(outport)) {
     rtclog.log(Logger::RTL_ERROR,
                coil::sprintf("addOutPort(%s) failed", name != nullptr ? name : ""));

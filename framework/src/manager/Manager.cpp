@@ -406,6 +406,7 @@ RTObject_impl* Manager::createComponent(const char* comp_args) {
   addInstanceProperties(prop, factory.profile.getProperty("category"), instanceName, params,
                         d.config, &d.configProblems);
   d.reportConfigProblems();
+  addManagerProperties(prop, d.config);
   const std::vector<std::string> names =
       d.naming ? addNamingNames(prop, d.config) : std::vector<std::string>();
 
