@@ -8,10 +8,14 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <map>
 #include <memory>
 #include <string>
 
+#include "DisplayLock.h"
+#include "FramePainter.h"
 #include "TestSupport.h"
+#include "XWindowCapture.h"
 
 using namespace pixmoor_test;
 
@@ -65,6 +69,51 @@ class Host {
 RTM::Manager_ptr managerAt(const std::string& address) {
   CORBA::Object_var obj = orb()->string_to_object(("corbaloc::" + address + "/manager").c_str());
   return RTM::Manager::_narrow(obj);
+}
+
+// Joins `out`'s first port to `in`'s first port (push, new).
+RTC::ReturnCode_t connectFirstPorts(RTC::RTObject_ptr out, RTC::RTObject_ptr in) {
+  RTC::PortServiceList_var outs = out->get_ports();
+  RTC::PortServiceList_var ins = in->get_ports();
+  RTC::ConnectorProfile profile;
+  profile.name = CORBA::string_dup("out_image");
+  profile.connector_id = CORBA::string_dup("");
+  profile.ports.length(2);
+  profile.ports[0] = RTC::PortService::_duplicate(outs[0]);
+  profile.ports[1] = RTC::PortService::_duplicate(ins[0]);
+  profile.properties.length(3);
+  const char* const keys[][2] = {{"dataport.interface_type", "corba_cdr"},
+                                 {"dataport.dataflow_type", "push"},
+                                 {"dataport.subscription_type", "new"}};
+  for (CORBA::ULong i = 0; i < 3; ++i) {
+    profile.properties[i].name = CORBA::string_dup(keys[i][0]);
+    profile.properties[i].value <<= keys[i][1];
+  }
+  return outs[0]->connect(profile);
+}
+
+RTC::ReturnCode_t activate(RTC::RTObject_ptr comp) {
+  RTC::ExecutionContextList_var contexts = comp->get_owned_contexts();
+  return contexts[0]->activate_component(comp);
+}
+
+bool showsBars(const screencapture::WindowPixels& p, int width, int height) {
+  std::vector<std::int32_t> pixels(static_cast<size_t>(width) * height);
+  framesource::paintBars(pixels.data(), width, height);
+  if (p.bgr.size() != pixels.size() * 3) return false;
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    const std::uint32_t v = static_cast<std::uint32_t>(pixels[i]);
+    if (p.bgr[i * 3] != (v & 0xff) || p.bgr[i * 3 + 1] != ((v >> 8) & 0xff) ||
+        p.bgr[i * 3 + 2] != ((v >> 16) & 0xff)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+pid_t pidOf(RTM::Manager_ptr mgr) {
+  RTM::ManagerProfile_var profile = mgr->get_profile();
+  return static_cast<pid_t>(std::stol(valueOf(profile->properties, "pid")));
 }
 
 class ManagerService : public ::testing::Test {
@@ -260,6 +309,66 @@ TEST_F(ManagerService, ASlaveStartedFirstRegistersAndServesModulesAndComponents)
   EXPECT_TRUE(master->waitForLog("slave manager unregistered", 5)) << master->log();
   master->process().signal(SIGTERM);
   EXPECT_TRUE(master->process().waitExit(20));
+}
+
+// What the manager service is for with this viewer: highgui allows one
+// viewer per process, so each viewer goes to a slave process of its own.
+TEST_F(ManagerService, EachViewerCreatedWithAManagerNameShowsFramesInItsOwnProcess) {
+  if (screencapture::displayName().empty()) {
+    GTEST_SKIP() << "DISPLAY is not set: no X server to show on";
+  }
+  DisplayLock lock;
+  const int width = 160, height = 120;
+  std::unique_ptr<Host> master = startMaster(
+      "Generic.Pixmoor.conf.default.input_image_width: 160\n"
+      "Generic.Pixmoor.conf.default.input_image_height: 120\n"
+      "Generic.FrameSource.conf.default.width: 160\n"
+      "Generic.FrameSource.conf.default.height: 120\n"
+      "Generic.FrameSource.exec_cxt.periodic.rate: 30\n"
+      "exec_cxt.transition_timeout: 5\n");
+  RTM::Manager_var mgr = managerAt(m_masterAddress);
+  RTC::RTObject_var source = mgr->create_component("FrameSource?manager_name=src");
+  RTC::RTObject_var first = mgr->create_component("Pixmoor?manager_name=viewer1&instance_name=v1");
+  RTC::RTObject_var second =
+      mgr->create_component("Pixmoor?manager_name=viewer2&instance_name=v2");
+  ASSERT_FALSE(CORBA::is_nil(source) || CORBA::is_nil(first) || CORBA::is_nil(second))
+      << master->log();
+  RTM::ManagerList_var slaves = mgr->get_slave_managers();
+  ASSERT_EQ(3u, slaves->length());
+  std::map<std::string, pid_t> pids;
+  for (CORBA::ULong i = 0; i < slaves->length(); ++i) {
+    RTM::NVList_var config = slaves[i]->get_configuration();
+    pids[valueOf(config.in(), "manager.instance_name")] = pidOf(slaves[i]);
+  }
+  ASSERT_EQ(3u, pids.size());
+  EXPECT_NE(pids["viewer1"], pids["viewer2"]);
+
+  ASSERT_EQ(RTC::RTC_OK, connectFirstPorts(source, first));
+  ASSERT_EQ(RTC::RTC_OK, connectFirstPorts(source, second));
+  EXPECT_EQ(RTC::RTC_OK, activate(first));
+  EXPECT_EQ(RTC::RTC_OK, activate(second));
+  EXPECT_EQ(RTC::RTC_OK, activate(source));
+  screencapture::XWindowCapture capture;
+  screencapture::WindowPixels pixels;
+  for (const char* viewer : {"viewer1", "viewer2"}) {
+    SCOPED_TRACE(viewer);
+    EXPECT_TRUE(capture.waitForPixels(
+        "Pixmoor.exe", pids[viewer], width, height,
+        [&](const screencapture::WindowPixels& p) { return showsBars(p, width, height); }, 60,
+        &pixels))
+        << master->log();
+  }
+
+  // Deleting the only component of a slave ends the slave.
+  EXPECT_EQ(RTC::RTC_OK, mgr->delete_component("v2"));
+  EXPECT_TRUE(master->waitForLog(
+      "slave manager (pid " + std::to_string(pids["viewer2"]) + ") exited with status 0", 20))
+      << master->log();
+  EXPECT_EQ(RTC::RTC_OK, mgr->shutdown());
+  ASSERT_TRUE(master->process().waitExit(30)) << master->log();
+  for (const auto& slave : pids) {
+    EXPECT_TRUE(::kill(slave.second, 0) != 0 && errno == ESRCH) << slave.first;
+  }
 }
 
 TEST_F(ManagerService, DashAHostHasNoServiceAndNoMasterIsOneInfoLine) {
