@@ -329,8 +329,7 @@ TEST_F(ManagerService, EachViewerCreatedWithAManagerNameShowsFramesInItsOwnProce
   RTM::Manager_var mgr = managerAt(m_masterAddress);
   RTC::RTObject_var source = mgr->create_component("FrameSource?manager_name=src");
   RTC::RTObject_var first = mgr->create_component("Pixmoor?manager_name=viewer1&instance_name=v1");
-  RTC::RTObject_var second =
-      mgr->create_component("Pixmoor?manager_name=viewer2&instance_name=v2");
+  RTC::RTObject_var second = mgr->create_component("Pixmoor?manager_name=viewer2&instance_name=v2");
   ASSERT_FALSE(CORBA::is_nil(source) || CORBA::is_nil(first) || CORBA::is_nil(second))
       << master->log();
   RTM::ManagerList_var slaves = mgr->get_slave_managers();
@@ -369,6 +368,58 @@ TEST_F(ManagerService, EachViewerCreatedWithAManagerNameShowsFramesInItsOwnProce
   for (const auto& slave : pids) {
     EXPECT_TRUE(::kill(slave.second, 0) != 0 && errno == ESRCH) << slave.first;
   }
+}
+
+// rtmctl's manager commands, as a user types them; each fails with exit 1.
+TEST_F(ManagerService, RtmctlFindsCreatesDeletesAndLoadsThroughManagers) {
+  std::unique_ptr<Host> master = startMaster();
+  auto rtmctl = [](const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {buildPath("tools/rtmctl/rtmctl")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess tool(argv);
+    int status = -1;
+    EXPECT_TRUE(tool.waitExit(60, &status));
+    return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                          tool.stdoutText() + tool.stderrText());
+  };
+  const std::string ns = "/" + m_names.address();
+  const std::string named = ns + "/" + hostName() + ".host_cxt/manager.mgr";
+  auto listed = rtmctl({"managers", ns});
+  EXPECT_EQ(0, listed.first) << listed.second;
+  EXPECT_NE(std::string::npos,
+            listed.second.find(named + "  master  instance manager  pid " +
+                               std::to_string(master->process().pid()) + "  slaves 0"))
+      << listed.second;
+  auto created = rtmctl({"create", named, "FrameSource?manager_name=tools"});
+  EXPECT_EQ(0, created.first) << created.second;
+  EXPECT_EQ("created FrameSource0\n", created.second);
+  listed = rtmctl({"managers", ns});
+  EXPECT_NE(std::string::npos, listed.second.find("slaves 1 (tools pid ")) << listed.second;
+  auto modules = rtmctl({"modules", m_masterAddress});
+  EXPECT_EQ(0, modules.first) << modules.second;
+  EXPECT_NE(std::string::npos, modules.second.find("/FrameSource.so\n")) << modules.second;
+  auto bad = rtmctl({"load", m_masterAddress, "NoSuchModule.so"});
+  EXPECT_EQ(1, bad.first) << bad.second;
+  EXPECT_NE(std::string::npos, bad.second.find("loading NoSuchModule.so failed: RTC_ERROR"))
+      << bad.second;
+  auto loaded = rtmctl({"load", m_masterAddress, "FrameSource.so"});
+  EXPECT_EQ(0, loaded.first) << loaded.second;
+  auto deleted = rtmctl({"delete", named, "FrameSource0"});
+  EXPECT_EQ(0, deleted.first) << deleted.second;
+  auto again = rtmctl({"delete", named, "FrameSource0"});
+  EXPECT_EQ(1, again.first) << again.second;
+  EXPECT_NE(std::string::npos, again.second.find("BAD_PARAMETER (no such component)"));
+  auto nobody = rtmctl({"create", "127.0.0.1:1", "FrameSource"});
+  EXPECT_EQ(1, nobody.first) << nobody.second;
+  auto wrong = rtmctl({"create", "nonsense", "FrameSource"});
+  EXPECT_EQ(2, wrong.first) << wrong.second;
+  for (const char* command : {"managers", "create", "delete", "modules", "load", "watch", "log"}) {
+    auto help = rtmctl({command, "--help"});
+    EXPECT_EQ(0, help.first) << command;
+    EXPECT_EQ(0u, help.second.find(std::string("Usage: rtmctl ") + command)) << help.second;
+  }
+  master->process().signal(SIGTERM);
+  EXPECT_TRUE(master->process().waitExit(30));
 }
 
 TEST_F(ManagerService, DashAHostHasNoServiceAndNoMasterIsOneInfoLine) {
