@@ -206,13 +206,16 @@ bool RTObject_impl::addPort(PortBase& port) {
       return false;
     }
   }
-  port.setOwner(self, m_impl->instanceName);
-  m_impl->ports.push_back(&port);
+  // The listener first: the port can be reached once it has an owner.
   std::shared_ptr<SdoServiceConsumers> services = m_impl->services;
   if (services) {
     port.setConnectionListener([services](const char* what, const std::string& portName) {
       if (services->active()) services->notify(OpenRTM::PORT_PROFILE, what + (":" + portName));
     });
+  }
+  port.setOwner(self, m_impl->instanceName);
+  m_impl->ports.push_back(&port);
+  if (services) {
     if (services->active()) {
       services->notify(OpenRTM::PORT_PROFILE, std::string("ADD:") + port.getName());
     }
