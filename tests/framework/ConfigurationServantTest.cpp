@@ -182,11 +182,17 @@ TEST_F(ConfigurationServantTest, NonStringValuesAreRefusedAndChangeNothing) {
   EXPECT_FALSE(m_admin->isChanged());
 }
 
-TEST_F(ConfigurationServantTest, UnsupportedOperationsAnswerFalse) {
+TEST_F(ConfigurationServantTest, UnsupportedOperationsAnswerFalseAndUnknownServicesAreRefused) {
   SDOPackage::DeviceProfile device;
   EXPECT_FALSE(m_ref->set_device_profile(device));
-  EXPECT_FALSE(m_ref->remove_service_profile("x"));
   EXPECT_FALSE(m_ref->add_organization(SDOPackage::Organization::_nil()));
+  // Service profiles: an unknown id is a bad parameter, as the framework has it;
+  // a servant with no consumers takes none.
+  EXPECT_THROW(m_ref->remove_service_profile("x"), SDOPackage::InvalidParameter);
+  SDOPackage::ServiceProfile profile;
+  profile.id = CORBA::string_dup("x");
+  profile.interface_type = CORBA::string_dup("IDL:OpenRTM/ComponentObserver:1.0");
+  EXPECT_FALSE(m_ref->add_service_profile(profile));
 }
 
 TEST(NVUtil, PropertiesRoundTripKeepsOrderAndSkipsNonStrings) {

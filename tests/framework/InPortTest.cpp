@@ -362,6 +362,33 @@ TEST(InPort, ServesTheFirstConnectionHoldingASample) {
   EXPECT_TRUE(sameSample(second.value, sink.value));
 }
 
+// A client without an outport of its own reads a port this way: it calls
+// notify_connect with a profile that names only the inport (and, as the
+// real framework's tools do, often no id), gets the InPortCdr back and puts
+// to it. Refused with BAD_PARAMETER before.
+TEST(InPort, NotifyConnectNamingOnlyTheInportPublishesItsInterface) {
+  for (const char* id : {"", "5c8a9aea-375f-4230-90b8-09d71c9e7e20"}) {
+    SCOPED_TRACE(std::string("connector_id '") + id + "'");
+    Sink sink;
+    RTC::ConnectorProfile profile = makeProfile({sink.ref()}, {});
+    profile.connector_id = CORBA::string_dup(id);
+    ASSERT_EQ(RTC::RTC_OK, sink.m_ref->notify_connect(profile));
+    const std::string kept = profile.connector_id.in();
+    if (id[0] != '\0') {
+      EXPECT_EQ(id, kept);
+    }
+    EXPECT_EQ(36u, kept.size());
+    EXPECT_NE(-1, NVUtil::find_index(profile.properties, "dataport.corba_cdr.inport_ref"));
+    OpenRTM::InPortCdr_var cdr = inportCdrOf(profile);
+    ASSERT_FALSE(CORBA::is_nil(cdr));
+    EXPECT_EQ(OpenRTM::PORT_OK, cdr->put(cdrOf(timedLongSeqBytes(7, 0, {1, 2}, true))));
+    ASSERT_TRUE(sink.port.read());
+    EXPECT_EQ(7u, sink.value.tm.sec);
+    EXPECT_EQ(RTC::RTC_OK, sink.m_ref->disconnect(kept.c_str()));
+    EXPECT_EQ(0u, sink.port.connectorCount());
+  }
+}
+
 // A connection whose outport vanished is dropped when a new connection
 // arrives or the profile is read.
 TEST(InPort, DeadFirstConnectionIsDropped) {

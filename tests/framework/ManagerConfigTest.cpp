@@ -116,7 +116,7 @@ TEST_F(ManagerConfigTest, HelpIsAskedForByDashHOrDashDashHelpOnly) {
   }
   const std::string usage = RTC::ManagerConfig::usage("/opt/bin/rtcd");
   EXPECT_EQ(0u, usage.find("usage: rtcd [-f FILE]")) << usage;
-  for (const char* option : {"-o", "-p PORT", "-a, -d", "--help"}) {
+  for (const char* option : {"-o", "-p PORT", "-a    ", "-d    ", "--help"}) {
     EXPECT_NE(std::string::npos, usage.find(option)) << option;
   }
 }
@@ -185,6 +185,7 @@ TEST(OrbArguments, UserArgumentsThenEndpointsThenTheMessageLimitUnlessSet) {
     const char* endpoint;   // corba.endpoint
     std::vector<std::string> expected;  // after the program name
     const char* endpointText;
+    const char* master = nullptr;  // corba.master_manager of a master
   } cases[] = {
       {"", "", "", limit, ""},
       {"", "", "127.0.0.1:", {"-ORBendPoint", "giop:tcp:127.0.0.1:", limit[0], limit[1]},
@@ -199,6 +200,15 @@ TEST(OrbArguments, UserArgumentsThenEndpointsThenTheMessageLimitUnlessSet) {
       {"  -ORBtraceLevel   5 ", "", "h:",
        {"-ORBtraceLevel", "5", "-ORBendPoint", "giop:tcp:h:", limit[0], limit[1]}, "giop:tcp:h:"},
       {"-ORBgiopMaxMsgSize 4194304", "", "", {"-ORBgiopMaxMsgSize", "4194304"}, ""},
+      // A master also listens on corba.master_manager's port, on the hosts
+      // of the endpoints only.
+      {"", "", "127.0.0.1:",
+       {"-ORBendPoint", "giop:tcp:127.0.0.1:", "-ORBendPoint", "giop:tcp:127.0.0.1:2999", limit[0],
+        limit[1]},
+       "giop:tcp:127.0.0.1:", "localhost:2999"},
+      {"", "", "", {"-ORBendPoint", "giop:tcp::2810", limit[0], limit[1]}, "", "localhost:2810"},
+      {"", ":2810", "", {"-ORBendPoint", "giop:tcp::2810", limit[0], limit[1]}, "giop:tcp::2810",
+       "localhost:2810"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("corba.args '") + c.args + "', corba.endpoints '" + c.endpoints +
@@ -207,6 +217,10 @@ TEST(OrbArguments, UserArgumentsThenEndpointsThenTheMessageLimitUnlessSet) {
     config["corba.args"] = c.args;
     config["corba.endpoints"] = c.endpoints;
     config["corba.endpoint"] = c.endpoint;
+    if (c.master != nullptr) {
+      config["manager.is_master"] = "YES";
+      config["corba.master_manager"] = c.master;
+    }
     RTC::OrbArguments orb = RTC::orbArguments(config);
     std::vector<std::string> expected = c.expected;
     expected.insert(expected.begin(), "manager");

@@ -7,6 +7,8 @@
 #include <rtm/idl/DataPortSkel.h>
 
 #include <gtest/gtest.h>
+
+#include <map>
 #include <rtm/DataFlowComponentBase.h>
 #include <rtm/DataInPort.h>
 #include <rtm/Manager.h>
@@ -423,16 +425,38 @@ TEST(Manager, ComponentObjectAnswersAsTheFrameworkDoes) {
   ASSERT_EQ(1u, profile->port_profiles.length());
   EXPECT_EQ(std::string(probe->getInstanceName()) + ".in", profile->port_profiles[0].name.in());
   EXPECT_TRUE(CORBA::is_nil(profile->parent));
-  bool sawLevel = false;
+  std::map<std::string, std::string> props;
   for (CORBA::ULong i = 0; i < profile->properties.length(); ++i) {
     const char* value = nullptr;
     ASSERT_TRUE(profile->properties[i].value >>= value) << profile->properties[i].name;
-    if (std::string(profile->properties[i].name) == "conf.default.level") {
-      sawLevel = true;
-      EXPECT_STREQ("3", value);
+    props[profile->properties[i].name.in()] = value;
+  }
+  EXPECT_EQ("3", props["conf.default.level"]);
+  // The manager-level keys the real 1.2.2 publishes, with this runtime's
+  // values, and the data port listed under an empty key. Absent before.
+  struct Key {
+    const char* name;
+    const char* value;  // nullptr: present, any value
+  };
+  for (const Key& key : {Key{"openrtm.version", "1.2.2"}, Key{"openrtm.name", nullptr},
+                         Key{"config.version", "1.2.2"}, Key{"corba.id", "omniORB"},
+                         Key{"os.name", "Linux"}, Key{"os.arch", nullptr},
+                         Key{"os.hostname", nullptr}, Key{"os.release", nullptr},
+                         Key{"corba.endpoints", nullptr}, Key{"naming.enable", nullptr},
+                         Key{"naming.formats", nullptr}, Key{"naming.type", "corba"},
+                         Key{"logger.log_level", nullptr},
+                         Key{"manager.instance_name", "manager"}, Key{"config_file", nullptr},
+                         Key{"sdo.service.consumer.available_services",
+                             "IDL:OpenRTM/ComponentObserver:1.0,IDL:OpenRTM/Logger:1.0"},
+                         Key{"sdo.service.provider.enabled_services", "ALL"},
+                         Key{"port.inport.in", ""}}) {
+    SCOPED_TRACE(key.name);
+    ASSERT_EQ(1u, props.count(key.name));
+    if (key.value != nullptr) {
+      EXPECT_EQ(key.value, props[key.name]);
     }
   }
-  EXPECT_TRUE(sawLevel);
+  EXPECT_NE(std::string::npos, props["openrtm.name"].find("1.2.2"));
 
   CORBA::String_var id = ref->get_sdo_id();
   CORBA::String_var type = ref->get_sdo_type();

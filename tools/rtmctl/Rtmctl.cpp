@@ -7,6 +7,7 @@
 #include "ConfigCommands.h"
 #include "ConnectionCommands.h"
 #include "CtlError.h"
+#include "ManagerCommands.h"
 #include "Session.h"
 #include "StreamCommands.h"
 
@@ -50,6 +51,13 @@ std::string topLevelUsage() {
          "  hz OUTPORT                rate, bandwidth, size and age of the samples sent\n"
          "  snapshot OUTPORT WxH FILE one frame written as a picture\n"
          "  stats PATH                the figures a component publishes\n"
+         "  watch PATH                a component's state changes as they happen\n"
+         "  log PATH                  a component's log as it is written\n"
+         "  managers [PATH]           the managers bound on a name server\n"
+         "  create MANAGER TYPE       create a component through a manager\n"
+         "  delete MANAGER INSTANCE   delete a component through a manager\n"
+         "  modules MANAGER           a manager's modules and component types\n"
+         "  load MANAGER FILE [INIT]  load a module into a manager's process\n"
          "\n"
          "Paths: /HOST[:PORT]/NAMING/PATH[:DATAPORT], the name server first (port\n"
          "2809 when none is given), then the naming path, then the data port:\n"
@@ -106,6 +114,13 @@ int runRtmctl(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (command == "hz") return runHz(session, rest, out);
     if (command == "snapshot") return runSnapshot(session, rest, out);
     if (command == "stats") return runStats(session, rest, out);
+    if (command == "watch") return runWatch(session, rest, out);
+    if (command == "log") return runLog(session, rest, out);
+    if (command == "managers") return runManagers(session, rest, out);
+    if (command == "create") return runCreate(session, rest, out);
+    if (command == "delete") return runDelete(session, rest, out);
+    if (command == "modules") return runModules(session, rest, out);
+    if (command == "load") return runLoad(session, rest, out);
     if (command == "help") {
       out << topLevelUsage();
       return kExitOk;

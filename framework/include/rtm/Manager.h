@@ -62,6 +62,9 @@ class Manager {
   CORBA::ORB_ptr getORB();
   PortableServer::POA_ptr getPOA();
   PortableServer::POAManager_ptr getPOAManager();
+  // Removes the factory of `implementation_id`; components made by it live
+  // on. False when there is none.
+  bool unregisterFactory(const char* implementation_id);
   // Returns the profiles of the registered factories.
   std::vector<coil::Properties> getFactoryProfiles();
   // Returns the live components.

@@ -5,6 +5,7 @@
 #include <coil/Properties.h>
 #include <rtm/RTC.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,16 @@ class PortBase {
   void init(const coil::Properties& prop);
   // Returns the port's own settings, as given to init().
   const coil::Properties& properties() const { return m_portProperties; }
+  // Sets what hears ("CONNECT" or "DISCONNECT", the port's name) of each
+  // connection this port keeps or ends; the owner sets it when adding the
+  // port, before the port can be reached.
+  void setConnectionListener(std::function<void(const char*, const std::string&)> listener) {
+    m_connectionListener = std::move(listener);
+  }
+  // Tells the listener of a connection kept or ended.
+  void connectionEvent(const char* what) const {
+    if (m_connectionListener) m_connectionListener(what, m_fullName);
+  }
 
   // ---- The PortService operations; the port's servant forwards here. ----
 
@@ -131,6 +142,7 @@ class PortBase {
   coil::Properties m_portProperties;
 
  private:
+  std::function<void(const char*, const std::string&)> m_connectionListener;
   std::shared_ptr<ConnectorBase> takeConnector(const std::string& id) const;
   // Drops connections that name no other port and delivered nothing for
   // stale_timeout seconds while another connection exists; returns how

@@ -5,6 +5,7 @@
 #include <coil/Properties.h>
 #include <coil/stringutil.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -49,6 +50,12 @@ class Logger {
   // from any thread without lock().
   void log(int level, const std::string& message);
 
+  // Receives every line this logger writes (level, logger name, message)
+  // on the writing thread, whatever the file settings; it must not block.
+  typedef std::function<void(int, const std::string&, const std::string&)> RecordSink;
+  // Sets the record sink; an empty one removes it.
+  void setRecordSink(RecordSink sink);
+
   // Applies the manager's logger.* keys process-wide: enable, file_name
   // (%p is the process id; STDOUT/STDERR; comma list), log_level and
   // date_format (strftime, %Q for milliseconds). Returns false and keeps the
@@ -68,6 +75,7 @@ class Logger {
   std::recursive_mutex m_mutex;
   std::unique_ptr<LineBuffer> m_buffer;
   std::unique_ptr<std::ostream> m_stream;
+  std::shared_ptr<const RecordSink> m_sink;
 };
 
 }  // namespace RTC

@@ -157,10 +157,13 @@ void Logger::log(int level, const std::string& message) {
 void Logger::write(int level, const std::string& message) {
   if (!isValid(level)) return;
   std::string name;
+  std::shared_ptr<const RecordSink> sink;
   {
     std::lock_guard<std::recursive_mutex> guard(m_mutex);
     name = m_name;
+    sink = m_sink;
   }
+  if (sink) (*sink)(level, name, message);
   LogSettings& s = settings();
   std::lock_guard<std::mutex> guard(s.mutex);
   if (s.sinks.empty()) return;
@@ -176,6 +179,11 @@ void Logger::write(int level, const std::string& message) {
     std::fwrite(line.data(), 1, line.size(), sink.file);
     std::fflush(sink.file);
   }
+}
+
+void Logger::setRecordSink(RecordSink sink) {
+  std::lock_guard<std::recursive_mutex> guard(m_mutex);
+  m_sink = sink ? std::make_shared<const RecordSink>(std::move(sink)) : nullptr;
 }
 
 bool Logger::configure(const coil::Properties& managerConfig) {

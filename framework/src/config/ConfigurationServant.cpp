@@ -3,6 +3,8 @@
 #include <string>
 
 #include "corba/NVUtil.h"
+#include "corba/ServantGuard.h"
+#include "sdo/SdoServiceConsumers.h"
 
 namespace RTC {
 
@@ -40,21 +42,46 @@ coil::Properties stringValues(const SDOPackage::NVList& nv) {
 }  // namespace
 
 ConfigurationServant::ConfigurationServant(ConfigAdmin& admin, const Logger& log)
-    : m_admin(admin, log.getName()) {}
+    : m_admin(admin, log.getName()), m_log(log.getName().c_str()) {}
+
+void ConfigurationServant::configEvent(const char* what, const std::string& id) {
+  if (m_services && m_services->active()) {
+    m_services->notify(OpenRTM::CONFIGURATION, std::string(what) + ": " + id);
+  }
+}
 
 CORBA::Boolean ConfigurationServant::set_device_profile(const SDOPackage::DeviceProfile&) {
   return false;
 }
 
-CORBA::Boolean ConfigurationServant::add_service_profile(const SDOPackage::ServiceProfile&) {
-  return false;
+CORBA::Boolean ConfigurationServant::add_service_profile(
+    const SDOPackage::ServiceProfile& sProfile) {
+  return guardServantCall("add_service_profile", m_log, [&]() -> CORBA::Boolean {
+    std::string why = "the component is exiting";
+    if (m_services && m_services->add(sProfile, why)) {
+      m_log.log(Logger::RTL_INFO, std::string("SDO service ") +
+                                      static_cast<const char*>(sProfile.id) + " added (" +
+                                      static_cast<const char*>(sProfile.interface_type) + ")");
+      return true;
+    }
+    m_log.log(Logger::RTL_INFO, std::string("SDO service profile refused: ") + why);
+    return false;
+  });
 }
 
 CORBA::Boolean ConfigurationServant::add_organization(SDOPackage::Organization_ptr) {
   return false;
 }
 
-CORBA::Boolean ConfigurationServant::remove_service_profile(const char*) { return false; }
+CORBA::Boolean ConfigurationServant::remove_service_profile(const char* id) {
+  return guardServantCall("remove_service_profile", m_log, [&]() -> CORBA::Boolean {
+    if (isEmpty(id) || !m_services || !m_services->remove(id)) {
+      throw SDOPackage::InvalidParameter("no such service profile");
+    }
+    m_log.log(Logger::RTL_INFO, std::string("SDO service ") + id + " removed");
+    return true;
+  });
+}
 
 CORBA::Boolean ConfigurationServant::remove_organization(const char*) { return false; }
 
@@ -94,14 +121,16 @@ CORBA::Any* ConfigurationServant::get_configuration_parameter_value(const char* 
 
 CORBA::Boolean ConfigurationServant::set_configuration_parameter(const char* name,
                                                                  const CORBA::Any& value) {
-  return m_admin.forward("set_configuration_parameter", [name, &value](ConfigAdmin& admin) {
+  return m_admin.forward("set_configuration_parameter", [this, name, &value](ConfigAdmin& admin) {
     if (isEmpty(name)) throw SDOPackage::InvalidParameter("empty parameter name");
     const char* text = nullptr;
     if (!(value >>= text)) {
       std::string message = std::string("the value of '") + name + "' is not a string";
       throw SDOPackage::InvalidParameter(message.c_str());
     }
-    return static_cast<CORBA::Boolean>(admin.setActiveValue(name, text != nullptr ? text : ""));
+    const bool set = admin.setActiveValue(name, text != nullptr ? text : "");
+    if (set) configEvent("UPDATE_CONFIG_PARAM", admin.getActiveId() + "." + name);
+    return static_cast<CORBA::Boolean>(set);
   });
 }
 
@@ -137,7 +166,8 @@ SDOPackage::ConfigurationSet* ConfigurationServant::get_configuration_set(const 
 
 CORBA::Boolean ConfigurationServant::set_configuration_set_values(
     const SDOPackage::ConfigurationSet& configuration_set) {
-  return m_admin.forward("set_configuration_set_values", [&configuration_set](ConfigAdmin& admin) {
+  return m_admin.forward("set_configuration_set_values", [this,
+                                                         &configuration_set](ConfigAdmin& admin) {
     const char* id = configuration_set.id;
     coil::Properties values = stringValues(configuration_set.configuration_data);
     if (isEmpty(id) || !admin.setConfigurationSetValues(id, values)) {
@@ -145,6 +175,7 @@ CORBA::Boolean ConfigurationServant::set_configuration_set_values(
       std::string message = std::string("no configuration set '") + (id ? id : "") + "'";
       throw SDOPackage::InvalidParameter(message.c_str());
     }
+    configEvent("SET_CONFIG_SET", id);
     return static_cast<CORBA::Boolean>(true);
   });
 }
@@ -162,36 +193,42 @@ SDOPackage::ConfigurationSet* ConfigurationServant::get_active_configuration_set
 
 CORBA::Boolean ConfigurationServant::add_configuration_set(
     const SDOPackage::ConfigurationSet& configuration_set) {
-  return m_admin.forward("add_configuration_set", [&configuration_set](ConfigAdmin& admin) {
+  return m_admin.forward("add_configuration_set", [this, &configuration_set](ConfigAdmin& admin) {
     const char* id = configuration_set.id;
     if (isEmpty(id)) throw SDOPackage::InvalidParameter("empty configuration set id");
     coil::Properties values = stringValues(configuration_set.configuration_data);
     // An id already taken answers false, as the framework's own does.
-    if (admin.addConfigurationSet(id, values)) return static_cast<CORBA::Boolean>(true);
+    if (admin.addConfigurationSet(id, values)) {
+      configEvent("ADD_CONFIG_SET", id);
+      return static_cast<CORBA::Boolean>(true);
+    }
     if (!admin.haveConfig(id)) throw SDOPackage::NotAvailable(kFull);
     return static_cast<CORBA::Boolean>(false);
   });
 }
 
 CORBA::Boolean ConfigurationServant::remove_configuration_set(const char* config_id) {
-  return m_admin.forward("remove_configuration_set", [config_id](ConfigAdmin& admin) {
+  return m_admin.forward("remove_configuration_set", [this, config_id](ConfigAdmin& admin) {
     if (isEmpty(config_id) || !admin.haveConfig(config_id)) {
       std::string message =
           std::string("no configuration set '") + (config_id ? config_id : "") + "'";
       throw SDOPackage::InvalidParameter(message.c_str());
     }
     // "default" and the active set stay.
-    return static_cast<CORBA::Boolean>(admin.removeConfigurationSet(config_id));
+    const bool removed = admin.removeConfigurationSet(config_id);
+    if (removed) configEvent("REMOVE_CONFIG_SET", config_id);
+    return static_cast<CORBA::Boolean>(removed);
   });
 }
 
 CORBA::Boolean ConfigurationServant::activate_configuration_set(const char* config_id) {
-  return m_admin.forward("activate_configuration_set", [config_id](ConfigAdmin& admin) {
+  return m_admin.forward("activate_configuration_set", [this, config_id](ConfigAdmin& admin) {
     if (isEmpty(config_id) || !admin.activateConfigurationSet(config_id)) {
       std::string message =
           std::string("cannot activate configuration set '") + (config_id ? config_id : "") + "'";
       throw SDOPackage::InvalidParameter(message.c_str());
     }
+    configEvent("ACTIVATE_CONFIG_SET", config_id);
     return static_cast<CORBA::Boolean>(true);
   });
 }

@@ -6,6 +6,9 @@
 #include <rtm/SystemLogger.h>
 #include <rtm/idl/SDOPackageSkel.h>
 
+#include <memory>
+#include <string>
+
 #include "corba/ServantTarget.h"
 
 namespace RTC {
@@ -19,8 +22,13 @@ namespace RTC {
 // get_configuration_set (the only exception it may raise) and
 // InvalidParameter from set_configuration_set_values,
 // remove_configuration_set and activate_configuration_set; a value that is
-// not a string raises InvalidParameter and changes nothing. Device, service
-// and organization operations are not supported and answer false.
+// not a string raises InvalidParameter and changes nothing. Service profiles
+// go to the component's SdoServiceConsumers (false for a type it does not
+// serve or beyond its limit; InvalidParameter for removing an unknown id),
+// which also hear of every configuration change. Device and organization
+// operations are not supported and answer false.
+class SdoServiceConsumers;
+
 class ConfigurationServant : public POA_SDOPackage::Configuration {
  public:
   // Serves `admin`, which must outlive the servant or detach() it first;
@@ -29,6 +37,10 @@ class ConfigurationServant : public POA_SDOPackage::Configuration {
   ConfigurationServant(const ConfigurationServant&) = delete;
   ConfigurationServant& operator=(const ConfigurationServant&) = delete;
 
+  // Sets the component's service consumers; before activation.
+  void setServices(std::shared_ptr<SdoServiceConsumers> services) {
+    m_services = std::move(services);
+  }
   // Stops forwarding to the ConfigAdmin and waits for calls in progress.
   void detach() { m_admin.detach(); }
 
@@ -52,7 +64,11 @@ class ConfigurationServant : public POA_SDOPackage::Configuration {
   CORBA::Boolean activate_configuration_set(const char* config_id) override;
 
  private:
+  void configEvent(const char* what, const std::string& id);
+
   ServantTarget<ConfigAdmin> m_admin;
+  std::shared_ptr<SdoServiceConsumers> m_services;
+  Logger m_log;
 };
 
 }  // namespace RTC

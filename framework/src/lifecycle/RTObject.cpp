@@ -18,6 +18,7 @@
 #include "lifecycle/CreationContext.h"
 #include "lifecycle/PortFigures.h"
 #include "lifecycle/RTObjectServant.h"
+#include "sdo/SdoServiceConsumers.h"
 
 namespace RTC {
 
@@ -32,6 +33,18 @@ const CORBA::ULong kRemoteCallTimeoutMs = 3000;
 coil::Properties creationProfile() {
   const coil::Properties* profile = CreationContext::current();
   return profile != nullptr ? *profile : coil::Properties();
+}
+
+// Applies waiting configuration changes on the execution context's thread,
+// telling observers which set was applied.
+void applyConfiguration(ConfigAdmin& admin, SdoServiceConsumers* services) {
+  if (services == nullptr || !services->active() || !admin.isChanged()) {
+    admin.update();
+    return;
+  }
+  const std::string id = admin.getActiveId();
+  admin.update();
+  services->notify(OpenRTM::CONFIGURATION, "UPDATE_CONFIG_SET: " + id);
 }
 
 }  // namespace
@@ -60,6 +73,14 @@ struct RTObject_impl::Impl {
 
   LogThrottle actionThrottle;
   PortFiguresLog portFigures;  // execution context's thread only
+  // The tools' observers and loggers (add_service_profile).
+  std::shared_ptr<SdoServiceConsumers> services;
+
+  void notify(OpenRTM::StatusKind kind, const char* what, UniqueId id) {
+    if (services && services->active()) {
+      services->notify(kind, std::string(what) + ":" + std::to_string(id));
+    }
+  }
 };
 
 RTObject_impl::RTObject_impl(Manager* manager)
@@ -144,6 +165,9 @@ coil::Properties dataPortSettings(const coil::Properties& component, const std::
 
 bool RTObject_impl::addInPort(const char* name, InPortBase& inport) {
   inport.init(dataPortSettings(m_properties, "port.inport", name));
+  // The framework lists each data port in the profile under an empty key.
+  const std::string listed = std::string("port.inport.") + name;
+  if (!m_properties.hasKey(listed)) m_properties.setProperty(listed, "");
   if (!addPort(inport)) {
     rtclog.log(Logger::RTL_ERROR,
                coil::sprintf("addInPort(%s) failed", name != nullptr ? name : ""));
@@ -154,6 +178,8 @@ bool RTObject_impl::addInPort(const char* name, InPortBase& inport) {
 
 bool RTObject_impl::addOutPort(const char* name, OutPortBase& outport) {
   outport.init(dataPortSettings(m_properties, "port.outport", name));
+  const std::string listed = std::string("port.outport.") + name;
+  if (!m_properties.hasKey(listed)) m_properties.setProperty(listed, "");
   if (!addPort(outport)) {
     rtclog.log(Logger::RTL_ERROR,
                coil::sprintf("addOutPort(%s) failed", name != nullptr ? name : ""));
@@ -180,8 +206,20 @@ bool RTObject_impl::addPort(PortBase& port) {
       return false;
     }
   }
+  // The listener first: the port can be reached once it has an owner.
+  std::shared_ptr<SdoServiceConsumers> services = m_impl->services;
+  if (services) {
+    port.setConnectionListener([services](const char* what, const std::string& portName) {
+      if (services->active()) services->notify(OpenRTM::PORT_PROFILE, what + (":" + portName));
+    });
+  }
   port.setOwner(self, m_impl->instanceName);
   m_impl->ports.push_back(&port);
+  if (services) {
+    if (services->active()) {
+      services->notify(OpenRTM::PORT_PROFILE, std::string("ADD:") + port.getName());
+    }
+  }
   return true;
 }
 
@@ -191,6 +229,9 @@ bool RTObject_impl::removePort(PortBase& port) {
     auto it = std::find(m_impl->ports.begin(), m_impl->ports.end(), &port);
     if (it == m_impl->ports.end()) return false;
     m_impl->ports.erase(it);
+  }
+  if (m_impl->services && m_impl->services->active()) {
+    m_impl->services->notify(OpenRTM::PORT_PROFILE, std::string("REMOVE:") + port.getName());
   }
   port.deactivatePort();
   return true;
@@ -223,7 +264,19 @@ ReturnCode_t RTObject_impl::initialize() {
     return RTC::RTC_ERROR;
   }
   d.objref = OpenRTM::DataFlowComponent::_narrow(obj);
-  obj = d.configObject.activate(new ConfigurationServant(m_configsets, rtclog), d.poa.in());
+  double serviceTimeout = 2.0;
+  coil::stringTo(serviceTimeout,
+                 m_properties.getProperty("sdo.service.consumer.call_timeout", "2.0").c_str());
+  d.services = std::make_shared<SdoServiceConsumers>(d.instanceName, serviceTimeout);
+  std::weak_ptr<SdoServiceConsumers> weakServices = d.services;
+  rtclog.setRecordSink(
+      [weakServices](int level, const std::string& name, const std::string& message) {
+        std::shared_ptr<SdoServiceConsumers> services = weakServices.lock();
+        if (services) services->publish(level, name, message);
+      });
+  ConfigurationServant* config = new ConfigurationServant(m_configsets, rtclog);
+  config->setServices(d.services);
+  obj = d.configObject.activate(config, d.poa.in());
   d.configRef = SDOPackage::Configuration::_narrow(obj);
 
   // A profile may name the set to start with; bound variables take its values.
@@ -309,6 +362,9 @@ ReturnCode_t RTObject_impl::exit() {
     }
   }
   on_finalize();
+  d.notify(OpenRTM::RTC_STATUS, "FINALIZE", 0);
+  // Observers hear of the end, loggers get close(), before the objects go.
+  if (d.services) d.services->close();
   if (m_pManager != nullptr) m_pManager->notifyFinalized(this);
   return RTC::RTC_OK;
 }
@@ -327,6 +383,8 @@ void RTObject_impl::deactivateObjects() {
   for (PortBase* port : ports) port->deactivatePort();
   d.ec.reset();
   d.configObject.shutdown();
+  rtclog.setRecordSink(nullptr);
+  if (d.services) d.services->close();
 }
 
 CORBA::Boolean RTObject_impl::is_alive(ExecutionContext_ptr exec_context) {
@@ -406,7 +464,10 @@ ExecutionContextHandle_t RTObject_impl::attach_context(ExecutionContext_ptr exec
   }
   rtclog.log(Logger::RTL_DEBUG, coil::sprintf("attached to an execution context, handle %d",
                                               static_cast<int>(kOtherContextOffset + freeSlot)));
-  return kOtherContextOffset + static_cast<ExecutionContextHandle_t>(freeSlot);
+  const ExecutionContextHandle_t handle =
+      kOtherContextOffset + static_cast<ExecutionContextHandle_t>(freeSlot);
+  m_impl->notify(OpenRTM::EC_STATUS, "ATTACHED", handle);
+  return handle;
 }
 
 ReturnCode_t RTObject_impl::detach_context(ExecutionContextHandle_t exec_handle) {
@@ -417,6 +478,7 @@ ReturnCode_t RTObject_impl::detach_context(ExecutionContextHandle_t exec_handle)
     return RTC::BAD_PARAMETER;
   }
   m_impl->others[index] = ExecutionContext::_nil();
+  m_impl->notify(OpenRTM::EC_STATUS, "DETACHED", exec_handle);
   return RTC::RTC_OK;
 }
 
@@ -510,41 +572,53 @@ ReturnCode_t RTObject_impl::on_finalize() {
 }
 
 ReturnCode_t RTObject_impl::on_startup(UniqueId ec_id) {
-  return guardAction(rtclog, m_impl->actionThrottle, "onStartup",
-                     [this, ec_id] { return onStartup(ec_id); });
+  const ReturnCode_t ret = guardAction(rtclog, m_impl->actionThrottle, "onStartup",
+                                       [this, ec_id] { return onStartup(ec_id); });
+  m_impl->notify(OpenRTM::EC_STATUS, "STARTUP", ec_id);
+  return ret;
 }
 
 ReturnCode_t RTObject_impl::on_shutdown(UniqueId ec_id) {
-  return guardAction(rtclog, m_impl->actionThrottle, "onShutdown",
-                     [this, ec_id] { return onShutdown(ec_id); });
+  const ReturnCode_t ret = guardAction(rtclog, m_impl->actionThrottle, "onShutdown",
+                                       [this, ec_id] { return onShutdown(ec_id); });
+  m_impl->notify(OpenRTM::EC_STATUS, "SHUTDOWN", ec_id);
+  return ret;
 }
 
 ReturnCode_t RTObject_impl::on_activated(UniqueId ec_id) {
-  m_configsets.update();
-  return guardAction(rtclog, m_impl->actionThrottle, "onActivated",
-                     [this, ec_id] { return onActivated(ec_id); });
+  applyConfiguration(m_configsets, m_impl->services.get());
+  const ReturnCode_t ret = guardAction(rtclog, m_impl->actionThrottle, "onActivated",
+                                       [this, ec_id] { return onActivated(ec_id); });
+  m_impl->notify(OpenRTM::RTC_STATUS, "ACTIVE", ec_id);
+  return ret;
 }
 
 ReturnCode_t RTObject_impl::on_deactivated(UniqueId ec_id) {
-  return guardAction(rtclog, m_impl->actionThrottle, "onDeactivated",
-                     [this, ec_id] { return onDeactivated(ec_id); });
+  const ReturnCode_t ret = guardAction(rtclog, m_impl->actionThrottle, "onDeactivated",
+                                       [this, ec_id] { return onDeactivated(ec_id); });
+  m_impl->notify(OpenRTM::RTC_STATUS, "INACTIVE", ec_id);
+  return ret;
 }
 
 ReturnCode_t RTObject_impl::on_aborting(UniqueId ec_id) {
-  return guardAction(rtclog, m_impl->actionThrottle, "onAborting",
-                     [this, ec_id] { return onAborting(ec_id); });
+  const ReturnCode_t ret = guardAction(rtclog, m_impl->actionThrottle, "onAborting",
+                                       [this, ec_id] { return onAborting(ec_id); });
+  m_impl->notify(OpenRTM::RTC_STATUS, "ERROR", ec_id);
+  return ret;
 }
 
 ReturnCode_t RTObject_impl::on_error(UniqueId ec_id) {
   ReturnCode_t ret = guardAction(rtclog, m_impl->actionThrottle, "onError",
                                  [this, ec_id] { return onError(ec_id); });
-  m_configsets.update();
+  applyConfiguration(m_configsets, m_impl->services.get());
   return ret;
 }
 
 ReturnCode_t RTObject_impl::on_reset(UniqueId ec_id) {
-  return guardAction(rtclog, m_impl->actionThrottle, "onReset",
-                     [this, ec_id] { return onReset(ec_id); });
+  const ReturnCode_t ret = guardAction(rtclog, m_impl->actionThrottle, "onReset",
+                                       [this, ec_id] { return onReset(ec_id); });
+  if (ret == RTC::RTC_OK) m_impl->notify(OpenRTM::RTC_STATUS, "INACTIVE", ec_id);
+  return ret;
 }
 
 ReturnCode_t RTObject_impl::on_execute(UniqueId ec_id) {
@@ -564,13 +638,15 @@ ReturnCode_t RTObject_impl::on_execute(UniqueId ec_id) {
 ReturnCode_t RTObject_impl::on_state_update(UniqueId ec_id) {
   ReturnCode_t ret = guardAction(rtclog, m_impl->actionThrottle, "onStateUpdate",
                                  [this, ec_id] { return onStateUpdate(ec_id); });
-  m_configsets.update();
+  applyConfiguration(m_configsets, m_impl->services.get());
   return ret;
 }
 
 ReturnCode_t RTObject_impl::on_rate_changed(UniqueId ec_id) {
-  return guardAction(rtclog, m_impl->actionThrottle, "onRateChanged",
-                     [this, ec_id] { return onRateChanged(ec_id); });
+  const ReturnCode_t ret = guardAction(rtclog, m_impl->actionThrottle, "onRateChanged",
+                                       [this, ec_id] { return onRateChanged(ec_id); });
+  m_impl->notify(OpenRTM::EC_STATUS, "RATE_CHANGED", ec_id);
+  return ret;
 }
 
 }  // namespace RTC

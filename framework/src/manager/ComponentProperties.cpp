@@ -2,6 +2,7 @@
 
 #include <coil/stringutil.h>
 
+#include <cstring>
 #include <fstream>
 
 #include "manager/ManagerConfig.h"
@@ -81,6 +82,22 @@ void addInstanceProperties(coil::Properties& prop, const std::string& category,
   prop << componentOverrides(config, category, instanceName, problems);
   prop << params;
   prop.setProperty("instance_name", instanceName);
+}
+
+void addManagerProperties(coil::Properties& prop, const coil::Properties& config) {
+  static const char* const kExact[] = {"corba.endpoint", "corba.endpoints", "corba.id",
+                                       "naming.enable", "naming.formats", "naming.type",
+                                       "manager.instance_name", "config.version",
+                                       "config_file"};
+  static const char* const kPrefixes[] = {"openrtm.", "os.", "logger.", "sdo.service.consumer.",
+                                          "sdo.service.provider."};
+  for (const auto& entry : config.entries()) {
+    const std::string& key = entry.first;
+    bool wanted = false;
+    for (const char* exact : kExact) wanted = wanted || key == exact;
+    for (const char* prefix : kPrefixes) wanted = wanted || key.compare(0, std::strlen(prefix), prefix) == 0;
+    if (wanted && !prop.hasKey(key)) prop.setProperty(key, entry.second);
+  }
 }
 
 std::vector<std::string> addNamingNames(coil::Properties& prop, const coil::Properties& config) {

@@ -30,6 +30,13 @@ void addInstanceProperties(coil::Properties& prop, const std::string& category,
                            const std::string& instanceName, const coil::Properties& params,
                            const coil::Properties& config, std::vector<std::string>* problems);
 
+// Adds the manager-level keys the framework publishes in every component's
+// profile (openrtm.*, os.*, corba.endpoint(s), corba.id, naming.enable,
+// naming.formats, naming.type, logger.*, manager.instance_name,
+// config.version, config_file, sdo.service.consumer.* and
+// sdo.service.provider.*) from `config`, where `prop` has none of its own.
+void addManagerProperties(coil::Properties& prop, const coil::Properties& config);
+
 // Returns the names under which the component is bound: its naming.formats
 // (the manager's when it has none) expanded, and records them, comma
 // separated, as its naming.names.

@@ -10,6 +10,7 @@
 #include <omniORB4/Naming.hh>
 
 #include "corba/NVUtil.h"
+#include "manager/ModuleRegistry.h"
 #include "manager/NamingManager.h"
 
 namespace RTC {
@@ -62,20 +63,38 @@ class ThreadCallTimeout {
 
 }  // namespace
 
+// The implementation ids registered after `before` was taken.
+std::vector<std::string> Deployment::factoriesAddedSince(
+    const std::vector<coil::Properties>& before) {
+  std::vector<std::string> added;
+  for (const coil::Properties& now : m_manager.getFactoryProfiles()) {
+    const std::string& id = now.getProperty("implementation_id");
+    bool old = false;
+    for (const coil::Properties& b : before) old = old || b.getProperty("implementation_id") == id;
+    if (!old) added.push_back(id);
+  }
+  return added;
+}
+
 Deployment::Deployment(Manager& manager, CORBA::ORB_ptr orb, Logger& log, unsigned long timeoutMs)
     : m_manager(manager), m_orb(CORBA::ORB::_duplicate(orb)), m_log(log), m_timeoutMs(timeoutMs) {}
 
 void Deployment::loadModules(const coil::Properties& config) {
-  const std::vector<std::string> suffixes =
-      splitEntries(config.getProperty("manager.modules.C++.suffixes", "so"));
-  const std::string suffix = suffixes.empty() ? std::string() : suffixes.front();
   for (const std::string& entry : splitEntries(config.getProperty("manager.modules.preload"))) {
-    ModuleEntry module;
     std::string error;
-    if (!parseModuleEntry(entry, suffix, module, error) || !loadModule(module, config, error)) {
+    if (!loadModuleEntry(entry, config, error)) {
       m_log.log(Logger::RTL_ERROR, "Module load error: " + entry + " (" + error + ")");
     }
   }
+}
+
+bool Deployment::loadModuleEntry(const std::string& entry, const coil::Properties& config,
+                                 std::string& error) {
+  const std::vector<std::string> suffixes =
+      splitEntries(config.getProperty("manager.modules.C++.suffixes", "so"));
+  const std::string suffix = suffixes.empty() ? std::string() : suffixes.front();
+  ModuleEntry module;
+  return parseModuleEntry(entry, suffix, module, error) && loadModule(module, config, error);
 }
 
 // Modules stay loaded for the life of the process: their code runs the
@@ -120,7 +139,9 @@ bool Deployment::loadModule(const ModuleEntry& module, const coil::Properties& c
     return false;
   }
   m_log.log(Logger::RTL_INFO, "module loaded: " + path + ", calling " + module.initFunc);
+  const std::vector<coil::Properties> before = m_manager.getFactoryProfiles();
   reinterpret_cast<ModuleInitProc>(symbol)(&m_manager);
+  ModuleRegistry::instance().record({path, module.initFunc, factoriesAddedSince(before)});
   return true;
 }
 

@@ -29,6 +29,10 @@ class Deployment {
   // Loads manager.modules.preload from manager.modules.load_path and calls
   // each module's init function with the manager.
   void loadModules(const coil::Properties& config);
+  // Loads one such entry ("File.so", "File", "File.so(InitFunc)") with the
+  // same checks, recording it in the ModuleRegistry; false with `error` set.
+  bool loadModuleEntry(const std::string& entry, const coil::Properties& config,
+                       std::string& error);
   // Creates manager.components.precreate's components.
   void createComponents(const std::string& list);
   // Makes manager.components.preconnect's connections.
@@ -39,6 +43,7 @@ class Deployment {
 
  private:
   bool loadModule(const ModuleEntry& module, const coil::Properties& config, std::string& error);
+  std::vector<std::string> factoriesAddedSince(const std::vector<coil::Properties>& before);
   bool connect(const ConnectionEntry& connection, std::string& error);
   bool activate(const ComponentRef& component, std::string& error);
   // Returns the component's reference, nil with `error` set.

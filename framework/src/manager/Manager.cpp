@@ -23,6 +23,7 @@
 #include "manager/ComponentProperties.h"
 #include "manager/Deployment.h"
 #include "manager/ManagerConfig.h"
+#include "manager/ManagerServant.h"
 #include "manager/NamingManager.h"
 #include "manager/NamingTimer.h"
 #include "manager/OrbArguments.h"
@@ -39,6 +40,7 @@ const unsigned long kNamingTimeoutMs = 3000;
 // number of a signal.
 const unsigned char kWakeDestroy = 'D';
 const unsigned char kWakeQuit = 'Q';
+const unsigned char kWakeShutdown = 'S';
 
 const char* signalName(int sig) {
   switch (sig) {
@@ -55,7 +57,8 @@ const char* signalName(int sig) {
 // What the bytes of one read of the wake pipe ask the worker for.
 struct WakeRequest {
   bool quit = false;
-  int signal = 0;  // the first signal read, 0 for none
+  bool shutdown = false;  // asked for through the manager service
+  int signal = 0;         // the first signal read, 0 for none
 };
 
 }  // namespace
@@ -93,6 +96,7 @@ struct Manager::Impl {
   std::vector<Component> components;
 
   std::unique_ptr<NamingManager> naming;
+  PortableServer::Servant_var<ManagerServant> service;
   std::unique_ptr<NamingTimer> namingTimer;
   // Names are removed once, by shutdown() or by an exit() behind its back.
   std::mutex namesMutex;
@@ -123,6 +127,7 @@ struct Manager::Impl {
   bool startOrb();
   void discardOrb();
   void startNaming();
+  void startService(Manager* manager);
   void deploy(Manager* manager);
   void removeNames();
 
@@ -226,6 +231,7 @@ bool Manager::activateManager() {
     if (d.activated) return true;
     if (d.shuttingDown || !d.startOrb()) return false;
     d.startNaming();
+    d.startService(this);
     d.activated = true;
   }
   d.log.log(Logger::RTL_INFO, "manager active");
@@ -311,6 +317,19 @@ void Manager::Impl::startNaming() {
   }
 }
 
+// The RTM::Manager object, unless manager.corba_servant is NO (-a).
+void Manager::Impl::startService(Manager* manager) {
+  if (!coil::toBool(config.getProperty("manager.corba_servant", "YES"), true)) return;
+  ManagerServiceHooks hooks;
+  hooks.requestShutdown = [this] { wake(kWakeShutdown); };
+  hooks.loadModule = [this, manager](const std::string& entry, std::string& error) {
+    Deployment deployment(*manager, orb, log, kNamingTimeoutMs);
+    return deployment.loadModuleEntry(entry, config, error);
+  };
+  service = new ManagerServant(*manager, orb, log, hooks);
+  if (!service->start(naming.get())) service = nullptr;
+}
+
 // What rtc.conf asks for at start, in the framework's order: modules, the
 // host's own init procedure, then components, connections and activations.
 // Failures are logged by entry and never stop the manager.
@@ -387,6 +406,7 @@ RTObject_impl* Manager::createComponent(const char* comp_args) {
   addInstanceProperties(prop, factory.profile.getProperty("category"), instanceName, params,
                         d.config, &d.configProblems);
   d.reportConfigProblems();
+  addManagerProperties(prop, d.config);
   const std::vector<std::string> names =
       d.naming ? addNamingNames(prop, d.config) : std::vector<std::string>();
 
@@ -497,6 +517,20 @@ void Manager::Impl::addComponent(RTObject_impl* comp, const Factory& factory,
   log.log(Logger::RTL_INFO, "component created: " + instanceName);
 }
 
+bool Manager::unregisterFactory(const char* implementation_id) {
+  const std::string id = implementation_id != nullptr ? implementation_id : "";
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  auto& factories = m_impl->factories;
+  for (auto it = factories.begin(); it != factories.end(); ++it) {
+    if (it->profile.getProperty("implementation_id") == id) {
+      factories.erase(it);
+      m_impl->log.log(Logger::RTL_INFO, "factory unregistered: " + id);
+      return true;
+    }
+  }
+  return false;
+}
+
 CORBA::ORB_ptr Manager::getORB() {
   std::lock_guard<std::mutex> lock(m_impl->orbMutex);
   return CORBA::ORB::_duplicate(m_impl->orb.in());
@@ -595,6 +629,8 @@ void Manager::shutdown() {
   const auto started = std::chrono::steady_clock::now();
   d.log.log(Logger::RTL_INFO, "shutting down");
   d.namingTimer.reset();
+  // A slave leaves its masters, a master ends the slaves it started.
+  if (d.service.in() != nullptr) d.service->stop();
   // First, so that nobody finds a component that is going away.
   d.removeNames();
   // The worker deletes components that exited, and a component's deletion
@@ -682,6 +718,10 @@ void Manager::runWorker() {
     // Checked first: shutdown() waits for this thread to return, and a
     // signal read in the same batch must not keep it looping.
     if (request.quit) return;
+    if (request.shutdown) {
+      shutdown();
+      return;
+    }
     if (request.signal != 0) {
       if (d.shuttingDown) continue;
       d.log.log(Logger::RTL_INFO, std::string(signalName(request.signal)) + " received");
@@ -715,6 +755,8 @@ bool Manager::Impl::waitForWake(WakeRequest& request) {
     for (ssize_t i = 0; i < got; ++i) {
       if (buf[i] == kWakeQuit) {
         request.quit = true;
+      } else if (buf[i] == kWakeShutdown) {
+        request.shutdown = true;
       } else if (buf[i] != kWakeDestroy && request.signal == 0) {
         request.signal = buf[i];
       }

@@ -1,6 +1,7 @@
 #include "manager/ManagerConfig.h"
 
 #include <coil/stringutil.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -29,7 +30,26 @@ const char* const kDefaults[] = {
     "exec_cxt.periodic.rate", "1000",
     "exec_cxt.sync_transition", "YES",
     "exec_cxt.transition_timeout", "0.5",
+    "openrtm.name", "pixmoor-rtm (OpenRTM-aist 1.2.2 API)",
+    "openrtm.version", "1.2.2",
+    "config.version", "1.2.2",
+    "corba.id", "omniORB",
+    "corba.master_manager", "localhost:2810",
+    "corba.update_master_manager.enable", "YES",
+    "corba.update_master_manager.interval", "10.0",
+    "naming.type", "corba",
     "manager.name", "manager",
+    "manager.instance_name", "manager",
+    "manager.language", "C++",
+    "manager.naming_formats", "%h.host_cxt/%n.mgr",
+    "manager.shutdown_auto", "YES",
+    "manager.modules.C++.manager_cmd", "rtcd",
+    "sdo.service.provider.available_services", "",
+    "sdo.service.provider.enabled_services", "ALL",
+    "sdo.service.provider.providing_services", "",
+    "sdo.service.consumer.available_services",
+        "IDL:OpenRTM/ComponentObserver:1.0,IDL:OpenRTM/Logger:1.0",
+    "sdo.service.consumer.enabled_services", "ALL",
     "manager.shutdown_on_nortcs", "YES",
     "manager.corba_servant", "YES",
     "manager.is_master", "NO",
@@ -43,6 +63,21 @@ const char* const kDefaults[] = {
     "",
 };
 // clang-format on
+
+// What the framework publishes of the machine: os.name, os.release,
+// os.version, os.arch and os.hostname, unless the configuration says.
+void addSystemProperties(coil::Properties& config) {
+  struct utsname uts;
+  if (::uname(&uts) != 0) return;
+  const std::pair<const char*, const char*> keys[] = {{"os.name", uts.sysname},
+                                                      {"os.release", uts.release},
+                                                      {"os.version", uts.version},
+                                                      {"os.arch", uts.machine},
+                                                      {"os.hostname", uts.nodename}};
+  for (const auto& kv : keys) {
+    if (!config.hasKey(kv.first)) config.setProperty(kv.first, kv.second);
+  }
+}
 
 bool readable(const std::string& path) {
   std::ifstream in(path);
@@ -148,7 +183,8 @@ std::string ManagerConfig::usage(const std::string& program) {
          "                   /usr/local/etc/rtc.conf, /usr/local/etc/rtc/rtc.conf)\n"
          "  -o \"key: value\" sets a configuration key after the file (repeatable)\n"
          "  -p PORT          the ORB listens on PORT (corba.endpoints)\n"
-         "  -a, -d           accepted for compatibility; change nothing\n"
+         "  -a               no manager service (manager.corba_servant: NO)\n"
+         "  -d               run as the host's master manager (manager.is_master: YES)\n"
          "  -h, --help       print this and exit\n"
          "\n"
          "Components, connections and activations at start come from the keys\n"
@@ -202,6 +238,8 @@ coil::Properties ManagerConfig::configure() {
   }
 
   for (const auto& setting : m_argSettings) config.setProperty(setting.first, setting.second);
+  addSystemProperties(config);
+  config.setProperty("config_file", m_configFile);
   m_warnings.insert(m_warnings.end(), m_argWarnings.begin(), m_argWarnings.end());
   return config;
 }

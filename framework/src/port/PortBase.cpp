@@ -363,6 +363,11 @@ void PortBase::disconnectFrom(PortService_ptr first, const std::string& id) {
 // Joins this port to the connection the profile describes, then passes the
 // profile on to the next port of its list, which does the same.
 ReturnCode_t PortBase::notify_connect(ConnectorProfile& connector_profile) {
+  // A client that joins only this port (to read it without a port of its
+  // own) calls notify_connect itself, often without an id.
+  if (connector_profile.connector_id.in()[0] == '\0') {
+    connector_profile.connector_id = CORBA::string_dup(makeUuid().c_str());
+  }
   CORBA::Long self = -1;
   ReturnCode_t result = admitConnection(connector_profile, self);
   if (result != RTC_OK) return result;

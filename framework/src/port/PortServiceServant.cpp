@@ -37,13 +37,17 @@ ReturnCode_t PortServiceServant::disconnect_all() {
 
 ReturnCode_t PortServiceServant::notify_connect(ConnectorProfile& connector_profile) {
   return m_port.forwardCode("notify_connect", [&connector_profile](PortBase& p) {
-    return p.notify_connect(connector_profile);
+    const ReturnCode_t ret = p.notify_connect(connector_profile);
+    if (ret == RTC_OK) p.connectionEvent("CONNECT");
+    return ret;
   });
 }
 
 ReturnCode_t PortServiceServant::notify_disconnect(const char* connector_id) {
   return m_port.forwardCode("notify_disconnect", [connector_id](PortBase& p) {
-    return p.notify_disconnect(connector_id);
+    const ReturnCode_t ret = p.notify_disconnect(connector_id);
+    if (ret == RTC_OK) p.connectionEvent("DISCONNECT");
+    return ret;
   });
 }
 
