@@ -1,14 +1,17 @@
 // Connections that end badly: disconnecting from either end, a source that
 // is killed, and put calls carrying bytes that are not a sample.
 #include <rtm/idl/DataPortSkel.h>
+#include <rtm/idl/SDOPackageSkel.h>
 #include <sys/wait.h>
 
 #include <csignal>
 #include <iostream>
+#include <omniORB4/Naming.hh>
 #include <sstream>
 
 #include "CdrProducer.h"
 #include "DataFlowHarness.h"
+#include "HostilePeer.h"
 
 using namespace dataflow_test;
 
@@ -294,6 +297,100 @@ TEST_F(DataFlowRobustnessTest, MalformedPutsAnswerPortErrorAndTheNextFrameStillA
   connect();
   ctl({"activate", m_harness.path("FrameSource0")});
   EXPECT_TRUE(DataFlowHarness::waitForSamples(*m_sink, 4, 30)) << m_harness.log("sink");
+}
+
+// A connect or configuration call carrying an Any nested in Anys: omniORB's
+// own reading of it copied each level twice over (depth 1000 spun an ORB
+// thread for good, three calls held a host at 498 of 500 ticks) or
+// overflowed the stack (depth 300000, 1.2 MB: SIGSEGV, names left bound).
+// Every host now refuses it with MARSHAL at once and stays idle.
+TEST_F(DataFlowRobustnessTest, NestedAnysAreRefusedAtOnceAndEveryHostStaysIdle) {
+  ChildProcess& source = startSource();
+  ChildProcess& viewer = m_harness.startHost("host/PixmoorComp", "viewer", "");
+  ChildProcess& rtcd =
+      m_harness.startHost("tools/rtcd/rtcd", "rtcd",
+                          "manager.modules.load_path: " + pixmoor_test::buildPath("modules") +
+                              "\nmanager.modules.preload: FrameSource\n"
+                              "manager.components.precreate: FrameSource?instance_name=hosted\n");
+  const struct {
+    const char* instance;
+    ChildProcess& process;
+  } hosts[] = {
+      {"FrameSource0", source}, {"Pixmoor0", viewer}, {"hosted", rtcd}, {"FrameSink0", *m_sink}};
+  for (const auto& host : hosts) {
+    SCOPED_TRACE(host.instance);
+    ASSERT_TRUE(m_harness.waitForComponent(host.instance)) << host.process.stderrText();
+    RTC::RTObject_var component = m_harness.component(host.instance);
+    RTC::PortServiceList_var ports = component->get_ports();
+    ASSERT_GT(ports->length(), 0u);
+    SDOPackage::Configuration_var configuration = component->get_configuration();
+    for (int depth : {1000, 300000}) {
+      const double start = pixmoor_test::now();
+      EXPECT_EQ("MARSHAL", pixmoor_test::rawCall(ports[0], "connect",
+                                                 pixmoor_test::marshalNestedProfile, depth));
+      EXPECT_EQ("MARSHAL", pixmoor_test::rawCall(ports[0], "notify_connect",
+                                                 pixmoor_test::marshalNestedProfile, depth));
+      EXPECT_EQ("MARSHAL", pixmoor_test::rawCall(configuration, "set_configuration_parameter",
+                                                 pixmoor_test::marshalNestedParameter, depth));
+      std::cout << host.instance << ": three calls at depth " << depth << " refused in "
+                << pixmoor_test::now() - start << " s\n";
+    }
+    const double asked = pixmoor_test::now();
+    RTC::ComponentProfile_var profile = component->get_component_profile();
+    EXPECT_LT(pixmoor_test::now() - asked, 1.0);
+    EXPECT_EQ(std::string(profile->instance_name), host.instance);
+    const long before = pixmoor_test::cpuTicks(host.process.pid());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long used = pixmoor_test::cpuTicks(host.process.pid()) - before;
+    std::cout << host.instance << ": " << used << " CPU ticks in the second after\n";
+    EXPECT_LT(used, 30) << "a core spinning takes about 100";
+    EXPECT_TRUE(host.process.running());
+  }
+}
+
+// rtmctl reads what a component says about itself: a status nested deep is
+// refused within the timeout (it hung past it at depth 1000 and crashed at
+// 300000), and control sequences in names and values print as text.
+TEST_F(DataFlowRobustnessTest, RtmctlReadsAHostileStatusSafely) {
+  CORBA::Object_var rootObject = pixmoor_test::orb()->resolve_initial_references("RootPOA");
+  PortableServer::POA_var poa = PortableServer::POA::_narrow(rootObject);
+  CORBA::Object_var namesObject =
+      pixmoor_test::orb()->string_to_object(m_harness.names().corbaloc().c_str());
+  CosNaming::NamingContext_var names = CosNaming::NamingContext::_narrow(namesObject);
+  CosNaming::Name context;
+  context.length(1);
+  context[0].id = (pixmoor_test::hostName()).c_str();
+  context[0].kind = "host_cxt";
+  for (int depth : {0, 1000, 300000}) {
+    SCOPED_TRACE(depth);
+    pixmoor_test::HostileStatusServant servant(depth);
+    PortableServer::ObjectId_var id = poa->activate_object(&servant);
+    CORBA::Object_var object = poa->id_to_reference(id.in());
+    CosNaming::Name name = context;
+    name.length(2);
+    name[1].id = "Hostile0";
+    name[1].kind = "rtc";
+    names->rebind(name, object);
+
+    const double start = pixmoor_test::now();
+    const CommandResult stats =
+        m_harness.rtmctl({"--timeout", "2000", "stats", m_harness.path("Hostile0")}, 20);
+    const double took = pixmoor_test::now() - start;
+    std::cout << "rtmctl stats, depth " << depth << ": exit " << stats.exitCode << " after " << took
+              << " s\n";
+    if (depth == 0) {
+      EXPECT_EQ(stats.exitCode, 0) << stats;
+      EXPECT_EQ(stats.out,
+                "\\x1b[2J\\x1b[Hframes.read: 12\\x1b]0;owned\\x07\\x0d99\n"
+                "age.mean_ms: 2.5\n")
+          << stats;
+    } else {
+      EXPECT_EQ(stats.exitCode, 1) << stats;
+      EXPECT_TRUE(contains(stats.err, "MARSHAL")) << stats;
+      EXPECT_LT(took, 5.0);
+    }
+    poa->deactivate_object(id.in());
+  }
 }
 
 }  // namespace
