@@ -2,9 +2,11 @@
 
 #include <coil/stringutil.h>
 #include <dlfcn.h>
-#include <sys/stat.h>
+#include <elf.h>
+#include <link.h>
 #include <rtm/Manager.h>
 #include <rtm/RTObject.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <omniORB4/Naming.hh>
@@ -59,6 +61,19 @@ class ThreadCallTimeout {
   ThreadCallTimeout(const ThreadCallTimeout&) = delete;
   ThreadCallTimeout& operator=(const ThreadCallTimeout&) = delete;
 };
+
+// Returns whether `symbol`, found by dlsym, is a function's code (its ELF
+// symbol type), not a variable.
+bool namesFunction(void* symbol) {
+  Dl_info info;
+  void* entryAddress = nullptr;
+  if (::dladdr1(symbol, &info, &entryAddress, RTLD_DL_SYMENT) == 0 || entryAddress == nullptr) {
+    return false;
+  }
+  const ElfW(Sym)* entry = static_cast<const ElfW(Sym)*>(entryAddress);
+  const unsigned type = ELF64_ST_TYPE(entry->st_info);
+  return type == STT_FUNC || type == STT_GNU_IFUNC;
+}
 
 }  // namespace
 
@@ -119,8 +134,25 @@ bool Deployment::loadModule(const ModuleEntry& module, const coil::Properties& c
     error = path + " has no init function " + module.initFunc;
     return false;
   }
+  // Calling a variable's bytes as code crashes the process.
+  if (!namesFunction(symbol)) {
+    error = module.initFunc + " in " + path + " is not a function";
+    return false;
+  }
   m_log.log(Logger::RTL_INFO, "module loaded: " + path + ", calling " + module.initFunc);
-  reinterpret_cast<ModuleInitProc>(symbol)(&m_manager);
+  // A module's fault must not end the components hosted beside it.
+  try {
+    reinterpret_cast<ModuleInitProc>(symbol)(&m_manager);
+  } catch (const std::exception& e) {
+    error = module.initFunc + " threw: " + e.what();
+    return false;
+  } catch (const CORBA::Exception& e) {
+    error = module.initFunc + " threw CORBA::" + describe(e);
+    return false;
+  } catch (...) {
+    error = module.initFunc + " threw an exception";
+    return false;
+  }
   return true;
 }
 
