@@ -192,6 +192,8 @@ TEST(OrbArguments, UserArgumentsThenEndpointsThenTheMessageLimitUnlessSet) {
       {"  -ORBtraceLevel   5 ", "", "h:",
        {"-ORBtraceLevel", "5", "-ORBendPoint", "giop:tcp:h:", limit[0], limit[1]}, "giop:tcp:h:"},
       {"-ORBgiopMaxMsgSize 4194304", "", "", {"-ORBgiopMaxMsgSize", "4194304"}, ""},
+      {"-ORBserverCallTimeOutPeriod 500", "", "",
+       {"-ORBserverCallTimeOutPeriod", "500", limit[0], limit[1]}, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("corba.args '") + c.args + "', corba.endpoints '" + c.endpoints +
@@ -203,6 +205,12 @@ TEST(OrbArguments, UserArgumentsThenEndpointsThenTheMessageLimitUnlessSet) {
     RTC::OrbArguments orb = RTC::orbArguments(config);
     std::vector<std::string> expected = c.expected;
     expected.insert(expected.begin(), "manager");
+    // A peer that stops half-way through a request holds its thread and
+    // bytes only this long, unless the user says otherwise.
+    if (std::string(c.args).find("serverCallTimeOutPeriod") == std::string::npos) {
+      expected.push_back("-ORBserverCallTimeOutPeriod");
+      expected.push_back(RTC::kServerCallTimeoutMs);
+    }
     EXPECT_EQ(expected, orb.argv);
     EXPECT_EQ(c.endpointText, orb.endpoints);
   }

@@ -4,7 +4,10 @@
 #include <rtm/idl/SDOPackageSkel.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
+#include <fstream>
 #include <iostream>
 #include <omniORB4/Naming.hh>
 #include <sstream>
@@ -390,6 +393,69 @@ TEST_F(DataFlowRobustnessTest, RtmctlReadsAHostileStatusSafely) {
       EXPECT_LT(took, 5.0);
     }
     poa->deactivate_object(id.in());
+  }
+}
+
+// Returns a line of /proc/<pid>/status ("VmHWM", "VmRSS") in MB.
+double statusMb(pid_t pid, const std::string& key) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, key.size() + 1, key + ":") == 0) {
+      return std::stod(line.substr(key.size() + 1)) * 1024 / 1e6;
+    }
+  }
+  return -1;
+}
+
+// 16 puts of 95 MB at once, each on a connection of its own: the ORB read
+// every one whole before the port could refuse it (the viewer peaked at
+// 1190 MiB with a 128 MiB memory_limit; 48 connections, 2287 MiB). Large
+// requests now share a budget of one message of giopMaxMsgSize, so the peak
+// stays within memory_limit + 2 x giopMaxMsgSize + 64 KiB per connection.
+TEST_F(DataFlowRobustnessTest, ConcurrentLargePutsStayWithinTheBytesInFlightBound) {
+  ChildProcess& viewer = m_harness.startHost("host/PixmoorComp", "viewer", "");
+  ASSERT_TRUE(m_harness.waitForComponent("Pixmoor0")) << viewer.stderrText();
+  RTC::PortService_var image = m_harness.port("Pixmoor0", "image");
+  ASSERT_FALSE(CORBA::is_nil(image));
+  const int kPuts = 16;
+  std::vector<OpenRTM::InPortCdr_var> inports(kPuts);
+  for (int i = 0; i < kPuts; ++i) {
+    ASSERT_EQ(RTC::RTC_OK,
+              pixmoor_test::connectAsForeignProducer(
+                  pixmoor_test::orb(), image, ("bulk" + std::to_string(i)).c_str(), inports[i]));
+  }
+  const CORBA::ULong elements = 95000000 / 4;
+  OpenRTM::CdrData frame;
+  frame.length(12 + elements * 4);
+  std::memset(frame.get_buffer(), 0, frame.length());
+  for (int b = 0; b < 4; ++b) frame[8 + b] = static_cast<CORBA::Octet>(elements >> (8 * b));
+  const double before = statusMb(viewer.pid(), "VmRSS");
+
+  std::vector<std::string> answers(kPuts);
+  std::vector<std::thread> puts;
+  for (int i = 0; i < kPuts; ++i) {
+    puts.emplace_back([&, i] {
+      try {
+        const OpenRTM::PortStatus status = inports[i]->put(frame);
+        answers[i] = status == OpenRTM::PORT_OK       ? "PORT_OK"
+                     : status == OpenRTM::BUFFER_FULL ? "BUFFER_FULL"
+                                                      : "status " + std::to_string(status);
+      } catch (const CORBA::SystemException& ex) {
+        answers[i] = ex._name();
+      }
+    });
+  }
+  for (std::thread& put : puts) put.join();
+  const double peak = statusMb(viewer.pid(), "VmHWM");
+  std::ostringstream summary;
+  for (const std::string& answer : answers) summary << answer << " ";
+  std::cout << kPuts << " puts of 95 MB: " << summary.str() << "\nviewer RSS " << before
+            << " MB before, peak " << peak << " MB\n";
+  EXPECT_TRUE(viewer.running());
+  EXPECT_EQ(std::count(answers.begin(), answers.end(), "PORT_OK"), 1) << summary.str();
+  const double bound = 134.2 + 2 * 104.9 + kPuts * 0.066;
+  if (!pixmoor_test::kSanitizedBuild) {
+    EXPECT_LT(peak - before, bound + 30) << "the port's limit, two messages and the slack";
   }
 }
 

@@ -4,9 +4,9 @@
 #include <dlfcn.h>
 #include <elf.h>
 #include <link.h>
+#include <sys/stat.h>
 #include <rtm/Manager.h>
 #include <rtm/RTObject.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <omniORB4/Naming.hh>

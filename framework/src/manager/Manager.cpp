@@ -19,6 +19,7 @@
 #include <mutex>
 #include <thread>
 
+#include "corba/RequestBudget.h"
 #include "lifecycle/CreationContext.h"
 #include "manager/ComponentProperties.h"
 #include "manager/Deployment.h"
@@ -274,6 +275,7 @@ bool Manager::Impl::startOrb() {
   int argc = static_cast<int>(args.argv.size());
   try {
     orb = CORBA::ORB_init(argc, argv.data());
+    limitRequestBytesInFlight(omniORB::giopMaxMsgSize(), kLargeRequestWaitMs);
     CORBA::Object_var obj = orb->resolve_initial_references("RootPOA");
     poa = PortableServer::POA::_narrow(obj);
     poaManager = poa->the_POAManager();
