@@ -314,6 +314,31 @@ TEST_F(ComponentPropertiesTest, LaterLayersWinAndTheManagersContextOnlyFillsGaps
   EXPECT_EQ("ik", again.getProperty("d")) << "an unreadable file leaves the keys";
 }
 
+// Names from precreate with '/' or ".." made naming contexts that stayed on
+// the name server after shutdown, and 100,000 characters were taken.
+TEST(ComponentProperties, InstanceNamesAreOneNamingComponentOfSaneLength) {
+  const struct {
+    std::string name;
+    const char* problem;  // "" when taken
+  } rows[] = {
+      {"Pixmoor0", ""},
+      {"left_camera-2", ""},
+      {std::string(RTC::kMaxInstanceNameLength, 'v'), ""},
+      {std::string(RTC::kMaxInstanceNameLength + 1, 'v'), "is 256 characters long; at most 255"},
+      {std::string(100000, 'v'), "is 100000 characters long"},
+      {"a/b", "contains '/'"},
+      {"..", "contains '.'"},
+      {"viewer.rtc", "contains '.'"},
+      {"a\\.b", "contains '\\'"},
+      {"tab\tname", "contains a control character"},
+  };
+  for (const auto& row : rows) {
+    const std::string problem = RTC::instanceNameProblem(row.name);
+    EXPECT_EQ(problem.empty(), *row.problem == 0) << row.name.substr(0, 40) << ": " << problem;
+    EXPECT_NE(problem.find(row.problem), std::string::npos) << problem;
+  }
+}
+
 TEST(ComponentProperties, NamingNamesComeFromTheComponentsFormatsElseTheManagers) {
   struct Case {
     const char* own;  // nullptr: the component has no naming.formats

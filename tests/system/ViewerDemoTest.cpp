@@ -311,7 +311,8 @@ TEST(GenericHost, RtcdLoadsThePixmoorAndFrameSourceModulesAndThePairShowsTheBars
           "/FrameSource.so(FrameSourceInit), FrameSource.so(NoSuchInit), " + hostile +
           "(ThrowingInit), " + hostile +
           "(DataSymbol)\n"
-          "manager.components.precreate: Nothing, FrameSource, Pixmoor?instance_name=viewer\n"
+          "manager.components.precreate: Nothing, FrameSource, Pixmoor?instance_name=viewer, "
+          "FrameSource?instance_name=a/b\n"
           "manager.components.preconnect: FrameSource0.out?port=viewer.image&"
           "subscription_type=new\n"
           "manager.components.preactivation: viewer, FrameSource0\n");
@@ -340,6 +341,9 @@ TEST(GenericHost, RtcdLoadsThePixmoorAndFrameSourceModulesAndThePairShowsTheBars
             "the module refuses to start)",
         "ERROR: manager: Module load error: " + hostile + "(DataSymbol) (DataSymbol in " + hostile +
             " is not a function)",
+        std::string("ERROR: manager: createComponent: instance name 'a/b' contains '/'; a "
+                    "name is one naming component"),
+        std::string("ERROR: manager: Component creation error: FrameSource?instance_name=a/b"),
         std::string("ERROR: manager: Component creation error: Nothing")}) {
     EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
   }

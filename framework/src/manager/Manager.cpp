@@ -421,6 +421,12 @@ std::string Manager::Impl::chooseInstanceName(const std::string& requested,
     return false;
   };
   if (!requested.empty()) {
+    const std::string problem = instanceNameProblem(requested);
+    if (!problem.empty()) {
+      const std::string shown = requested.size() > 64 ? requested.substr(0, 64) + "..." : requested;
+      log.log(Logger::RTL_ERROR, "createComponent: instance name '" + shown + "' " + problem);
+      return "";
+    }
     if (!taken(requested)) return requested;
     log.log(Logger::RTL_ERROR, "createComponent: instance name '" + requested + "' is in use");
     return "";
