@@ -459,4 +459,28 @@ TEST_F(DataFlowRobustnessTest, ConcurrentLargePutsStayWithinTheBytesInFlightBoun
   }
 }
 
+// A port hoarded with 5000 connections naming it alone: rtmctl disconnect
+// --all failed after 5.2 s with a 5 s timeout, leaving them in place.
+TEST_F(DataFlowRobustnessTest, DisconnectAllClearsAHoardOfConnectionsWithinTheTimeout) {
+  RTC::PortService_var inport = m_harness.port("FrameSink0", "in");
+  ASSERT_FALSE(CORBA::is_nil(inport));
+  const int kHoard = 5000;
+  const double start = pixmoor_test::now();
+  for (int i = 0; i < kHoard; ++i) {
+    OpenRTM::InPortCdr_var cdr;
+    ASSERT_EQ(RTC::RTC_OK,
+              pixmoor_test::connectAsForeignProducer(pixmoor_test::orb(), inport,
+                                                     ("hoard" + std::to_string(i)).c_str(), cdr));
+  }
+  std::cout << kHoard << " connections made in " << pixmoor_test::now() - start << " s\n";
+  const double asked = pixmoor_test::now();
+  const CommandResult all = m_harness.rtmctl({"--timeout", "5000", "disconnect", "--all", m_in});
+  const double took = pixmoor_test::now() - asked;
+  std::cout << "disconnect --all took " << took << " s\n";
+  EXPECT_EQ(all.exitCode, 0) << all;
+  EXPECT_TRUE(contains(all.out, "disconnected 5000 connectors of ")) << all;
+  EXPECT_EQ(m_harness.connectorCount("FrameSink0", "in"), 0u);
+  EXPECT_LT(took, 5.5);
+}
+
 }  // namespace
