@@ -453,6 +453,7 @@ TEST_F(DataFlowRobustnessTest, ConcurrentLargePutsStayWithinTheBytesInFlightBoun
             << " MB before, peak " << peak << " MB\n";
   EXPECT_TRUE(viewer.running());
   EXPECT_EQ(std::count(answers.begin(), answers.end(), "PORT_OK"), 1) << summary.str();
+  EXPECT_GE(std::count(answers.begin(), answers.end(), "BUFFER_FULL"), 1) << summary.str();
   const double bound = 134.2 + 2 * 104.9 + kPuts * 0.066;
   if (!pixmoor_test::kSanitizedBuild) {
     EXPECT_LT(peak - before, bound + 30) << "the port's limit, two messages and the slack";

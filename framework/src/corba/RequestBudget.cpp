@@ -69,6 +69,10 @@ CORBA::Boolean onRequest(omni::omniInterceptors::serverReceiveRequest_T::info_T&
   if (!in.checkInputOverrun(1, static_cast<CORBA::ULong>(kUnbudgetedRequestBytes + 1))) {
     return true;
   }
+  // Nothing would give the budget back: no reply goes out, and the thread
+  // waits on its connection for as long as the peer keeps it open. None of
+  // the framework's large calls is one-way.
+  if (!info.giop_s.response_expected()) throw CORBA::NO_RESOURCES(0, CORBA::COMPLETED_NO);
   Budget& b = budget();
   const std::size_t bytes = std::min(b.capacity, remainingBytes(in, omniORB::giopMaxMsgSize()));
   std::unique_lock<std::mutex> lock(b.mutex);
