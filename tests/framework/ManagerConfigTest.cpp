@@ -209,6 +209,8 @@ TEST(OrbArguments, UserArgumentsThenEndpointsThenTheMessageLimitUnlessSet) {
       {"", "", "", {"-ORBendPoint", "giop:tcp::2810", limit[0], limit[1]}, "", "localhost:2810"},
       {"", ":2810", "", {"-ORBendPoint", "giop:tcp::2810", limit[0], limit[1]}, "giop:tcp::2810",
        "localhost:2810"},
+      {"-ORBserverCallTimeOutPeriod 500", "", "",
+       {"-ORBserverCallTimeOutPeriod", "500", limit[0], limit[1]}, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("corba.args '") + c.args + "', corba.endpoints '" + c.endpoints +
@@ -224,6 +226,12 @@ TEST(OrbArguments, UserArgumentsThenEndpointsThenTheMessageLimitUnlessSet) {
     RTC::OrbArguments orb = RTC::orbArguments(config);
     std::vector<std::string> expected = c.expected;
     expected.insert(expected.begin(), "manager");
+    // A peer that stops half-way through a request holds its thread and
+    // bytes only this long, unless the user says otherwise.
+    if (std::string(c.args).find("serverCallTimeOutPeriod") == std::string::npos) {
+      expected.push_back("-ORBserverCallTimeOutPeriod");
+      expected.push_back(RTC::kServerCallTimeoutMs);
+    }
     EXPECT_EQ(expected, orb.argv);
     EXPECT_EQ(c.endpointText, orb.endpoints);
   }
@@ -325,6 +333,31 @@ TEST_F(ComponentPropertiesTest, LaterLayersWinAndTheManagersContextOnlyFillsGaps
   ASSERT_EQ(2u, problems.size());
   EXPECT_EQ("cannot read Tests.Probe7.config_file '" + m_dir + "/absent.conf'", problems[1]);
   EXPECT_EQ("ik", again.getProperty("d")) << "an unreadable file leaves the keys";
+}
+
+// Names from precreate with '/' or ".." made naming contexts that stayed on
+// the name server after shutdown, and 100,000 characters were taken.
+TEST(ComponentProperties, InstanceNamesAreOneNamingComponentOfSaneLength) {
+  const struct {
+    std::string name;
+    const char* problem;  // "" when taken
+  } rows[] = {
+      {"Pixmoor0", ""},
+      {"left_camera-2", ""},
+      {std::string(RTC::kMaxInstanceNameLength, 'v'), ""},
+      {std::string(RTC::kMaxInstanceNameLength + 1, 'v'), "is 256 characters long; at most 255"},
+      {std::string(100000, 'v'), "is 100000 characters long"},
+      {"a/b", "contains '/'"},
+      {"..", "contains '.'"},
+      {"viewer.rtc", "contains '.'"},
+      {"a\\.b", "contains '\\'"},
+      {"tab\tname", "contains a control character"},
+  };
+  for (const auto& row : rows) {
+    const std::string problem = RTC::instanceNameProblem(row.name);
+    EXPECT_EQ(problem.empty(), *row.problem == 0) << row.name.substr(0, 40) << ": " << problem;
+    EXPECT_NE(problem.find(row.problem), std::string::npos) << problem;
+  }
 }
 
 TEST(ComponentProperties, NamingNamesComeFromTheComponentsFormatsElseTheManagers) {

@@ -279,6 +279,8 @@ CORBA::ORB_ptr orb() {
     const char* options[][2] = {{"endPoint", "giop:tcp:127.0.0.1:"},
                                 {"clientCallTimeOutPeriod", "10000"},
                                 {"giopMaxMsgSize", "104857600"},
+                                // Tests that put side by side get a connection each.
+                                {"maxGIOPConnectionPerServer", "64"},
                                 {nullptr, nullptr}};
     int argc = 0;
     theOrb = CORBA::ORB_init(argc, nullptr, "omniORB4", options);

@@ -1,14 +1,20 @@
 // Connections that end badly: disconnecting from either end, a source that
 // is killed, and put calls carrying bytes that are not a sample.
 #include <rtm/idl/DataPortSkel.h>
+#include <rtm/idl/SDOPackageSkel.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
+#include <fstream>
 #include <iostream>
+#include <omniORB4/Naming.hh>
 #include <sstream>
 
 #include "CdrProducer.h"
 #include "DataFlowHarness.h"
+#include "HostilePeer.h"
 
 using namespace dataflow_test;
 
@@ -353,6 +359,190 @@ TEST(DataFlowLimits, TricklingConnectionsMakeRoomForARealProducerAfterStaleTimeo
                 .exitCode);
   const std::size_t before = parseSamples(sink.stdoutText()).size();
   EXPECT_TRUE(DataFlowHarness::waitForSamples(sink, before + 5, 30)) << harness.log("sink");
+}
+
+// A connect or configuration call carrying an Any nested in Anys: omniORB's
+// own reading of it copied each level twice over (depth 1000 spun an ORB
+// thread for good, three calls held a host at 498 of 500 ticks) or
+// overflowed the stack (depth 300000, 1.2 MB: SIGSEGV, names left bound).
+// Every host now refuses it with MARSHAL at once and stays idle.
+TEST_F(DataFlowRobustnessTest, NestedAnysAreRefusedAtOnceAndEveryHostStaysIdle) {
+  ChildProcess& source = startSource();
+  ChildProcess& viewer = m_harness.startHost("host/PixmoorComp", "viewer", "");
+  ChildProcess& rtcd =
+      m_harness.startHost("tools/rtcd/rtcd", "rtcd",
+                          "manager.modules.load_path: " + pixmoor_test::buildPath("modules") +
+                              "\nmanager.modules.preload: FrameSource\n"
+                              "manager.components.precreate: FrameSource?instance_name=hosted\n");
+  const struct {
+    const char* instance;
+    ChildProcess& process;
+  } hosts[] = {
+      {"FrameSource0", source}, {"Pixmoor0", viewer}, {"hosted", rtcd}, {"FrameSink0", *m_sink}};
+  for (const auto& host : hosts) {
+    SCOPED_TRACE(host.instance);
+    ASSERT_TRUE(m_harness.waitForComponent(host.instance)) << host.process.stderrText();
+    RTC::RTObject_var component = m_harness.component(host.instance);
+    RTC::PortServiceList_var ports = component->get_ports();
+    ASSERT_GT(ports->length(), 0u);
+    SDOPackage::Configuration_var configuration = component->get_configuration();
+    for (int depth : {1000, 300000}) {
+      const double start = pixmoor_test::now();
+      EXPECT_EQ("MARSHAL", pixmoor_test::rawCall(ports[0], "connect",
+                                                 pixmoor_test::marshalNestedProfile, depth));
+      EXPECT_EQ("MARSHAL", pixmoor_test::rawCall(ports[0], "notify_connect",
+                                                 pixmoor_test::marshalNestedProfile, depth));
+      EXPECT_EQ("MARSHAL", pixmoor_test::rawCall(configuration, "set_configuration_parameter",
+                                                 pixmoor_test::marshalNestedParameter, depth));
+      std::cout << host.instance << ": three calls at depth " << depth << " refused in "
+                << pixmoor_test::now() - start << " s\n";
+    }
+    const double asked = pixmoor_test::now();
+    RTC::ComponentProfile_var profile = component->get_component_profile();
+    EXPECT_LT(pixmoor_test::now() - asked, 1.0);
+    EXPECT_EQ(std::string(profile->instance_name), host.instance);
+    const long before = pixmoor_test::cpuTicks(host.process.pid());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long used = pixmoor_test::cpuTicks(host.process.pid()) - before;
+    std::cout << host.instance << ": " << used << " CPU ticks in the second after\n";
+    EXPECT_LT(used, 30) << "a core spinning takes about 100";
+    EXPECT_TRUE(host.process.running());
+  }
+}
+
+// rtmctl reads what a component says about itself: a status nested deep is
+// refused within the timeout (it hung past it at depth 1000 and crashed at
+// 300000), and control sequences in names and values print as text.
+TEST_F(DataFlowRobustnessTest, RtmctlReadsAHostileStatusSafely) {
+  CORBA::Object_var rootObject = pixmoor_test::orb()->resolve_initial_references("RootPOA");
+  PortableServer::POA_var poa = PortableServer::POA::_narrow(rootObject);
+  CORBA::Object_var namesObject =
+      pixmoor_test::orb()->string_to_object(m_harness.names().corbaloc().c_str());
+  CosNaming::NamingContext_var names = CosNaming::NamingContext::_narrow(namesObject);
+  CosNaming::Name context;
+  context.length(1);
+  context[0].id = (pixmoor_test::hostName()).c_str();
+  context[0].kind = "host_cxt";
+  for (int depth : {0, 1000, 300000}) {
+    SCOPED_TRACE(depth);
+    pixmoor_test::HostileStatusServant servant(depth);
+    PortableServer::ObjectId_var id = poa->activate_object(&servant);
+    CORBA::Object_var object = poa->id_to_reference(id.in());
+    CosNaming::Name name = context;
+    name.length(2);
+    name[1].id = "Hostile0";
+    name[1].kind = "rtc";
+    names->rebind(name, object);
+
+    const double start = pixmoor_test::now();
+    const CommandResult stats =
+        m_harness.rtmctl({"--timeout", "2000", "stats", m_harness.path("Hostile0")}, 20);
+    const double took = pixmoor_test::now() - start;
+    std::cout << "rtmctl stats, depth " << depth << ": exit " << stats.exitCode << " after " << took
+              << " s\n";
+    if (depth == 0) {
+      EXPECT_EQ(stats.exitCode, 0) << stats;
+      EXPECT_EQ(stats.out,
+                "\\x1b[2J\\x1b[Hframes.read: 12\\x1b]0;owned\\x07\\x0d99\n"
+                "age.mean_ms: 2.5\n")
+          << stats;
+    } else {
+      EXPECT_EQ(stats.exitCode, 1) << stats;
+      EXPECT_TRUE(contains(stats.err, "MARSHAL")) << stats;
+      EXPECT_LT(took, 5.0);
+    }
+    poa->deactivate_object(id.in());
+  }
+}
+
+// Returns a line of /proc/<pid>/status ("VmHWM", "VmRSS") in MB.
+double statusMb(pid_t pid, const std::string& key) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, key.size() + 1, key + ":") == 0) {
+      return std::stod(line.substr(key.size() + 1)) * 1024 / 1e6;
+    }
+  }
+  return -1;
+}
+
+// 16 puts of 95 MB at once, each on a connection of its own: the ORB read
+// every one whole before the port could refuse it (the viewer peaked at
+// 1190 MiB with a 128 MiB memory_limit; 48 connections, 2287 MiB). Large
+// requests now share a budget of one message of giopMaxMsgSize, so the peak
+// stays within memory_limit + 2 x giopMaxMsgSize + 64 KiB per connection.
+TEST_F(DataFlowRobustnessTest, ConcurrentLargePutsStayWithinTheBytesInFlightBound) {
+  ChildProcess& viewer = m_harness.startHost("host/PixmoorComp", "viewer", "");
+  ASSERT_TRUE(m_harness.waitForComponent("Pixmoor0")) << viewer.stderrText();
+  RTC::PortService_var image = m_harness.port("Pixmoor0", "image");
+  ASSERT_FALSE(CORBA::is_nil(image));
+  const int kPuts = 16;
+  std::vector<OpenRTM::InPortCdr_var> inports(kPuts);
+  for (int i = 0; i < kPuts; ++i) {
+    ASSERT_EQ(RTC::RTC_OK,
+              pixmoor_test::connectAsForeignProducer(
+                  pixmoor_test::orb(), image, ("bulk" + std::to_string(i)).c_str(), inports[i]));
+  }
+  const CORBA::ULong elements = 95000000 / 4;
+  OpenRTM::CdrData frame;
+  frame.length(12 + elements * 4);
+  std::memset(frame.get_buffer(), 0, frame.length());
+  for (int b = 0; b < 4; ++b) frame[8 + b] = static_cast<CORBA::Octet>(elements >> (8 * b));
+  const double before = statusMb(viewer.pid(), "VmRSS");
+
+  std::vector<std::string> answers(kPuts);
+  std::vector<std::thread> puts;
+  for (int i = 0; i < kPuts; ++i) {
+    puts.emplace_back([&, i] {
+      try {
+        const OpenRTM::PortStatus status = inports[i]->put(frame);
+        answers[i] = status == OpenRTM::PORT_OK       ? "PORT_OK"
+                     : status == OpenRTM::BUFFER_FULL ? "BUFFER_FULL"
+                                                      : "status " + std::to_string(status);
+      } catch (const CORBA::SystemException& ex) {
+        answers[i] = ex._name();
+      }
+    });
+  }
+  for (std::thread& put : puts) put.join();
+  const double peak = statusMb(viewer.pid(), "VmHWM");
+  std::ostringstream summary;
+  for (const std::string& answer : answers) summary << answer << " ";
+  std::cout << kPuts << " puts of 95 MB: " << summary.str() << "\nviewer RSS " << before
+            << " MB before, peak " << peak << " MB\n";
+  EXPECT_TRUE(viewer.running());
+  EXPECT_EQ(std::count(answers.begin(), answers.end(), "PORT_OK"), 1) << summary.str();
+  EXPECT_GE(std::count(answers.begin(), answers.end(), "BUFFER_FULL"), 1) << summary.str();
+  const double bound = 134.2 + 2 * 104.9 + kPuts * 0.066;
+  if (!pixmoor_test::kSanitizedBuild) {
+    EXPECT_LT(peak - before, bound + 30) << "the port's limit, two messages and the slack";
+  }
+}
+
+// A port hoarded with 5000 connections naming it alone: rtmctl disconnect
+// --all failed after 5.2 s with a 5 s timeout, leaving them in place.
+TEST_F(DataFlowRobustnessTest, DisconnectAllClearsAHoardOfConnectionsWithinTheTimeout) {
+  RTC::PortService_var inport = m_harness.port("FrameSink0", "in");
+  ASSERT_FALSE(CORBA::is_nil(inport));
+  // A sanitizer makes each disconnection several times slower.
+  const int kHoard = pixmoor_test::kSanitizedBuild ? 1500 : 5000;
+  const double start = pixmoor_test::now();
+  for (int i = 0; i < kHoard; ++i) {
+    OpenRTM::InPortCdr_var cdr;
+    ASSERT_EQ(RTC::RTC_OK,
+              pixmoor_test::connectAsForeignProducer(pixmoor_test::orb(), inport,
+                                                     ("hoard" + std::to_string(i)).c_str(), cdr));
+  }
+  std::cout << kHoard << " connections made in " << pixmoor_test::now() - start << " s\n";
+  const double asked = pixmoor_test::now();
+  const CommandResult all = m_harness.rtmctl({"--timeout", "5000", "disconnect", "--all", m_in});
+  const double took = pixmoor_test::now() - asked;
+  std::cout << "disconnect --all took " << took << " s\n";
+  EXPECT_EQ(all.exitCode, 0) << all;
+  EXPECT_TRUE(contains(all.out, "disconnected " + std::to_string(kHoard) + " connectors of "))
+      << all;
+  EXPECT_EQ(m_harness.connectorCount("FrameSink0", "in"), 0u);
+  EXPECT_LT(took, 5.5);
 }
 
 }  // namespace

@@ -164,17 +164,31 @@ TEST_F(RtmctlCommandsTest, RefusedConnectionsLeaveNoConnectorBehind) {
 }
 
 TEST_F(RtmctlCommandsTest, DeadAndHungComponentsFailWithinTheTimeout) {
+  // --timeout bounds a command's calls together: ports on a component whose
+  // peer is stopped read the profile, then asked the peer its name, each
+  // with the whole timeout (6.1 s with 5 s).
+  ok({"connect", m_sourcePath + ":out", m_sinkPath + ":in"});
+  m_sink->signal(SIGSTOP);
+  double start = pixmoor_test::now();
+  const CommandResult ports = run({"--timeout", "3000", "ports", m_sourcePath});
+  double took = pixmoor_test::now() - start;
+  m_sink->signal(SIGCONT);
+  std::printf("ports with a stopped peer answered after %.2f s\n", took);
+  EXPECT_EQ(ports.exitCode, 0) << ports;
+  EXPECT_TRUE(contains(ports.out, "<port that does not answer>")) << ports;
+  EXPECT_LT(took, 3.0 + 0.9) << "the timeout, and starting and ending rtmctl";
+
   m_source->signal(SIGKILL);
   ASSERT_TRUE(m_source->waitExit(10));
   fails({"state", m_sourcePath}, "the component at " + m_sourcePath + " does not answer");
 
   // A stopped process accepts the connection but never answers.
   m_sink->signal(SIGSTOP);
-  const double start = pixmoor_test::now();
+  start = pixmoor_test::now();
   fails({"--timeout", "1000", "state", m_sinkPath},
         "the component at " + m_sinkPath +
             " did not answer within 1000 ms (raise it with --timeout)");
-  const double took = pixmoor_test::now() - start;
+  took = pixmoor_test::now() - start;
   m_sink->signal(SIGCONT);
   std::printf("hung component reported after %.2f s\n", took);
   EXPECT_LT(took, 20.0);

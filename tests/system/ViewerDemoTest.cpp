@@ -300,14 +300,19 @@ TEST(GenericHost, RtcdLoadsThePixmoorAndFrameSourceModulesAndThePairShowsTheBars
   // dlopen would wait on a FIFO for a writer that never comes.
   const std::string fifo = dir + "/Fifo.so";
   ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+  // A throwing init function used to abort the host, a variable to crash it.
+  const std::string hostile = buildPath("tests/fixtures/HostileModule.so");
   ConfiguredHost rtcd(
       "tools/rtcd/rtcd", dir, "rtcd",
       "corba.nameservers: " + names.address() + "\n" + sourceSettings() +
           viewerSettings("Generic.Pixmoor") + "manager.modules.load_path: /nonexistent, " +
           modules + "\nmanager.modules.preload: Missing, /nonexistent/Abs, " + fifo +
           ", Pixmoor, " + modules +
-          "/FrameSource.so(FrameSourceInit), FrameSource.so(NoSuchInit)\n"
-          "manager.components.precreate: Nothing, FrameSource, Pixmoor?instance_name=viewer\n"
+          "/FrameSource.so(FrameSourceInit), FrameSource.so(NoSuchInit), " + hostile +
+          "(ThrowingInit), " + hostile +
+          "(DataSymbol)\n"
+          "manager.components.precreate: Nothing, FrameSource, Pixmoor?instance_name=viewer, "
+          "FrameSource?instance_name=a/b\n"
           "manager.components.preconnect: FrameSource0.out?port=viewer.image&"
           "subscription_type=new\n"
           "manager.components.preactivation: viewer, FrameSource0\n");
@@ -331,6 +336,14 @@ TEST(GenericHost, RtcdLoadsThePixmoorAndFrameSourceModulesAndThePairShowsTheBars
         "ERROR: manager: Module load error: " + fifo + " (" + fifo + " is not a regular file)",
         std::string("ERROR: manager: Module load error: /nonexistent/Abs (no such file: "
                     "/nonexistent/Abs.so)"),
+        "ERROR: manager: Module load error: " + hostile +
+            "(ThrowingInit) (ThrowingInit threw: "
+            "the module refuses to start)",
+        "ERROR: manager: Module load error: " + hostile + "(DataSymbol) (DataSymbol in " + hostile +
+            " is not a function)",
+        std::string("ERROR: manager: createComponent: instance name 'a/b' contains '/'; a "
+                    "name is one naming component"),
+        std::string("ERROR: manager: Component creation error: FrameSource?instance_name=a/b"),
         std::string("ERROR: manager: Component creation error: Nothing")}) {
     EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
   }

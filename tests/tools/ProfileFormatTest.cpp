@@ -5,6 +5,7 @@
 
 #include "ConfigCommands.h"
 #include "ProfileFormat.h"
+#include "TerminalText.h"
 #include "TestSupport.h"
 
 namespace rtmctl {
@@ -77,6 +78,43 @@ TEST(ProfileFormat, WritesConnectorWithPortsAndProperties) {
             "    properties:\n"
             "      dataport.dataflow_type: push\n"
             "      dataport.outport:\n");
+}
+
+// A hostile component's names and values used to reach the terminal raw:
+// clear-screen, window-title and line-overwrite sequences took effect.
+TEST(TerminalText, WritesEveryTerminalCommandAsText) {
+  const struct {
+    std::string in;
+    std::string out;
+  } rows[] = {
+      {"frames.read: 12\tok\n", "frames.read: 12\tok\n"},
+      {"\x1b[2J\x1b[H", "\\x1b[2J\\x1b[H"},
+      {"\x1b]0;pwned\x07", "\\x1b]0;pwned\\x07"},
+      {"100\r0", "100\\x0d0"},
+      {std::string("a\0b", 3), "a\\x00b"},
+      {"\x7f", "\\x7f"},
+      {"\xc2\x9b"
+       "2J",
+       "\\xc2\\x9b"
+       "2J"},
+      {"\x9b"
+       "2J",
+       "\\x9b"
+       "2J"},
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+      {"\xc3", "\\xc3"},
+      {"\xc0\xaf", "\\xc0\\xaf"},
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(terminalSafe(row.in), row.out) << row.in;
+
+  std::ostringstream target;
+  {
+    TerminalSafeBuf buffer(target);
+    std::ostream out(&buffer);
+    out << "name: \x1b[2J" << 7 << "\nno newline \x1b";
+  }
+  EXPECT_EQ(target.str(), "name: \\x1b[2J7\nno newline \\x1b");
 }
 
 TEST(ConfigCommands, ChangesOnlyTheNamedParameter) {

@@ -64,7 +64,8 @@ std::string topLevelUsage() {
          "  /localhost:2809/myhost.host_cxt/Pixmoor0.rtc:image\n"
          "\n"
          "Options:\n"
-         "  --timeout MS   bound on each remote call (default 5000)\n"
+         "  --timeout MS   bound on the command's remote calls together (each call\n"
+         "                 of hz and snapshot; default 5000)\n"
          "  -h, --help     this text; 'rtmctl COMMAND --help' explains a command\n"
          "\n"
          "Exit status: 0 done, 1 the request failed, 2 the command line is wrong.\n";
@@ -100,6 +101,8 @@ int runRtmctl(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const std::vector<std::string> rest(args.begin() + static_cast<long>(at) + 1, args.end());
 
     Session session(timeoutMs);
+    // hz and snapshot run for as long as asked; their calls keep a bound each.
+    if (command != "hz" && command != "snapshot") session.boundWholeCommand();
     if (command == "list" || command == "ls") return runList(session, rest, out);
     if (command == "show") return runShow(session, rest, out);
     if (command == "ports") return runPorts(session, rest, out);

@@ -1,6 +1,15 @@
 #include "Session.h"
 
+#include <omniORB4/omniInterceptors.h>
+// omniORB's internal headers need their own order: the call's class last.
+// clang-format off
+#include <omniORB4/internal/giopStream.h>
+#include <omniORB4/internal/giopStrand.h>
+#include <omniORB4/internal/GIOP_C.h>
+// clang-format on
+
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
 
 #include "CtlError.h"
@@ -14,6 +23,26 @@ constexpr std::size_t kNamesInMessage = 12;
 // Largest GIOP message accepted: the biggest frame the frame source makes
 // (8192 x 8192 elements, 268 MB) arriving at a temporary inport.
 const char* const kGiopMaxMsgSize = "300000000";
+
+// The end of the command's time, when boundWholeCommand set one.
+omni_time_t g_commandDeadline;
+
+// Gives every call the command's deadline when that comes first: omniORB's
+// own per-thread deadline does not apply to calls from the main thread.
+CORBA::Boolean clampToCommandDeadline(omni::omniInterceptors::clientSendRequest_T::info_T& info) {
+  omni::giopStream& stream = info.giop_c;
+  const omni_time_t& own = stream.getDeadline();
+  if (g_commandDeadline && (!own || g_commandDeadline < own)) stream.setDeadline(g_commandDeadline);
+  return true;
+}
+
+// Installs the clamp; omniORB takes interceptors once its ORB exists.
+void installCommandDeadline() {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    omniORB::getInterceptors()->clientSendRequest.add(&clampToCommandDeadline);
+  });
+}
 
 std::string joinNames(const std::vector<NameEntry>& entries) {
   std::string text;
@@ -35,6 +64,14 @@ std::string prefixPath(const RtmPath& path, std::size_t count) {
 
 Session::Session(int callTimeoutMs) : m_callTimeoutMs(callTimeoutMs) {}
 
+void Session::boundWholeCommand() {
+  unsigned long seconds = 0, nanoseconds = 0;
+  omni_thread::get_time(&seconds, &nanoseconds, static_cast<unsigned long>(m_callTimeoutMs / 1000),
+                        static_cast<unsigned long>(m_callTimeoutMs % 1000) * 1000000UL);
+  g_commandDeadline.assign(seconds, nanoseconds);
+  if (!CORBA::is_nil(m_orb)) installCommandDeadline();
+}
+
 Session::~Session() {
   if (CORBA::is_nil(m_orb)) return;
   try {
@@ -47,14 +84,22 @@ Session::~Session() {
 CORBA::ORB_ptr Session::orb() {
   if (CORBA::is_nil(m_orb)) {
     const std::string timeout = std::to_string(m_callTimeoutMs);
+    // A connect timeout of its own would replace the command's deadline for
+    // every call that opens a connection; the deadline bounds those too.
+    const char* connectTimeout = g_commandDeadline ? "0" : timeout.c_str();
     const char* options[][2] = {{"endPoint", m_endpoint.c_str()},
                                 {"clientCallTimeOutPeriod", timeout.c_str()},
-                                {"clientConnectTimeOutPeriod", timeout.c_str()},
+                                {"clientConnectTimeOutPeriod", connectTimeout},
                                 {"giopMaxMsgSize", kGiopMaxMsgSize},
+                                // The first call to an object goes out as a
+                                // request, which the deadline bounds, rather
+                                // than behind a locate request, which it does not.
+                                {"verifyObjectExistsAndType", "0"},
                                 {nullptr, nullptr}};
     int argc = 0;
     char* argv[] = {nullptr};
     m_orb = CORBA::ORB_init(argc, argv, "omniORB4", options);
+    if (g_commandDeadline) installCommandDeadline();
   }
   return m_orb.in();
 }

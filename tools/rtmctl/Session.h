@@ -39,6 +39,9 @@ class Session {
   PortableServer::POA_ptr servingPoa();
   // Returns the call timeout in milliseconds.
   int callTimeoutMs() const { return m_callTimeoutMs; }
+  // Makes the call timeout, from now, a deadline for every remote call the
+  // process makes: a command of several calls then ends within it too.
+  void boundWholeCommand();
 
   // Returns the root naming context of the path's name server.
   CosNaming::NamingContext_ptr rootContext(const RtmPath& path);

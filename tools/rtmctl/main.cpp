@@ -4,8 +4,17 @@
 #include <vector>
 
 #include "Rtmctl.h"
+#include "TerminalText.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return rtmctl::runRtmctl(args, std::cout, std::cerr);
+  // What components say reaches the terminal only as text.
+  rtmctl::TerminalSafeBuf outBuffer(std::cout);
+  rtmctl::TerminalSafeBuf errBuffer(std::cerr);
+  std::ostream out(&outBuffer);
+  std::ostream err(&errBuffer);
+  const int code = rtmctl::runRtmctl(args, out, err);
+  out.flush();
+  err.flush();
+  return code;
 }

@@ -113,4 +113,18 @@ std::vector<std::string> addNamingNames(coil::Properties& prop, const coil::Prop
   return names;
 }
 
+std::string instanceNameProblem(const std::string& name) {
+  if (name.size() > kMaxInstanceNameLength) {
+    return "is " + std::to_string(name.size()) + " characters long; at most " +
+           std::to_string(kMaxInstanceNameLength) + " are taken";
+  }
+  for (const char c : name) {
+    if (c == '/' || c == '.' || c == '\\') {
+      return std::string("contains '") + c + "'; a name is one naming component";
+    }
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return "contains a control character";
+  }
+  return "";
+}
+
 }  // namespace RTC

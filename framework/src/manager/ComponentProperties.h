@@ -5,6 +5,7 @@
 
 #include <coil/Properties.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,16 @@ void addInstanceProperties(coil::Properties& prop, const std::string& category,
 // config.version, config_file, sdo.service.consumer.* and
 // sdo.service.provider.*) from `config`, where `prop` has none of its own.
 void addManagerProperties(coil::Properties& prop, const coil::Properties& config);
+// The longest instance name taken; names end up in naming contexts, logs
+// and every profile read.
+constexpr std::size_t kMaxInstanceNameLength = 255;
+
+// Returns why `name` cannot name an instance ("" when it can): it is bound
+// as one naming component, so '/' (a context of its own on the name
+// server, left there after shutdown), '.' (the id and kind separator, and
+// "..") and '\\' (the escape) are refused, as are control characters and
+// names longer than kMaxInstanceNameLength.
+std::string instanceNameProblem(const std::string& name);
 
 // Returns the names under which the component is bound: its naming.formats
 // (the manager's when it has none) expanded, and records them, comma

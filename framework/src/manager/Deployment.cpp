@@ -2,6 +2,8 @@
 
 #include <coil/stringutil.h>
 #include <dlfcn.h>
+#include <elf.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <rtm/Manager.h>
 #include <rtm/RTObject.h>
@@ -60,6 +62,19 @@ class ThreadCallTimeout {
   ThreadCallTimeout(const ThreadCallTimeout&) = delete;
   ThreadCallTimeout& operator=(const ThreadCallTimeout&) = delete;
 };
+
+// Returns whether `symbol`, found by dlsym, is a function's code (its ELF
+// symbol type), not a variable.
+bool namesFunction(void* symbol) {
+  Dl_info info;
+  void* entryAddress = nullptr;
+  if (::dladdr1(symbol, &info, &entryAddress, RTLD_DL_SYMENT) == 0 || entryAddress == nullptr) {
+    return false;
+  }
+  const ElfW(Sym)* entry = static_cast<const ElfW(Sym)*>(entryAddress);
+  const unsigned type = ELF64_ST_TYPE(entry->st_info);
+  return type == STT_FUNC || type == STT_GNU_IFUNC;
+}
 
 }  // namespace
 
@@ -138,9 +153,26 @@ bool Deployment::loadModule(const ModuleEntry& module, const coil::Properties& c
     error = path + " has no init function " + module.initFunc;
     return false;
   }
+  // Calling a variable's bytes as code crashes the process.
+  if (!namesFunction(symbol)) {
+    error = module.initFunc + " in " + path + " is not a function";
+    return false;
+  }
   m_log.log(Logger::RTL_INFO, "module loaded: " + path + ", calling " + module.initFunc);
   const std::vector<coil::Properties> before = m_manager.getFactoryProfiles();
-  reinterpret_cast<ModuleInitProc>(symbol)(&m_manager);
+  // A module's fault must not end the components hosted beside it.
+  try {
+    reinterpret_cast<ModuleInitProc>(symbol)(&m_manager);
+  } catch (const std::exception& e) {
+    error = module.initFunc + " threw: " + e.what();
+    return false;
+  } catch (const CORBA::Exception& e) {
+    error = module.initFunc + " threw CORBA::" + describe(e);
+    return false;
+  } catch (...) {
+    error = module.initFunc + " threw an exception";
+    return false;
+  }
   ModuleRegistry::instance().record({path, module.initFunc, factoriesAddedSince(before)});
   return true;
 }

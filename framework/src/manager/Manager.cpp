@@ -19,6 +19,7 @@
 #include <mutex>
 #include <thread>
 
+#include "corba/RequestBudget.h"
 #include "lifecycle/CreationContext.h"
 #include "manager/ComponentProperties.h"
 #include "manager/Deployment.h"
@@ -280,6 +281,7 @@ bool Manager::Impl::startOrb() {
   int argc = static_cast<int>(args.argv.size());
   try {
     orb = CORBA::ORB_init(argc, argv.data());
+    limitRequestBytesInFlight(omniORB::giopMaxMsgSize(), kLargeRequestWaitMs);
     CORBA::Object_var obj = orb->resolve_initial_references("RootPOA");
     poa = PortableServer::POA::_narrow(obj);
     poaManager = poa->the_POAManager();
@@ -439,6 +441,12 @@ std::string Manager::Impl::chooseInstanceName(const std::string& requested,
     return false;
   };
   if (!requested.empty()) {
+    const std::string problem = instanceNameProblem(requested);
+    if (!problem.empty()) {
+      const std::string shown = requested.size() > 64 ? requested.substr(0, 64) + "..." : requested;
+      log.log(Logger::RTL_ERROR, "createComponent: instance name '" + shown + "' " + problem);
+      return "";
+    }
     if (!taken(requested)) return requested;
     log.log(Logger::RTL_ERROR, "createComponent: instance name '" + requested + "' is in use");
     return "";

@@ -7,6 +7,7 @@
 namespace RTC {
 
 const char* const kGiopMaxMsgSize = "104857600";
+const char* const kServerCallTimeoutMs = "10000";
 
 namespace {
 
@@ -44,12 +45,16 @@ OrbArguments orbArguments(const coil::Properties& config) {
   OrbArguments out;
   out.argv.push_back("manager");
   bool hasMaxMsg = false;
+  bool hasServerTimeout = false;
   std::istringstream words(config.getProperty("corba.args"));
   std::string word;
   while (words >> word) {
     // A limit of the user's own wins over ours.
     if (word.compare(0, 4, "-ORB") == 0 && coil::toLower(word) == "-orbgiopmaxmsgsize") {
       hasMaxMsg = true;
+    }
+    if (word.compare(0, 4, "-ORB") == 0 && coil::toLower(word) == "-orbservercalltimeoutperiod") {
+      hasServerTimeout = true;
     }
     out.argv.push_back(word);
   }
@@ -69,6 +74,10 @@ OrbArguments orbArguments(const coil::Properties& config) {
   if (!hasMaxMsg) {
     out.argv.push_back("-ORBgiopMaxMsgSize");
     out.argv.push_back(kGiopMaxMsgSize);
+  }
+  if (!hasServerTimeout) {
+    out.argv.push_back("-ORBserverCallTimeOutPeriod");
+    out.argv.push_back(kServerCallTimeoutMs);
   }
   return out;
 }

@@ -14,6 +14,11 @@ namespace RTC {
 // own default (2 MiB) is smaller than one 1280x720 frame.
 extern const char* const kGiopMaxMsgSize;
 
+// How long a request may take to arrive once it has begun: a peer that
+// stops half-way through a large one would otherwise hold its share of the
+// bytes the ORB reads at once for good.
+extern const char* const kServerCallTimeoutMs;
+
 struct OrbArguments {
   // ORB_init's argv, the program name first.
   std::vector<std::string> argv;
@@ -25,7 +30,8 @@ struct OrbArguments {
 // -ORBendPoint per entry of corba.endpoints (or, when that is empty,
 // corba.endpoint), "giop:tcp:" prefixed unless the entry names its own
 // transport, then -ORBgiopMaxMsgSize kGiopMaxMsgSize unless corba.args sets
-// that option already.
+// that option already, and -ORBserverCallTimeOutPeriod kServerCallTimeoutMs
+// likewise.
 OrbArguments orbArguments(const coil::Properties& config);
 
 }  // namespace RTC
