@@ -175,7 +175,9 @@ bool ViewerHarness::waitForState(RTC::LifeCycleState wanted, double timeoutSec) 
         image = RTC::PortService::_duplicate(ports[i]);
     }
     if (CORBA::is_nil(image)) return ::testing::AssertionFailure() << "no port Pixmoor0.image";
-    RTC::ReturnCode_t result = connectAsForeignProducer(orb(), image, "test_producer", m_inport);
+    m_image = RTC::PortService::_duplicate(image);
+    RTC::ReturnCode_t result =
+        connectAsForeignProducer(orb(), image, "test_producer", m_inport, &m_connectorId);
     if (result != RTC::RTC_OK)
       return ::testing::AssertionFailure() << "connect answered " << result;
     if (CORBA::is_nil(m_inport))
@@ -183,6 +185,16 @@ bool ViewerHarness::waitForState(RTC::LifeCycleState wanted, double timeoutSec) 
     return ::testing::AssertionSuccess();
   } catch (const CORBA::Exception& e) {
     return ::testing::AssertionFailure() << "connecting: " << e._name();
+  }
+}
+
+::testing::AssertionResult ViewerHarness::disconnectProducer() {
+  try {
+    const RTC::ReturnCode_t result = m_image->disconnect(m_connectorId.c_str());
+    if (result == RTC::RTC_OK) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "disconnect answered " << result;
+  } catch (const CORBA::Exception& e) {
+    return ::testing::AssertionFailure() << "disconnecting: " << e._name();
   }
 }
 
