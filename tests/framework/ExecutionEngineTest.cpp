@@ -511,8 +511,9 @@ TEST(ExecutionEngine, UnbindPastItsTimeoutStillDeactivatesBeforeReturning) {
     ASSERT_EQ(ExecCode::Ok, rig.engine->activate(rig.key));
     ASSERT_TRUE(rig.waitFor("on_execute"));
     rig.rec.block(busy, 0.8);
-    if (busy == Action::Execute)
+    if (busy == Action::Execute) {
       ASSERT_TRUE(rig.waitFor("on_execute", rig.rec.count("on_execute") + 1));
+    }
     const Clock::time_point t0 = Clock::now();
     EXPECT_EQ(ExecCode::Error, rig.engine->unbind(rig.key));
     std::printf("unbind behind a busy %s returned after %.3f s\n", RTC::actionName(busy),
