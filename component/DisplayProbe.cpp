@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -52,25 +53,6 @@ std::vector<std::string> platformCandidates() {
   while (std::getline(list, entry, ';'))
     if (!entry.empty()) candidates.push_back(entry.substr(0, entry.find(':')));
   return candidates;
-}
-
-bool xServerAnswers(std::string* reason) {
-  std::string display = environment("DISPLAY");
-  if (display.empty()) {
-    *reason = "DISPLAY is not set";
-    return false;
-  }
-  // XOpenDisplay waits without end for a server that accepts but is
-  // stopped; ask for an answer within a bound first.
-  if (!xServerResponds(display, kXServerAnswerMs, reason)) return false;
-  // Unlike Qt, Xlib reports a server that is not there by returning null.
-  Display* connection = XOpenDisplay(display.c_str());
-  if (!connection) {
-    *reason = "no X server answers at DISPLAY=" + display;
-    return false;
-  }
-  XCloseDisplay(connection);
-  return true;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -144,7 +126,11 @@ int connectTcp(const std::string& host, const std::string& number, Clock::time_p
 
 }  // namespace
 
-bool xServerResponds(const std::string& display, int timeoutMs, std::string* reason) {
+// xServerResponds, leaving the connection open in `*open` when the server
+// answered (-1 for display names left to Xlib).
+static bool xServerAnswersOn(const std::string& display, int timeoutMs, std::string* reason,
+                             int* open) {
+  *open = -1;
   // [host]:number[.screen]; forms beyond that are left to Xlib.
   const size_t colon = display.rfind(':');
   if (colon == std::string::npos || (colon > 0 && display[colon - 1] == ':')) return true;
@@ -164,15 +150,51 @@ bool xServerResponds(const std::string& display, int timeoutMs, std::string* rea
   const unsigned char setup[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   bool answered = ::send(fd, setup, sizeof setup, MSG_NOSIGNAL) == sizeof setup &&
                   waitFor(fd, POLLIN, deadline);
-  ::close(fd);
   if (!answered) {
+    ::close(fd);
     *reason = "the X server at DISPLAY=" + display + " does not answer within " +
               std::to_string(timeoutMs) + " ms (is it stopped?)";
+    return false;
   }
-  return answered;
+  *open = fd;
+  return true;
 }
 
 namespace {
+
+bool xServerAnswers(std::string* reason, _XDisplay** keepOpen) {
+  std::string display = environment("DISPLAY");
+  if (display.empty()) {
+    *reason = "DISPLAY is not set";
+    return false;
+  }
+  // XOpenDisplay waits without end for a server that accepts but is
+  // stopped; ask for an answer within a bound first. That connection stays
+  // open until Xlib's is: a server whose last client leaves resets itself,
+  // and drops the connections that arrive meanwhile.
+  int answered = -1;
+  if (!xServerAnswersOn(display, kXServerAnswerMs, reason, &answered)) return false;
+  // Unlike Qt, Xlib reports a server that is not there by returning null.
+  // A server whose last other client has just left may still be resetting:
+  // it comes back within moments.
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kXServerAnswerMs);
+  Display* connection = XOpenDisplay(display.c_str());
+  while (!connection && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    connection = XOpenDisplay(display.c_str());
+  }
+  if (answered >= 0) ::close(answered);
+  if (!connection) {
+    *reason = "no X server answers at DISPLAY=" + display;
+    return false;
+  }
+  if (keepOpen) {
+    *keepOpen = connection;
+  } else {
+    XCloseDisplay(connection);
+  }
+  return true;
+}
 
 bool waylandCompositorAnswers(std::string* reason) {
   std::string name = environment("WAYLAND_DISPLAY");
@@ -204,13 +226,24 @@ bool waylandCompositorAnswers(std::string* reason) {
 
 }  // namespace
 
-bool probeDisplay(std::string* reason, std::string* platform) {
+bool xServerResponds(const std::string& display, int timeoutMs, std::string* reason) {
+  int open = -1;
+  const bool answered = xServerAnswersOn(display, timeoutMs, reason, &open);
+  if (open >= 0) ::close(open);
+  return answered;
+}
+
+void closeProbeConnection(_XDisplay* connection) {
+  if (connection) XCloseDisplay(connection);
+}
+
+bool probeDisplay(std::string* reason, std::string* platform, _XDisplay** keepOpen) {
   std::string why;
   std::string reasons;
   for (const std::string& candidate : platformCandidates()) {
     bool ready = false;
     if (candidate == "xcb") {
-      ready = xServerAnswers(&why);
+      ready = xServerAnswers(&why, keepOpen);
     } else if (startsWith(candidate, "wayland")) {
       ready = waylandCompositorAnswers(&why);
     } else if (candidate == "offscreen" || candidate == "minimal") {

@@ -5,6 +5,8 @@
 
 #include <string>
 
+struct _XDisplay;  // Xlib's Display
+
 // How long the X server has to answer a connection: activation waits for
 // the probe, and a stopped server would otherwise hold it for ever.
 const int kXServerAnswerMs = 400;
@@ -16,7 +18,15 @@ const int kXServerAnswerMs = 400;
 // connect, so this runs before the first window is created, and it accepts
 // only platforms whose readiness it can check (xcb, wayland) or that need no
 // display (offscreen, minimal). `platform`, when given, gets the one chosen.
-bool probeDisplay(std::string* reason, std::string* platform = nullptr);
+// `keepOpen`, when given and the X server answered, gets the probe's Xlib
+// connection for the caller to close (XCloseDisplay) once its own is open:
+// a server left by its last client resets itself and drops the connections
+// that arrive meanwhile, Qt's among them.
+bool probeDisplay(std::string* reason, std::string* platform = nullptr,
+                  _XDisplay** keepOpen = nullptr);
+
+// Closes a connection probeDisplay kept open (null: nothing).
+void closeProbeConnection(_XDisplay* connection);
 
 // Returns true when the X server named by `display` answers a connection
 // within `timeoutMs`; otherwise false with the reason in `reason`.

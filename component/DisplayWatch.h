@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -28,6 +29,13 @@ class DisplayWatch {
   bool started() const { return m_thread.joinable(); }
   // Returns whether the connection has broken.
   bool lost() const { return m_lost; }
+  // Finds this process's top-level window titled `title` and watches it
+  // too; false when there is none (yet).
+  bool followWindow(const std::string& title);
+  // Returns whether the window followed was destroyed (by anyone).
+  bool windowGone() const { return m_windowGone; }
+  // Stops following that window.
+  void forgetWindow();
   // Looks at the connection now, without waiting, and calls `onLost` (on the
   // calling thread) if it broke and nobody has yet. For the way out: Qt may
   // end the process before the watch's thread gets to it.
@@ -38,10 +46,18 @@ class DisplayWatch {
   // Reads what arrived; reports once if the connection broke.
   bool readAndReport();
 
+  // Returns the window below `parent` (itself included) that is this
+  // process's and titled `title`; 0 when none.
+  unsigned findWindow(unsigned parent, const std::string& title, int depth);
+
   xcb_connection_t* m_connection = nullptr;
+  unsigned m_pidAtom = 0;             // _NET_WM_PID, looked up once
+  std::atomic<unsigned> m_window{0};  // followed; 0 for none
+  std::atomic<bool> m_windowGone{false};
   std::function<void()> m_onLost;
   std::atomic<bool> m_lost{false};
-  std::atomic<bool> m_reported{false};
+  std::mutex m_reportMutex;
+  bool m_reported = false;  // guarded by m_reportMutex
   int m_stopPipe[2] = {-1, -1};
   std::thread m_thread;
 };

@@ -12,9 +12,11 @@
 
 ImageDisplay::~ImageDisplay() {}
 
+bool ImageDisplay::reopenLostWindow(const char*) { return false; }
+
 HighGuiDisplay::HighGuiDisplay() {}
 
-HighGuiDisplay::~HighGuiDisplay() {}
+HighGuiDisplay::~HighGuiDisplay() { releaseProbeConnection(); }
 
 namespace {
 
@@ -33,7 +35,24 @@ bool HighGuiDisplay::reachable(std::string* reason) {
     *reason = kOtherThread;
     return false;
   }
-  return probeDisplay(reason, &m_platform);
+  if (m_watch && m_watch->lost()) {
+    // Qt would end the process at its first call on the dead connection.
+    const char* display = std::getenv("DISPLAY");
+    *reason = std::string(
+                  "the display was lost while this process ran (the X server at "
+                  "DISPLAY=") +
+              (display ? display : "") +
+              " went away), and OpenCV cannot open a window again in this process; restart "
+              "the viewer";
+    return false;
+  }
+  releaseProbeConnection();
+  return probeDisplay(reason, &m_platform, &m_probeConnection);
+}
+
+void HighGuiDisplay::releaseProbeConnection() {
+  closeProbeConnection(m_probeConnection);
+  m_probeConnection = nullptr;
 }
 
 void HighGuiDisplay::claimThread() {
@@ -55,19 +74,30 @@ void reportLostDisplayAtExit() {
 }
 
 void HighGuiDisplay::watchConnection(std::function<void()> onLost) {
+  const bool watching = static_cast<bool>(onLost);
+  {
+    std::lock_guard<std::mutex> lock(m_onLostMutex);
+    m_onLost = std::move(onLost);
+  }
   // Only an X server can be watched from here; Wayland's loss and the
   // display-less platforms are left as they are.
-  m_watch.reset();
   const char* display = std::getenv("DISPLAY");
-  if (m_platform != "xcb" || display == nullptr) return;
+  if (!watching || m_watch || m_platform != "xcb" || display == nullptr) return;
   static std::once_flag atExit;
   std::call_once(atExit, [] { std::atexit(reportLostDisplayAtExit); });
-  m_watch.reset(new DisplayWatch(display, [onLost] {
-    onLost();
-    // Not shutdown() from here: it would destroy the component, which waits
-    // for this very thread. SIGTERM is taken by the manager's own thread.
-    if (!g_exiting) ::kill(::getpid(), SIGTERM);
-  }));
+  m_watch.reset(new DisplayWatch(display, [this] { connectionLost(); }));
+}
+
+void HighGuiDisplay::connectionLost() {
+  {
+    std::lock_guard<std::mutex> lock(m_onLostMutex);
+    if (m_onLost) m_onLost();
+  }
+  // Qt ends the process at its next look at a dead connection, which an
+  // open window makes soon. Not shutdown() from here: it would destroy the
+  // component, which waits for this very thread. SIGTERM is taken by the
+  // manager's own thread.
+  if (m_windowsOpen && !g_exiting) ::kill(::getpid(), SIGTERM);
 }
 
 void HighGuiDisplay::throwIfLost() const {
@@ -79,7 +109,15 @@ void HighGuiDisplay::openWindow(const char* name) {
   claimThread();
   // Without GUI_NORMAL, Qt adds a toolbar and a status bar around the picture,
   // and the window no longer takes the size of the image shown.
-  cv::namedWindow(name, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL);
+  try {
+    cv::namedWindow(name, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL);
+  } catch (...) {
+    releaseProbeConnection();
+    throw;
+  }
+  m_windowsOpen = true;
+  // Qt has its connection now.
+  releaseProbeConnection();
 }
 
 void HighGuiDisplay::show(const char* name, const cv::Mat& image) {
@@ -102,10 +140,28 @@ void HighGuiDisplay::pollEvents() {
 
 void HighGuiDisplay::closeAllWindows() {
   claimThread();
+  m_windowsOpen = false;
+  m_windowFollowed = false;
+  if (m_watch) m_watch->forgetWindow();
   // The windows went with the server; Qt would end the process if asked.
-  const bool lost = m_watch && m_watch->lost();
-  m_watch.reset();
-  if (!lost) cv::destroyAllWindows();
+  if (!(m_watch && m_watch->lost())) cv::destroyAllWindows();
+}
+
+bool HighGuiDisplay::reopenLostWindow(const char* name) {
+  if (!m_watch || m_watch->lost() || !m_windowsOpen) return false;
+  if (!m_windowFollowed) {
+    // Qt creates the X window at the first show: looked for until found.
+    m_windowFollowed = m_watch->followWindow(name);
+    return false;
+  }
+  if (!m_watch->windowGone()) return false;
+  claimThread();
+  m_watch->forgetWindow();
+  m_windowFollowed = false;
+  // Qt still holds a widget for the dead window; a new one replaces it.
+  cv::destroyWindow(name);
+  cv::namedWindow(name, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL);
+  return true;
 }
 
 ImageDisplay& desktopDisplay() {

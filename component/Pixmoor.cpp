@@ -58,8 +58,8 @@ Pixmoor::Pixmoor(RTC::Manager* manager)
       m_imageUtil(0) {}
 
 Pixmoor::~Pixmoor() {
-  // A component destroyed while active may never see onDeactivated.
-  if (m_imageUtil != 0) m_display->watchConnection(nullptr);
+  // The display outlives the component: its watch must not call back here.
+  if (m_watching) m_display->watchConnection(nullptr);
   releaseBuffer();
 }
 
@@ -113,18 +113,20 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
   takeQueuedFrames();
   try {
     m_display->openWindow(windowName);
+    // Kept after deactivation too: a loss then is logged when it happens.
     m_display->watchConnection([this] { reportDisplayLost(); });
+    m_watching = true;
     m_display->show(windowName, m_imageUtil->getImage());
     // Without this the window stays a small blank one until the first frame.
     m_display->processEvents(1);
     m_lastEvents = std::chrono::steady_clock::now();
     m_figures.restart(m_lastEvents);
   } catch (const cv::Exception& e) {
-    m_display->watchConnection(nullptr);
     releaseBuffer();
     RTC_ERROR(("cannot open the window %s: %s", windowName, e.what()));
     return RTC::RTC_ERROR;
   }
+  m_showing = true;
   std::printf("Pixmoor::onActivated()\n");
   return RTC::RTC_OK;
 }
@@ -174,9 +176,18 @@ bool Pixmoor::decodeAndMirror() {
 
 void Pixmoor::reportDisplayLost() {
   const char* display = std::getenv("DISPLAY");
-  RTC_ERROR(("the display went away (the X server at DISPLAY=%s closed the connection): no "
-             "window can be shown any more, so the process shuts down",
-             display ? display : ""));
+  if (m_showing) {
+    RTC_ERROR(
+        ("the display went away (the X server at DISPLAY=%s closed the connection): no "
+         "window can be shown any more, so the process shuts down",
+         display ? display : ""));
+  } else {
+    RTC_ERROR(
+        ("the display went away while the viewer was inactive (the X server at "
+         "DISPLAY=%s closed the connection): no window can be shown in this process any "
+         "more; restart the viewer to show frames again",
+         display ? display : ""));
+  }
 }
 
 RTC::ReturnCode_t Pixmoor::onExecute(RTC::UniqueId /*ec_id*/) {
@@ -195,6 +206,7 @@ RTC::ReturnCode_t Pixmoor::onExecute(RTC::UniqueId /*ec_id*/) {
     return RTC::RTC_ERROR;
   }
   try {
+    reopenLostWindow();
     m_figures.frameShown(m_image.tm.sec, m_image.tm.nsec);
     m_display->show(windowName, m_imageUtil->getImage());
     m_display->processEvents(1);
@@ -212,12 +224,22 @@ RTC::ReturnCode_t Pixmoor::keepWindowAlive() {
   if (now - m_lastEvents < kIdleEventInterval) return RTC::RTC_OK;
   m_lastEvents = now;
   try {
+    if (reopenLostWindow()) {
+      // The new window shows the last picture at once.
+      m_display->show(windowName, m_imageUtil->getImage());
+    }
     m_display->pollEvents();
   } catch (const cv::Exception& e) {
     RTC_ERROR(("cannot process the events of the window %s: %s", windowName, e.what()));
     return RTC::RTC_ERROR;
   }
   return RTC::RTC_OK;
+}
+
+bool Pixmoor::reopenLostWindow() {
+  if (!m_display->reopenLostWindow(windowName)) return false;
+  RTC_WARN(("the window %s was destroyed by another program; opened it again", windowName));
+  return true;
 }
 
 void Pixmoor::reportFigures() {
@@ -235,6 +257,7 @@ RTC::ReturnCode_t Pixmoor::onDeactivated(RTC::UniqueId /*ec_id*/) {
   // The framework also runs this after a failed activation, which opened
   // nothing: then there is nothing to close and nothing to report.
   if (m_imageUtil == 0) return RTC::RTC_OK;
+  m_showing = false;
   try {
     m_display->closeAllWindows();
   } catch (const cv::Exception& e) {

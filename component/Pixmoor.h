@@ -11,6 +11,7 @@
 #include <rtm/DataInPort.h>
 #include <rtm/Manager.h>
 
+#include <atomic>
 #include <chrono>
 
 #include "FrameFigures.h"
@@ -76,9 +77,15 @@ class Pixmoor : public RTC::DataFlowComponentBase {
   // Decodes m_image into the buffer and mirrors it as asked; false when its
   // length does not match.
   bool decodeAndMirror();
+  // Opens the window again, and says so, when another program destroyed it.
+  bool reopenLostWindow();
   // Logs the loss of the display (called from the display's watch thread).
   void reportDisplayLost();
   std::chrono::steady_clock::time_point m_lastEvents;
+  // Whether the window is open (read by the display's watch thread).
+  std::atomic<bool> m_showing{false};
+  // Whether the display may call reportDisplayLost.
+  bool m_watching = false;
   // Publishes the figures in the SDO status and the log when due.
   void reportFigures();
 };

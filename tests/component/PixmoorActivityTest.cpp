@@ -89,10 +89,7 @@ class RecordingDisplay : public ImageDisplay {
     ++m_polls;
     if (!m_quiet && m_recordPolls) m_calls.push_back("poll");
   }
-  void closeAllWindows() override {
-    m_calls.push_back("close all");
-    m_onLost = nullptr;
-  }
+  void closeAllWindows() override { m_calls.push_back("close all"); }
 
   std::vector<std::string> m_calls;
   std::function<void()> m_onLost;
@@ -207,7 +204,21 @@ TEST_F(PixmoorActivity, DeactivationClosesEveryWindowAndReleasesTheBuffer) {
   EXPECT_EQ("close all", m_display.m_calls.back());
   EXPECT_EQ(nullptr, m_viewer.m_imageUtil);
   EXPECT_TRUE(released(m_display.m_shown[0]));
-  EXPECT_FALSE(m_display.m_onLost) << "closing the windows ends the watch";
+  // The watch outlives the window: a loss now is logged as one while
+  // inactive, and the component takes its callback back when it goes.
+  ASSERT_TRUE(m_display.m_onLost);
+  out = captured([&] { m_display.m_onLost(); });
+  EXPECT_NE(std::string::npos,
+            out.second.find("the display went away while the viewer was inactive"))
+      << out.second;
+  EXPECT_NE(std::string::npos, out.second.find("restart the viewer")) << out.second;
+  {
+    ViewerUnderTest passing;
+    passing.setDisplay(&m_display);
+    captured([&] { passing.onActivated(0); });
+    EXPECT_TRUE(m_display.m_onLost);
+  }
+  EXPECT_FALSE(m_display.m_onLost) << "a destroyed component is never called back";
 }
 
 // Activating again with a buffer still held (a framework that skips

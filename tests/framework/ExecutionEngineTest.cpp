@@ -537,6 +537,29 @@ TEST(ExecutionEngine, UnbindDeactivatesOnTheEngineThreadAndForgets) {
   EXPECT_TRUE(rig.waitFor("on_startup", 2));
 }
 
+// A participant busy past transition_timeout (a window call on a stopped X
+// server) used to be forgotten without on_deactivated and then destroyed.
+TEST(ExecutionEngine, UnbindPastItsTimeoutStillDeactivatesBeforeReturning) {
+  for (const Action busy : {Action::Execute, Action::Deactivated}) {
+    SCOPED_TRACE(RTC::actionName(busy));
+    Rig rig({{"transition_timeout", "0.2"}});
+    ASSERT_EQ(ExecCode::Ok, rig.engine->start());
+    ASSERT_EQ(ExecCode::Ok, rig.engine->activate(rig.key));
+    ASSERT_TRUE(rig.waitFor("on_execute"));
+    rig.rec.block(busy, 0.8);
+    if (busy == Action::Execute) {
+      ASSERT_TRUE(rig.waitFor("on_execute", rig.rec.count("on_execute") + 1));
+    }
+    const Clock::time_point t0 = Clock::now();
+    EXPECT_EQ(ExecCode::Error, rig.engine->unbind(rig.key));
+    std::printf("unbind behind a busy %s returned after %.3f s\n", RTC::actionName(busy),
+                secondsSince(t0));
+    EXPECT_EQ((Actions{"on_startup", "on_activated", "on_deactivated", "on_shutdown"}),
+              rig.rec.transitions());
+    EXPECT_EQ(ExecState::Created, rig.state());
+  }
+}
+
 // A participant that exits from one of its own actions unbinds on the
 // engine's thread, which must not wait for itself.
 TEST(ExecutionEngine, UnbindFromTheParticipantsOwnActionDoesNotDeadlock) {

@@ -154,8 +154,17 @@ TEST(InPort, BoundSampleStaysIntactUntilTheNextRead) {
           owned = sink.value.data.get_buffer();
         }
       }
+      const CORBA::ULong last = source.value.tm.sec;
       ASSERT_EQ(RTC::RTC_OK, source.m_ref->disconnect(id.c_str()));
       EXPECT_TRUE(sameSample(sent[shown], sink.value)) << "after the disconnect";
+      // What the connection delivered before it closed is still read, in order.
+      for (CORBA::ULong sec = last - 1; sec <= last; ++sec) {
+        ASSERT_TRUE(sink.port.isNew());
+        ASSERT_TRUE(sink.port.read());
+        EXPECT_TRUE(sameSample(sent[sec], sink.value)) << "after the disconnect, " << sec;
+        shown = sec;
+      }
+      EXPECT_FALSE(sink.port.isNew());
       EXPECT_FALSE(sink.port.read());
       EXPECT_TRUE(sameSample(sent[shown], sink.value)) << "after a read that found nothing";
     }
@@ -360,6 +369,23 @@ TEST(InPort, ServesTheFirstConnectionHoldingASample) {
   EXPECT_TRUE(sink.port.isNew());
   ASSERT_TRUE(sink.port.read());
   EXPECT_TRUE(sameSample(second.value, sink.value));
+
+  // A writer that disconnects right after its one write (a one-shot tool):
+  // the sample it was told PORT_OK for is read first, then the others.
+  Source once("out", "Once0");
+  std::string onceId;
+  ASSERT_EQ(RTC::RTC_OK, connectVia(once.ref(), once.ref(), sink.ref(), {}, &onceId));
+  ASSERT_TRUE(second.port.write());
+  once.fill(4, 9);
+  ASSERT_TRUE(once.port.write());
+  ASSERT_EQ(RTC::RTC_OK, once.m_ref->disconnect(onceId.c_str()));
+  EXPECT_EQ(1u, sink.port.connectorCount());
+  ASSERT_TRUE(sink.port.isNew());
+  ASSERT_TRUE(sink.port.read());
+  EXPECT_TRUE(sameSample(once.value, sink.value));
+  ASSERT_TRUE(sink.port.read());
+  EXPECT_TRUE(sameSample(second.value, sink.value));
+  EXPECT_FALSE(sink.port.isNew());
 }
 
 // A client without an outport of its own reads a port this way: it calls

@@ -326,21 +326,25 @@ PrivateXServer::PrivateXServer() {}
 
 PrivateXServer::~PrivateXServer() { delete m_process; }
 
-bool PrivateXServer::start() {
+bool PrivateXServer::start(const XServerOptions& options) {
   if (::access("/usr/bin/Xvfb", X_OK) != 0) return false;
-  // -displayfd: the server takes the first free number and writes it.
-  delete m_process;
-  m_display.clear();
+  // -displayfd: the server takes the first free number (or the one given)
+  // and writes it once it accepts connections.
+  std::vector<std::string> argv = {"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten",
+                                   "tcp",           "-screen",    "0", "1024x768x24"};
+  if (options.sameNumber && !m_display.empty()) argv.insert(argv.begin() + 1, m_display);
   // -noreset: a server left without clients (the probe's) starts over, and
   // refuses connections meanwhile.
-  m_process = new ChildProcess({"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset",
-                                "-screen", "0", "1024x768x24"});
+  if (!options.resetWhenIdle) argv.push_back("-noreset");
+  delete m_process;
+  m_display.clear();
+  m_process = new ChildProcess(argv);
   bool said = waitUntil(
       [this] {
         const std::string out = m_process->stdoutText();
         return out.find('\n') != std::string::npos || !m_process->running();
       },
-      20);
+      20, 2);
   const std::string out = m_process->stdoutText();
   if (!said || out.empty() || !m_process->running()) return false;
   m_display = ":" + out.substr(0, out.find('\n'));

@@ -110,6 +110,13 @@ class NameServer {
   ChildProcess* m_process = nullptr;
 };
 
+struct XServerOptions {
+  // Again on the number of the server that ended (a display that comes back).
+  bool sameNumber = false;
+  // Resets when its last client leaves, as Xvfb and Xorg do by default.
+  bool resetWhenIdle = false;
+};
+
 // An Xvfb of the test's own on a display number it picks itself, so that
 // tests can stop or kill it without touching anyone else's.
 class PrivateXServer {
@@ -121,7 +128,7 @@ class PrivateXServer {
 
   // Starts Xvfb (a 1024x768 screen), again after it ended; true once it
   // has said its number.
-  bool start();
+  bool start(const XServerOptions& options = XServerOptions());
   // ":<number>", for DISPLAY ("" before start()).
   const std::string& display() const { return m_display; }
   ChildProcess& process() { return *m_process; }

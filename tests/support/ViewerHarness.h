@@ -62,6 +62,8 @@ class ViewerHarness {
   // Connects the test's producer to the "image" port (push, flush, little
   // endian) and keeps the port's InPortCdr object.
   ::testing::AssertionResult connectProducer();
+  // Ends the producer's connection, as a tool that disconnects does.
+  ::testing::AssertionResult disconnectProducer();
   // Sends `pixels` as one RTC::TimedLongSeq sample straight to the port.
   OpenRTM::PortStatus sendFrame(const std::vector<CORBA::Long>& pixels);
 
@@ -74,6 +76,8 @@ class ViewerHarness {
   RTC::RTObject_var m_component;
   RTC::ExecutionContext_var m_context;
   OpenRTM::InPortCdr_var m_inport;
+  RTC::PortService_var m_image;
+  std::string m_connectorId;
   CORBA::ULong m_sequence = 0;
 };
 

@@ -80,6 +80,34 @@ TEST_F(FrameSourceTest, StopsAfterTheConfiguredFramesAndStartsOverOnActivation) 
   }
 }
 
+// A running source takes a new size (or pattern) at its next cycle, as a
+// producer does; it used to wait for the next activation.
+TEST_F(FrameSourceTest, ARunningSourceTakesANewSizeAtItsNextCycle) {
+  configure("pattern", "counter");
+  configure("width", "16");
+  configure("height", "4");
+  ctl({"activate", m_path});
+  ASSERT_TRUE(DataFlowHarness::waitForSamples(*m_sink, 2, 30));
+  configure("pattern", "bars");
+  configure("width", "8");
+  const double start = pixmoor_test::now();
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        const std::vector<Sample> got = samples();
+        return !got.empty() && got.back().length == 32u;
+      },
+      10))
+      << m_harness.log("source");
+  std::printf("the new size arrived %.2f s after it was set\n", pixmoor_test::now() - start);
+  EXPECT_EQ(samples().back().sum, barsChecksum(8, 4));
+  EXPECT_EQ(ctl({"state", m_path}).out, "ACTIVE\n");
+  // A size it cannot serve ends the activation with the same message.
+  configure("width", "0");
+  EXPECT_TRUE(waitUntil([&] { return ctl({"state", m_path}).out == "ERROR\n"; }, 10));
+  EXPECT_TRUE(contains(m_harness.log("source"), "ERROR: FrameSource0: invalid frame size 0x4"))
+      << m_harness.log("source");
+}
+
 TEST_F(FrameSourceTest, RefusesConfigurationsItCannotServeAtActivation) {
   configure("width", "0");
   expectRefusedActivation(

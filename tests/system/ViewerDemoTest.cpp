@@ -159,7 +159,7 @@ namespace {
 class ConfiguredHost {
  public:
   ConfiguredHost(const std::string& executable, const std::string& dir, const std::string& name,
-                 const std::string& conf)
+                 const std::string& conf, const std::vector<std::string>& env = {})
       : m_log(dir + "/" + name + ".log") {
     const std::string file = dir + "/" + name + ".conf";
     writeFile(file,
@@ -167,7 +167,7 @@ class ConfiguredHost {
               "exec_cxt.transition_timeout: 5\n"
               "logger.file_name: " +
                   m_log + "\n" + conf);
-    m_process.reset(new ChildProcess({buildPath(executable), "-f", file}, {}, dir));
+    m_process.reset(new ChildProcess({buildPath(executable), "-f", file}, env, dir));
   }
   ChildProcess& process() { return *m_process; }
   std::string log() const { return readFile(m_log); }
@@ -351,6 +351,66 @@ TEST(GenericHost, RtcdLoadsThePixmoorAndFrameSourceModulesAndThePairShowsTheBars
   rtcd.process().signal(SIGTERM);
   ASSERT_TRUE(rtcd.process().waitExit(20, &status)) << rtcd.log();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  removeTree(dir);
+}
+
+// A viewer asked to exit while its X server hangs: its deactivation times
+// out behind a window call the stopped server holds. It used to be
+// destroyed, once the server went on, without onDeactivated and with its
+// window open; its display watch was left with an empty callback, and the
+// server's death later aborted rtcd (std::bad_function_call), FrameSource
+// and its name with it. Now the exit waits for the deactivation.
+TEST(GenericHost, AViewerExitedWhileItsXServerHangsIsDeactivatedAndRtcdOutlivesTheServer) {
+  PrivateXServer server;
+  if (!server.start()) GTEST_SKIP() << "no Xvfb of our own could start";
+  NameServer names;
+  ASSERT_TRUE(names.start());
+  const std::string dir = makeTempDir("rtcd-hang");
+  const std::string modules = buildPath("modules");
+  ConfiguredHost rtcd(
+      "tools/rtcd/rtcd", dir, "rtcd",
+      "corba.nameservers: " + names.address() + "\n" + sourceSettings() +
+          viewerSettings("Generic.Pixmoor") +
+          "exec_cxt.transition_timeout: 1\n"
+          "manager.modules.load_path: " +
+          modules +
+          "\nmanager.modules.preload: Pixmoor, FrameSource\n"
+          "manager.components.precreate: FrameSource, Pixmoor?instance_name=viewer\n"
+          "manager.components.preconnect: FrameSource0.out?port=viewer.image&"
+          "subscription_type=new\n"
+          "manager.components.preactivation: viewer, FrameSource0\n",
+      {"DISPLAY=" + server.display(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"});
+  ChildProcess& process = rtcd.process();
+  ASSERT_TRUE(process.waitForStdout("Pixmoor::onActivated()", 60)) << rtcd.log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // frames flow
+  const std::string context = hostName() + ".host_cxt/";
+  server.process().signal(SIGSTOP);
+  ChildProcess exitViewer({buildPath("tools/rtmctl/rtmctl"), "exit",
+                           "/" + names.address() + "/" + context + "viewer.rtc"});
+  // Past the transition timeout, then the server goes on.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  server.process().signal(SIGCONT);
+  EXPECT_TRUE(process.waitForStdout("Pixmoor::onDeactivated()", 20))
+      << process.stdoutText() << rtcd.log();
+  EXPECT_TRUE(exitViewer.waitExit(20));
+  EXPECT_TRUE(
+      waitUntil([&] { return rtcd.log().find("INFO: viewer: exiting") != std::string::npos; }, 5));
+  server.process().signal(SIGKILL);
+  ASSERT_TRUE(server.process().waitExit(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_TRUE(process.running()) << "FrameSource's host outlives the X server\n"
+                                 << process.stderrText() << rtcd.log();
+  process.signal(SIGTERM);
+  int status = -1;
+  ASSERT_TRUE(process.waitExit(30, &status)) << rtcd.log();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n"
+                                                             << process.stderrText() << rtcd.log();
+  EXPECT_EQ(1u, countOf(process.stdoutText(), "Pixmoor::onDeactivated()")) << process.stdoutText();
+  for (const char* name : {"viewer.rtc", "FrameSource0.rtc"}) {
+    EXPECT_TRUE(CORBA::is_nil(CORBA::Object_var(resolveName(names.corbaloc(), context + name))))
+        << name << " left bound\n"
+        << rtcd.log();
+  }
   removeTree(dir);
 }
 

@@ -198,6 +198,46 @@ TEST_F(ViewerDisplayTest, TheWindowIsWholeBeforeTheFirstFrameAndRepaintsWhileIdl
   }
 }
 
+// Another program destroying the window used to leave the viewer ACTIVE
+// and showing into nothing, without a word.
+TEST_F(ViewerDisplayTest, AWindowDestroyedByAnotherProgramIsOpenedAgain) {
+  ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
+  const cv::Mat picture = testPicture(640, 480, 11);
+  ASSERT_TRUE(sendAndSee(picture, picture));
+  for (const bool streaming : {false, true}) {
+    SCOPED_TRACE(streaming ? "frames arriving" : "idle");
+    WindowInfo window;
+    ASSERT_TRUE(m_capture.waitForWindow(kViewerWindow, m_viewer.process().pid(), 5, &window));
+    // The viewer looks its new window up within a few cycles; one destroyed
+    // before that would go unnoticed.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    m_capture.destroy(window);
+    const cv::Mat next = testPicture(640, 480, streaming ? 13 : 12);
+    if (streaming) {
+      ASSERT_EQ(OpenRTM::PORT_OK, m_viewer.sendFrame(encode(next)));
+    }
+    EXPECT_TRUE(sees(streaming ? next : picture));
+  }
+  const std::string log = m_viewer.log();
+  const std::string line =
+      "WARNING: Pixmoor0: the window Pixmoor.exe was destroyed by another program; opened it again";
+  const size_t first = log.find(line);
+  EXPECT_NE(std::string::npos, first) << log;
+  EXPECT_NE(std::string::npos, log.find(line, first + 1)) << log;
+  EXPECT_EQ(RTC::ACTIVE_STATE, m_viewer.state());
+}
+
+// A tool that writes one frame and disconnects at once: the frame was
+// accepted, and is shown although its connection is gone (here before the
+// viewer gets to it: it is activated only afterwards).
+TEST_F(ViewerDisplayTest, AFrameWrittenJustBeforeTheDisconnectIsShown) {
+  const cv::Mat picture = testPicture(640, 480, 21);
+  ASSERT_EQ(OpenRTM::PORT_OK, m_viewer.sendFrame(encode(picture)));
+  ASSERT_TRUE(m_viewer.disconnectProducer());
+  ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
+  EXPECT_TRUE(sees(picture));
+}
+
 TEST_F(ViewerDisplayTest, DeactivationClosesTheWindowAndActivationBringsItBack) {
   pid_t pid = m_viewer.process().pid();
   for (int round = 0; round < 2; ++round) {

@@ -213,7 +213,7 @@ TEST(ViewerErrors, ALostXServerIsLoggedAndLeavesNoName) {
     ViewerHarness viewer({"DISPLAY=" + server.display(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"});
     ASSERT_TRUE(viewer.start());
     ASSERT_TRUE(viewer.connectProducer());
-    ASSERT_EQ(RTC::RTC_OK, viewer.activate());
+    ASSERT_EQ(RTC::RTC_OK, viewer.activate()) << viewer.log();
     for (int i = 0; i < 5; ++i) ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(640, 480)));
     server.process().signal(SIGKILL);
     ASSERT_TRUE(server.process().waitExit(5));
@@ -236,6 +236,41 @@ TEST(ViewerErrors, ALostXServerIsLoggedAndLeavesNoName) {
         << "a stale name\n"
         << viewer.log();
   }
+}
+
+// Qt cannot connect again once its X server went away. Lost while the
+// viewer was inactive, the server used to go unnoticed, and the next
+// activation ended the process with status 1 ("The X11 connection broke")
+// even with the server back.
+TEST(ViewerErrors, AnXServerLostWhileInactiveIsLoggedAndLaterActivationsAreRefused) {
+  PrivateXServer server;
+  if (!server.start()) GTEST_SKIP() << "no Xvfb of our own could start";
+  ViewerHarness viewer({"DISPLAY=" + server.display(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"});
+  ASSERT_TRUE(viewer.start());
+  ASSERT_EQ(RTC::RTC_OK, viewer.activate()) << viewer.log();
+  ASSERT_EQ(RTC::RTC_OK, viewer.deactivate());
+  server.process().signal(SIGKILL);
+  ASSERT_TRUE(server.process().waitExit(5));
+  EXPECT_TRUE(
+      viewer.waitForLog("ERROR: Pixmoor0: the display went away while the viewer was inactive", 5))
+      << viewer.log();
+  pixmoor_test::XServerOptions again;
+  again.sameNumber = true;
+  ASSERT_TRUE(server.start(again));
+  const char kLost[] =
+      "ERROR: Pixmoor0: no display to show images on: the display was lost while this process "
+      "ran";
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    EXPECT_EQ(RTC::RTC_ERROR, viewer.activate());
+    EXPECT_EQ(attempt, count(viewer.log(), kLost)) << viewer.log();
+    EXPECT_EQ(attempt, count(viewer.log(), "in this process; restart the viewer\n"))
+        << viewer.log();
+    ASSERT_EQ(RTC::RTC_OK, viewer.reset());
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(viewer.process().running()) << viewer.process().stdoutText();
+  EXPECT_EQ(1, viewer.countStdout("Pixmoor::onActivated()"));
+  EXPECT_TRUE(viewer.stop());
 }
 
 }  // namespace

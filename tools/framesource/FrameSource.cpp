@@ -63,27 +63,40 @@ RTC::ReturnCode_t FrameSource::onActivated(RTC::UniqueId /*exec_handle*/) {
         ("frames %ld is negative: use 0 for no limit or the number of frames to send", m_frames));
     return RTC::RTC_ERROR;
   }
+  m_sent = 0;
+  m_limitLogged = false;
+  if (!openProducer()) return RTC::RTC_ERROR;
+  RTC_INFO(("sending %dx%d frames of pattern '%s'%s", m_width, m_height, m_pattern.c_str(),
+            m_frames > 0 ? coil::sprintf(", %ld of them", m_frames).c_str() : ""));
+  return RTC::RTC_OK;
+}
+
+bool FrameSource::openProducer() {
   const std::string error = m_producer.open(m_pattern, m_width, m_height, m_sourceName);
+  m_openPattern = m_pattern;
+  m_openSource = m_sourceName;
   if (!error.empty()) {
     RTC_ERROR(("%s", error.c_str()));
-    return RTC::RTC_ERROR;
+    return false;
   }
-  // The only allocation of the frame: every cycle reuses this buffer.
+  // The only allocation of the frame until the settings change: every cycle
+  // reuses this buffer.
   const CORBA::ULong pixels =
       static_cast<CORBA::ULong>(m_width) * static_cast<CORBA::ULong>(m_height);
   m_out.data.length(pixels);
-  m_sent = 0;
-  m_limitLogged = false;
   if (m_producer.isStill()) {
     std::string stillError;
     if (!m_producer.produce(0, m_out.data.get_buffer(), &stillError)) {
       RTC_ERROR(("%s", stillError.c_str()));
-      return RTC::RTC_ERROR;
+      return false;
     }
   }
-  RTC_INFO(("sending %dx%d frames of pattern '%s'%s", m_width, m_height, m_pattern.c_str(),
-            m_frames > 0 ? coil::sprintf(", %ld of them", m_frames).c_str() : ""));
-  return RTC::RTC_OK;
+  return true;
+}
+
+bool FrameSource::settingsChanged() const {
+  return m_width != m_producer.width() || m_height != m_producer.height() ||
+         m_pattern != m_openPattern || m_sourceName != m_openSource;
 }
 
 RTC::ReturnCode_t FrameSource::onDeactivated(RTC::UniqueId /*exec_handle*/) {
@@ -98,6 +111,12 @@ RTC::ReturnCode_t FrameSource::onExecute(RTC::UniqueId /*exec_handle*/) {
       m_limitLogged = true;
     }
     return RTC::RTC_OK;
+  }
+  // A running source follows its configuration from the next frame on.
+  if (settingsChanged()) {
+    m_producer.close();
+    if (!openProducer()) return RTC::RTC_ERROR;
+    RTC_INFO(("now sending %dx%d frames of pattern '%s'", m_width, m_height, m_pattern.c_str()));
   }
   if (!m_producer.isStill()) {
     std::string error;

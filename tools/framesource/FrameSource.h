@@ -16,8 +16,9 @@
 #include "FrameProducer.h"
 
 // Sends one frame of the configured pattern and size per execution cycle, in
-// the viewer's frame encoding, with tm stamped. The size, pattern and source
-// are taken at activation; `frames` (0 = no limit) is read every cycle.
+// the viewer's frame encoding, with tm stamped. Size, pattern and source
+// changed while active are taken at the next cycle; `frames` (0 = no limit)
+// is read every cycle.
 class FrameSource : public RTC::DataFlowComponentBase {
  public:
   // Constructs the component for `manager`.
@@ -37,6 +38,13 @@ class FrameSource : public RTC::DataFlowComponentBase {
   std::uint64_t framesSent() const { return m_sent; }
 
  private:
+  // Opens the producer with the configuration in force and sizes and, for
+  // a still picture, paints the frame buffer; logs and returns false when
+  // the configuration cannot be served.
+  bool openProducer();
+  // Whether the configuration differs from what the producer was opened with.
+  bool settingsChanged() const;
+
   // Configuration parameters.
   int m_width;
   int m_height;
@@ -48,6 +56,9 @@ class FrameSource : public RTC::DataFlowComponentBase {
   RTC::OutPort<RTC::TimedLongSeq> m_outOut;
 
   framesource::FrameProducer m_producer;
+  // What the producer was last opened with.
+  std::string m_openPattern;
+  std::string m_openSource;
   std::uint64_t m_sent;
   bool m_limitLogged;
 };

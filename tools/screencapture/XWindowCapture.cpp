@@ -173,6 +173,12 @@ void XWindowCapture::raise(const WindowInfo& window) {
   XSync(m_display, False);
 }
 
+void XWindowCapture::destroy(const WindowInfo& window) {
+  if (!m_display) return;
+  XDestroyWindow(m_display, window.id);
+  XSync(m_display, False);
+}
+
 void XWindowCapture::cover(const WindowInfo& window) {
   if (!m_display) return;
   XSetWindowAttributes attributes;

@@ -61,6 +61,9 @@ class XWindowCapture {
   // Raises the window above its siblings so that nothing covers it.
   void raise(const WindowInfo& window);
 
+  // Destroys the window, as another program may (the owner is not asked).
+  void destroy(const WindowInfo& window);
+
   // Lays a white window over `window` for a moment and takes it away again,
   // leaving `window` to repaint what it uncovered.
   void cover(const WindowInfo& window);

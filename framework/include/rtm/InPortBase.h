@@ -13,7 +13,8 @@ namespace RTC {
 // peers land in one buffer per connection, all charged to the port's
 // memory_limit; the component reads, through InPort<T>, the first connection
 // (in connection order) that holds an unread sample, else the first one
-// (readback, or pulling from it).
+// (readback, or pulling from it). Samples still unread when their connection
+// closes stay readable (and charged) until read, before any others.
 class InPortBase : public PortBase {
  public:
   // Checks whether bytes hold one whole sample, in the given byte order.

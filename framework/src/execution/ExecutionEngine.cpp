@@ -450,6 +450,18 @@ struct ExecutionEngine::Impl {
     return submit(req, syncTransition, what);
   }
 
+  // Waits until `req` has run (or the engine has shut down).
+  void waitDone(const Request& req) {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!req.done) {
+      if (!done.wait_for(lock, toDuration(kStuckWarningInterval), [&] { return req.done; })) {
+        rtclog.log(Logger::RTL_WARN,
+                   coil::sprintf("waiting for participant %ld to be deactivated before it leaves",
+                                 req.entry->handle));
+      }
+    }
+  }
+
   // Waits until the thread is no longer inside an action of `e`.
   void waitOutOfCall(const Entry& e) {
     if (onThread()) return;
@@ -535,11 +547,13 @@ ExecCode ExecutionEngine::unbind(Key key) {
     d.forget(*req->entry);
     return result;
   }
-  // Once the wait timed out the participant is forgotten all the same, so
-  // its actions are not called any more.
+  // The caller may destroy the participant next, so past the timeout the
+  // request is not withdrawn: the participant stays known until the thread
+  // has deactivated it and called on_shutdown (the answer is still Error).
+  req->cancellable = false;
   const ExecCode result = d.submit(req, true, "unbindComponent");
+  d.waitDone(*req);
   d.forget(*req->entry);
-  // The caller may destroy the participant next: make sure it is not in use.
   d.waitOutOfCall(*req->entry);
   return result;
 }

@@ -51,9 +51,9 @@ class ExecutionEngine {
   // Adds another participant after the others, INACTIVE, not started.
   Key addParticipant(std::unique_ptr<EngineParticipant> participant, long handle);
   // Deactivates the participant when active, calls on_shutdown when running,
-  // and forgets it. Blocks until done (bounded by transition_timeout; after
-  // that it is forgotten without its actions, but never while one of its
-  // actions is still running). BadParameter for an unknown key.
+  // and forgets it. Blocks until done, even past transition_timeout (then
+  // answering Error), so that the participant can be destroyed next.
+  // BadParameter for an unknown key.
   ExecCode unbind(Key key);
   // Forgets a participant that is not ACTIVE once its running action, if
   // any, has returned; PreconditionNotMet for an ACTIVE one.

@@ -30,6 +30,9 @@ struct InPortBase::State {
   std::shared_ptr<InPortCounters> counters = std::make_shared<InPortCounters>();
   std::shared_ptr<MemoryBudget> budget =
       std::make_shared<MemoryBudget>(static_cast<size_t>(kDefaultMemoryLimit));
+  // Read before the open connections: what they hold came later, and they
+  // may never run dry.
+  std::shared_ptr<ClosedConnections> closed = std::make_shared<ClosedConnections>();
   // Reused by every look for the next connection, so reading allocates
   // nothing once running.
   std::mutex snapshotMutex;
@@ -63,6 +66,8 @@ InPortBase::~InPortBase() {
 void InPortBase::setSampleCheck(SampleCheck check) { m_state->check = check; }
 
 std::shared_ptr<ConnectorBase> InPortBase::connectorToRead() const {
+  std::shared_ptr<ConnectorBase> closed = m_state->closed->next();
+  if (closed) return closed;
   std::lock_guard<std::mutex> guard(m_state->snapshotMutex);
   std::vector<std::shared_ptr<ConnectorBase> >& connectors = m_state->snapshot;
   copyConnectors(connectors);
@@ -140,6 +145,7 @@ ReturnCode_t InPortBase::createConnector(const std::string& id, const coil::Prop
   m_state->budget->setLimit(static_cast<size_t>(std::min<double>(limit, SIZE_MAX)));
   auto push = std::make_shared<InPortPushConnector>(id, little, getName(), m_state->check,
                                                     m_state->counters, settings, m_state->budget);
+  push->keepUnreadIn(m_state->closed);
   OpenRTM::InPortCdr_var ref = push->activate();
   if (CORBA::is_nil(ref)) {
     portLog().log(Logger::RTL_ERROR, "connection " + id + ": cannot activate its InPortCdr");

@@ -145,6 +145,22 @@ bool InPortPushConnector::readsBack() const {
 void InPortPushConnector::close() {
   m_queue.close();
   m_object.deactivate();
+  // From the destructor there is no owner left to hand over.
+  std::shared_ptr<InPortPushConnector> self = weak_from_this().lock();
+  std::shared_ptr<ClosedConnections> closed = m_closed.lock();
+  if (self && closed && hasUnread() && !m_kept.exchange(true)) closed->keep(std::move(self));
+}
+
+void ClosedConnections::keep(std::shared_ptr<InPortPushConnector> connector) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_kept.push_back(std::move(connector));
+}
+
+std::shared_ptr<InPortConnector> ClosedConnections::next() {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  while (!m_kept.empty() && !m_kept.front()->hasUnread()) m_kept.erase(m_kept.begin());
+  if (m_kept.empty()) return std::shared_ptr<InPortConnector>();
+  return m_kept.front();
 }
 
 void InPortPullConnector::setPeer(OpenRTM::OutPortCdr_ptr peer) {

@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "common/LogThrottle.h"
 #include "corba/ActivatedObject.h"
@@ -60,6 +62,23 @@ class InPortConnector : public ConnectorBase {
   LogThrottle m_throttle;
 };
 
+class InPortPushConnector;
+
+// The push connections of a port that closed with unread samples: a sample
+// accepted with PORT_OK just before the peer disconnected is still the
+// reader's. Their storage stays charged to the port's budget until read.
+class ClosedConnections {
+ public:
+  void keep(std::shared_ptr<InPortPushConnector> connector);
+  // Returns the oldest one still holding an unread sample (empty when
+  // none); forgets those that were read out.
+  std::shared_ptr<InPortConnector> next();
+
+ private:
+  std::mutex m_mutex;
+  std::vector<std::shared_ptr<InPortPushConnector> > m_kept;
+};
+
 // A push connection: the peer's put() fills a CdrQueue through this
 // connection's own InPortCdr object.
 class InPortPushConnector : public InPortConnector,
@@ -79,6 +98,9 @@ class InPortPushConnector : public InPortConnector,
   // caller owns `data` outright, so its buffer may be taken over.
   OpenRTM::PortStatus put(const OpenRTM::CdrData& data, bool ownsData);
 
+  // Where close() leaves the connection when samples are still unread.
+  void keepUnreadIn(std::weak_ptr<ClosedConnections> closed) { m_closed = std::move(closed); }
+
   bool hasUnread() const override;
   ReadResult take(CdrChunk& sample) override;
   bool readsBack() const override;
@@ -95,6 +117,8 @@ class InPortPushConnector : public InPortConnector,
   // steady_clock time of the last stored sample (or of the connection).
   std::atomic<long long> m_lastStored;
   ActivatedObject m_object;
+  std::weak_ptr<ClosedConnections> m_closed;
+  std::atomic<bool> m_kept{false};
 };
 
 // A pull connection: read() calls the peer's OutPortCdr::get.
