@@ -3,13 +3,11 @@
 #include <rtm/idl/ComponentObserverSkel.h>
 #include <rtm/idl/LoggerSkel.h>
 #include <rtm/idl/ManagerSkel.h>
-#include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
@@ -17,6 +15,7 @@
 
 #include "ArgParser.h"
 #include "CtlError.h"
+#include "InterruptGuard.h"
 #include "ProfileFormat.h"
 
 namespace rtmctl {
@@ -80,33 +79,6 @@ const char* const kLogUsage =
     "Registers a logger (IDL:OpenRTM/Logger:1.0) with the component and prints\n"
     "each of its log records as it comes: TIME LEVEL: LOGGER: MESSAGE. Ends with\n"
     "Ctrl-C, after --seconds, or when the component closes the logger.\n";
-
-volatile std::sig_atomic_t g_interrupted = 0;
-extern "C" void noteServiceInterrupt(int) { g_interrupted = 1; }
-
-// Turns SIGINT and SIGTERM into a flag while a command waits for updates.
-class InterruptFlag {
- public:
-  InterruptFlag() {
-    g_interrupted = 0;
-    struct sigaction action = {};
-    action.sa_handler = noteServiceInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &m_oldInt);
-    sigaction(SIGTERM, &action, &m_oldTerm);
-  }
-  ~InterruptFlag() {
-    sigaction(SIGINT, &m_oldInt, nullptr);
-    sigaction(SIGTERM, &m_oldTerm, nullptr);
-  }
-  InterruptFlag(const InterruptFlag&) = delete;
-  InterruptFlag& operator=(const InterruptFlag&) = delete;
-  bool raised() const { return g_interrupted != 0; }
-
- private:
-  struct sigaction m_oldInt;
-  struct sigaction m_oldTerm;
-};
 
 // What a component sends may hold anything: control characters would move
 // the user's terminal about.
@@ -303,7 +275,7 @@ int serveUntilDone(Session& session, const ParsedArgs& parsed, const std::string
                    const SDOPackage::NVList& properties, LineQueue& lines, std::ostream& out) {
   const double seconds = parsed.has("seconds") ? positiveSeconds(parsed, "seconds", command) : 0;
   const RtmPath path = parseRtmPath(parsed.positional[0]);
-  InterruptFlag interrupt;
+  InterruptGuard interrupt;
   PortableServer::POA_var poa = session.servingPoa();
   RTC::RTObject_var component = session.component(path);
   PortableServer::ObjectId_var oid = poa->activate_object(servant);
@@ -333,7 +305,7 @@ int serveUntilDone(Session& session, const ParsedArgs& parsed, const std::string
   }
   const auto start = std::chrono::steady_clock::now();
   bool ended = false;
-  while (!ended && !interrupt.raised()) {
+  while (!ended && !interrupt.interrupted()) {
     std::deque<std::string> batch;
     ended = lines.take(batch, 100);
     for (const std::string& line : batch) out << line << "\n";

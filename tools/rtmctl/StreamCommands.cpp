@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -11,6 +10,7 @@
 #include "ArgParser.h"
 #include "CtlError.h"
 #include "ImageUtil.h"
+#include "InterruptGuard.h"
 #include "RateMeter.h"
 #include "TemporaryInPort.h"
 
@@ -51,36 +51,6 @@ const char* const kSnapshotUsage =
     "  -w, --wait S     give up when no sample came within S seconds (default 10)\n"
     "  --endpoint HOST[:PORT]\n"
     "                   where rtmctl's inport listens (see rtmctl hz --help)\n";
-
-// Set by SIGINT and SIGTERM while a command reads samples.
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void noteInterrupt(int) { g_interrupted = 1; }
-
-// Turns Ctrl-C into a request to stop, for as long as it lives.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    g_interrupted = 0;
-    struct sigaction action = {};
-    action.sa_handler = noteInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &m_oldInt);
-    sigaction(SIGTERM, &action, &m_oldTerm);
-  }
-  ~InterruptGuard() {
-    sigaction(SIGINT, &m_oldInt, nullptr);
-    sigaction(SIGTERM, &m_oldTerm, nullptr);
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
-  bool interrupted() const { return g_interrupted != 0; }
-
- private:
-  struct sigaction m_oldInt;
-  struct sigaction m_oldTerm;
-};
 
 double monotonicSec() {
   using namespace std::chrono;

@@ -28,7 +28,7 @@ namespace {
 // here, as in the real framework.
 const ExecutionContextHandle_t kOtherContextOffset = 1000;
 // Bounds calls to contexts of other processes (removing ourselves on exit).
-const CORBA::ULong kRemoteCallTimeoutMs = 3000;
+const CORBA::ULong kOtherContextCallTimeoutMs = 3000;
 
 coil::Properties creationProfile() {
   const coil::Properties* profile = CreationContext::current();
@@ -456,7 +456,7 @@ ExecutionContextHandle_t RTObject_impl::attach_context(ExecutionContext_ptr exec
     }
   }
   ExecutionContext_var ref = ExecutionContext::_duplicate(exec_context);
-  omniORB::setClientCallTimeout(ref, kRemoteCallTimeoutMs);
+  omniORB::setClientCallTimeout(ref, kOtherContextCallTimeoutMs);
   if (freeSlot == m_impl->others.size()) {
     m_impl->others.push_back(ref);
   } else {

@@ -2,8 +2,10 @@
 
 #include <coil/stringutil.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace RTC {
@@ -80,6 +82,12 @@ double portLimit(const coil::Properties& props, const std::string& key, double f
     return fallback;
   }
   return parsed;
+}
+
+size_t portMemoryLimit(const coil::Properties& portProps, std::string* problem) {
+  const double limit = portLimit(portProps, "memory_limit", kDefaultPortMemoryLimit,
+                                 static_cast<double>(SIZE_MAX), problem);
+  return static_cast<size_t>(std::min<double>(limit, SIZE_MAX));
 }
 
 }  // namespace RTC

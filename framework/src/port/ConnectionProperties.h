@@ -4,6 +4,7 @@
 
 #include <coil/Properties.h>
 
+#include <cstddef>
 #include <string>
 
 namespace RTC {
@@ -39,6 +40,15 @@ bool dataTypeMatches(const std::string& given, const std::string& ours);
 // a non-negative number gives `fallback` and a description in `problem`.
 double portLimit(const coil::Properties& props, const std::string& key, double fallback,
                  double unlimited, std::string* problem);
+
+// Bytes a port may hold over all its connections unless its memory_limit
+// says otherwise: four 3840x2160 frames (33.2 MB each), one being read, two
+// queued and one arriving.
+constexpr size_t kDefaultPortMemoryLimit = size_t{128} * 1024 * 1024;
+
+// Returns the port's memory_limit in bytes (-1: no limit); a value that is
+// not a number gives the default and a description in `problem`.
+size_t portMemoryLimit(const coil::Properties& portProps, std::string* problem);
 
 }  // namespace RTC
 

@@ -17,19 +17,10 @@
 
 namespace RTC {
 
-namespace {
-
-// Four frames of the largest image the viewer takes (3840x2160, 33.2 MB)
-// fit: one being read, two queued and one arriving.
-const double kDefaultMemoryLimit = 128.0 * 1024 * 1024;
-
-}  // namespace
-
 struct InPortBase::State {
   SampleCheck check = nullptr;
   std::shared_ptr<InPortCounters> counters = std::make_shared<InPortCounters>();
-  std::shared_ptr<MemoryBudget> budget =
-      std::make_shared<MemoryBudget>(static_cast<size_t>(kDefaultMemoryLimit));
+  std::shared_ptr<MemoryBudget> budget = std::make_shared<MemoryBudget>(kDefaultPortMemoryLimit);
   // Read before the open connections: what they hold came later, and they
   // may never run dry.
   std::shared_ptr<ClosedConnections> closed = std::make_shared<ClosedConnections>();
@@ -139,10 +130,9 @@ ReturnCode_t InPortBase::createConnector(const std::string& id, const coil::Prop
     portLog().log(Logger::RTL_WARN, "connection " + id + ": " + p);
   }
   std::string problem;
-  const double limit = portLimit(m_portProperties, "memory_limit", kDefaultMemoryLimit,
-                                 static_cast<double>(SIZE_MAX), &problem);
+  const size_t limit = portMemoryLimit(m_portProperties, &problem);
   if (!problem.empty()) portLog().log(Logger::RTL_WARN, problem);
-  m_state->budget->setLimit(static_cast<size_t>(std::min<double>(limit, SIZE_MAX)));
+  m_state->budget->setLimit(limit);
   auto push = std::make_shared<InPortPushConnector>(id, little, getName(), m_state->check,
                                                     m_state->counters, settings, m_state->budget);
   push->keepUnreadIn(m_state->closed);

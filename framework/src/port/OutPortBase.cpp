@@ -24,16 +24,13 @@ namespace {
 
 // Seconds a put may take: a stopped peer costs this much per sample at most.
 const double kDefaultCallTimeout = 3.0;
-// As an inport's: four 3840x2160 frames.
-const double kDefaultMemoryLimit = 128.0 * 1024 * 1024;
 
 }  // namespace
 
 struct OutPortBase::State {
   std::atomic<bool> exiting{false};
   std::atomic<unsigned long> refused{0};
-  std::shared_ptr<MemoryBudget> budget =
-      std::make_shared<MemoryBudget>(static_cast<size_t>(kDefaultMemoryLimit));
+  std::shared_ptr<MemoryBudget> budget = std::make_shared<MemoryBudget>(kDefaultPortMemoryLimit);
   std::mutex writeMutex;
   bool silenced = false;  // under writeMutex: exiting, and a peer went unanswered
   // Reused by every write, so that writing allocates nothing once running.
@@ -138,10 +135,9 @@ ReturnCode_t OutPortBase::createConnector(const std::string& id, const coil::Pro
     portLog().log(Logger::RTL_WARN, "connection " + id + ": " + p);
   }
   std::string problem;
-  const double limit = portLimit(m_portProperties, "memory_limit", kDefaultMemoryLimit,
-                                 static_cast<double>(SIZE_MAX), &problem);
+  const size_t limit = portMemoryLimit(m_portProperties, &problem);
   if (!problem.empty()) portLog().log(Logger::RTL_WARN, problem);
-  m_state->budget->setLimit(static_cast<size_t>(std::min<double>(limit, SIZE_MAX)));
+  m_state->budget->setLimit(limit);
   if (firstEntry(props.getProperty("dataport.dataflow_type")) == "push") {
     PublisherSettings publisher;
     std::string why;
