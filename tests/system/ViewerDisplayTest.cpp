@@ -95,6 +95,8 @@ const DisplayChoice kDisplays[] = {
      "pictures over the connection (MIT-SHM cannot be used)"},
 };
 
+void PrintTo(const DisplayChoice& choice, std::ostream* out) { *out << choice.name; }
+
 // Points DISPLAY at an X server of the test's own while it lives, when the
 // row asks for one; everything the fixture starts afterwards uses it.
 class DisplayForRow {
