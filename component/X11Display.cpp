@@ -1,5 +1,6 @@
 #include "X11Display.h"
 
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <opencv2/imgproc.hpp>
@@ -17,6 +19,8 @@ namespace {
 
 // The bytes of a PutImage request before its pixels.
 const std::uint32_t kPutImageHeader = 32;
+// How long a put may take before the server counts as stopped.
+const std::chrono::milliseconds kCompletionTimeout(2000);
 // X windows are at most this wide and high.
 const int kMaxWindowSide = 32767;
 
@@ -327,15 +331,29 @@ void X11Display::putInPieces(const unsigned char* data) {
 }
 
 void X11Display::waitUntilFree(Segment* segment) {
+  const auto deadline = std::chrono::steady_clock::now() + kCompletionTimeout;
+  xcb_flush(m_connection);
   while (segment->pending > 0) {
-    xcb_flush(m_connection);
-    xcb_generic_event_t* event = xcb_wait_for_event(m_connection);
-    if (event == nullptr) {
-      throwIfLost();
-      CV_Error(cv::Error::StsError, "no answer from the X server");
+    xcb_generic_event_t* event = xcb_poll_for_event(m_connection);
+    if (event != nullptr) {
+      handle(event);
+      std::free(event);
+      continue;
     }
-    handle(event);
-    std::free(event);
+    throwIfLost();
+    // Bounded: a stopped server would otherwise hold the viewer for ever.
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      CV_Error(cv::Error::StsError,
+               "the X server at DISPLAY=" + displayName() + " has not taken the last picture in " +
+                   std::to_string(kCompletionTimeout.count()) + " ms (is it stopped?)");
+    }
+    struct pollfd readable;
+    readable.fd = xcb_get_file_descriptor(m_connection);
+    readable.events = POLLIN;
+    readable.revents = 0;
+    ::poll(&readable, 1, static_cast<int>(left.count()));
   }
 }
 

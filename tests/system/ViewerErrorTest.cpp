@@ -326,4 +326,33 @@ TEST(ViewerErrors, ALostXServerEndsOnlyTheViewersOwnWindow) {
   EXPECT_TRUE(viewer.stop());
 }
 
+// A stopped X server never takes the pictures put to it: the viewer's own
+// window waits for it a bounded time, then the viewer goes to its error state
+// instead of hanging in its execution context for good.
+TEST(ViewerErrors, AStoppedXServerUnderTheViewersOwnWindowIsAnErrorNotAHang) {
+  PrivateXServer server;
+  if (!server.start()) GTEST_SKIP() << "no Xvfb of our own could start";
+  ViewerHarness viewer({"DISPLAY=" + server.display(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"},
+                       "Generic.Pixmoor.display: x11\n");
+  ASSERT_TRUE(viewer.start());
+  ASSERT_TRUE(viewer.connectProducer());
+  ASSERT_EQ(RTC::RTC_OK, viewer.activate()) << viewer.log();
+  ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(640, 480)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  server.process().signal(SIGSTOP);
+  const double start = now();
+  for (int i = 0; i < 40 && viewer.state() == RTC::ACTIVE_STATE; ++i) {
+    viewer.sendFrame(plainFrame(640, 480));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(viewer.waitForState(RTC::ERROR_STATE, 10)) << viewer.log();
+  std::printf("error state %.1f s after the server stopped\n", now() - start);
+  EXPECT_TRUE(viewer.waitForLog("has not taken the last picture in 2000 ms (is it stopped?)", 1))
+      << viewer.log();
+  server.process().signal(SIGCONT);
+  ASSERT_EQ(RTC::RTC_OK, viewer.reset());
+  EXPECT_EQ(RTC::RTC_OK, viewer.activate()) << viewer.log();
+  EXPECT_TRUE(viewer.stop());
+}
+
 }  // namespace
