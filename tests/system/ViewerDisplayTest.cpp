@@ -3,6 +3,8 @@
 // ask, size changes at the next activation, windows gone after deactivation;
 // for OpenCV's window and for the viewer's own (with and without MIT-SHM).
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <memory>
@@ -317,6 +319,56 @@ TEST_P(ViewerDisplayTest, DeactivationClosesTheWindowAndActivationBringsItBack) 
       "Pixmoor::onDeactivated()\n",
       out);
   EXPECT_EQ(std::string::npos, m_viewer.log().find("ERROR"));
+}
+
+// The viewer's own window belongs to its component, not to the process:
+// a second viewer in the same process (which OpenCV's window refuses) shows
+// its own picture in its own window.
+TEST(ViewerOwnWindow, TwoViewersInOneProcessEachShowTheirOwnPicture) {
+  if (displayName().empty()) GTEST_SKIP() << "DISPLAY is not set: no X server to show on";
+  DisplayLock lock;
+  XWindowCapture capture;
+  ViewerHarness viewer({},
+                       "Generic.Pixmoor.display: x11\n"
+                       "manager.components.precreate: Pixmoor?instance_name=second\n"
+                       "manager.components.preactivation: second\n");
+  ASSERT_TRUE(viewer.start());
+  ASSERT_TRUE(viewer.connectProducer());
+  ASSERT_TRUE(viewer.waitForLog("INFO: second: showing frames in", 10)) << viewer.log();
+  ASSERT_EQ(RTC::RTC_OK, viewer.activate());
+  const cv::Mat picture = testPicture(640, 480, 31);
+  ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(encode(picture)));
+  const cv::Mat black(480, 640, CV_8UC3, cv::Scalar::all(0));
+  auto shows = [](const WindowPixels& p, const cv::Mat& expected) {
+    return p.width == expected.cols && p.height == expected.rows &&
+           std::equal(p.bgr.begin(), p.bgr.end(), expected.data);
+  };
+  bool sawPicture = false, sawBlack = false;
+  const double deadline = now() + 15;
+  while (!(sawPicture && sawBlack) && now() < deadline) {
+    std::vector<WindowInfo> windows = capture.findWindows(kViewerWindow, viewer.process().pid());
+    if (windows.size() == 2) {
+      sawPicture = sawBlack = false;
+      for (const WindowInfo& window : windows) {
+        capture.raise(window);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        WindowPixels pixels;
+        if (!capture.grab(window, &pixels)) continue;
+        sawPicture = sawPicture || shows(pixels, picture);
+        sawBlack = sawBlack || shows(pixels, black);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(sawPicture) << "Pixmoor0's window does not show its frame\n" << viewer.log();
+  EXPECT_TRUE(sawBlack) << "second's window does not show its black picture\n" << viewer.log();
+  EXPECT_EQ(std::string::npos, viewer.log().find("ERROR")) << viewer.log();
+  // The harness's exit request ends Pixmoor0 only; the process ends with both.
+  viewer.process().signal(SIGTERM);
+  int status = 0;
+  ASSERT_TRUE(viewer.process().waitExit(20, &status)) << viewer.log();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(2, viewer.countStdout("Pixmoor::onDeactivated()"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Displays, ViewerDisplayTest, ::testing::ValuesIn(kDisplays),
