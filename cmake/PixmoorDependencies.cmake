@@ -22,6 +22,8 @@ find_package(X11 REQUIRED)
 if(NOT X11_xcb_FOUND)
   message(FATAL_ERROR "libxcb not found: install libxcb1-dev (scripts/setup does)")
 endif()
+# The viewer's own window puts its pictures through MIT-SHM (libxcb-shm0-dev).
+pkg_check_modules(XCB_SHM REQUIRED IMPORTED_TARGET xcb-shm)
 
 if(PIXMOOR_FRAMEWORK STREQUAL "system")
   pkg_check_modules(OPENRTM REQUIRED IMPORTED_TARGET openrtm-aist)

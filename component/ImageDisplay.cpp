@@ -14,6 +14,10 @@ ImageDisplay::~ImageDisplay() {}
 
 bool ImageDisplay::reopenLostWindow(const char*) { return false; }
 
+bool ImageDisplay::lossEndsProcess() const { return true; }
+
+std::string ImageDisplay::describe() const { return std::string(); }
+
 HighGuiDisplay::HighGuiDisplay() {}
 
 HighGuiDisplay::~HighGuiDisplay() { releaseProbeConnection(); }

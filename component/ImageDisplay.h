@@ -39,6 +39,10 @@ class ImageDisplay {
   // Opens the window `name` again when another program destroyed it behind
   // our back; returns whether it did. Cheap when nothing happened.
   virtual bool reopenLostWindow(const char* name);
+  // Whether a lost connection ends the process (true) or only the window.
+  virtual bool lossEndsProcess() const;
+  // Says where the pictures go, for the log; "" for nothing worth saying.
+  virtual std::string describe() const;
 };
 
 // The desktop, reached through OpenCV's highgui. Qt ends the process once

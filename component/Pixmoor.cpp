@@ -1,10 +1,13 @@
 #include "Pixmoor.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "ImageUtil.h"
+#include "X11Display.h"
 
 // The title of the one window the viewer shows its frames in.
 const char* const windowName = "Pixmoor.exe";
@@ -79,9 +82,22 @@ RTC::ReturnCode_t Pixmoor::onInitialize() {
               interval.c_str(), seconds));
   }
   m_figures.setLogInterval(seconds);
+  chooseDisplay();
 
   std::printf("Pixmoor::onInitialize()\n");
   return RTC::RTC_OK;
+}
+
+void Pixmoor::chooseDisplay() {
+  std::string display = m_properties.getProperty("display");
+  std::transform(display.begin(), display.end(), display.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (display == "x11") {
+    m_ownDisplay.reset(new X11Display);
+    m_display = m_ownDisplay.get();
+  } else if (!display.empty() && display != "opencv") {
+    RTC_WARN(("display: '%s' is neither opencv nor x11; using opencv", display.c_str()));
+  }
 }
 
 RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
@@ -121,6 +137,8 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
     m_display->processEvents(1);
     m_lastEvents = std::chrono::steady_clock::now();
     m_figures.restart(m_lastEvents);
+    const std::string route = m_display->describe();
+    if (!route.empty()) RTC_INFO(("showing frames in %s", route.c_str()));
   } catch (const cv::Exception& e) {
     releaseBuffer();
     RTC_ERROR(("cannot open the window %s: %s", windowName, e.what()));
@@ -176,7 +194,12 @@ bool Pixmoor::decodeAndMirror() {
 
 void Pixmoor::reportDisplayLost() {
   const char* display = std::getenv("DISPLAY");
-  if (m_showing) {
+  if (!m_display->lossEndsProcess()) {
+    RTC_ERROR(
+        ("the display went away (the X server at DISPLAY=%s closed the connection): the "
+         "window is gone; reset and activate the viewer once the server is back",
+         display ? display : ""));
+  } else if (m_showing) {
     RTC_ERROR(
         ("the display went away (the X server at DISPLAY=%s closed the connection): no "
          "window can be shown any more, so the process shuts down",

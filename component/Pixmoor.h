@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 
 #include "FrameFigures.h"
 #include "ImageDisplay.h"
@@ -61,6 +62,9 @@ class Pixmoor : public RTC::DataFlowComponentBase {
   ImageUtil* m_imageUtil;
   // Where the window calls go; not owned.
   ImageDisplay* m_display = &desktopDisplay();
+  // The window of this viewer alone, when the "display" property asks for
+  // one (x11); null for OpenCV's.
+  std::unique_ptr<ImageDisplay> m_ownDisplay;
   // Frames read and shown and their ages, for the SDO status and the log.
   FrameFigures m_figures;
 
@@ -88,6 +92,8 @@ class Pixmoor : public RTC::DataFlowComponentBase {
   bool m_watching = false;
   // Publishes the figures in the SDO status and the log when due.
   void reportFigures();
+  // Chooses the window by the "display" property.
+  void chooseDisplay();
 };
 
 extern "C" {

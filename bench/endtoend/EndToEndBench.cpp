@@ -2,7 +2,8 @@
 // frames pushed (flush) flat out and at 30 Hz, at 640x480, 1920x1080 and
 // 3840x2160, into PixmoorComp and, as the baseline in the same run, into
 // FrameSinkComp in its decode mode: the viewer's work short of the window, so
-// that the difference between the two is what the window costs. Prints shown
+// that the difference between the two is what the window costs; the viewer
+// with OpenCV's window ("viewer") and with its own ("x11"). Prints shown
 // fps, mean and p99 age from tm to the window, frames lost and the
 // receiver's CPU.
 //
@@ -176,14 +177,15 @@ class Bench {
     return true;
   }
 
-  // Runs one case; `receiver` is "viewer" or "sink".
+  // Runs one case; `receiver` is "viewer" (OpenCV's window), "x11" (the
+  // viewer's own window) or "sink".
   Result run(const std::string& receiver, int width, int height, double rate) {
-    const bool viewer = receiver == "viewer";
+    const bool viewer = receiver == "viewer" || receiver == "x11";
     const std::string instance = viewer ? "Pixmoor0" : "FrameSink0";
     const std::string port = viewer ? "image" : "in";
     m_processes.clear();  // the previous case's, killed
-    ChildProcess& rx =
-        host(viewer ? "host/PixmoorComp" : "tests/fixtures/FrameSink/FrameSinkComp", receiver, "");
+    ChildProcess& rx = host(viewer ? "host/PixmoorComp" : "tests/fixtures/FrameSink/FrameSinkComp",
+                            receiver, receiver == "x11" ? "Generic.Pixmoor.display: x11\n" : "");
     host("tools/framesource/FrameSourceComp", "source",
          "exec_cxt.periodic.rate: " + std::to_string(rate) + "\n");
     Result none;
@@ -333,7 +335,7 @@ int main(int argc, char** argv) {
               "mean ms", "p99 ms", "lost/s", "CPU %");
   for (const auto& size : sizes) {
     for (double rate : {kFlatOut, 30.0}) {
-      for (const char* receiver : {"sink", "viewer"}) {
+      for (const char* receiver : {"sink", "viewer", "x11"}) {
         const Result r = bench.run(receiver, size.width, size.height, rate);
         const std::string sizeText = std::to_string(size.width) + "x" + std::to_string(size.height);
         const std::string rateText = rate == kFlatOut ? "flat out" : "30 Hz";

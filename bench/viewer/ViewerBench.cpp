@@ -23,6 +23,7 @@
 #include "CdrProducer.h"
 #include "ImageUtil.h"
 #include "Pixmoor.h"
+#include "X11Display.h"
 
 namespace {
 
@@ -97,6 +98,28 @@ void BM_ShowAndPump(benchmark::State& state) {
   display.openWindow("bench_viewer");
   for (auto _ : state) {
     display.show("bench_viewer", image.getImage());
+    display.processEvents(1);
+  }
+  display.closeAllWindows();
+  countFrames(state, width, height);
+}
+
+// The same through the viewer's own window (display: x11): one conversion
+// into a shared-memory image and one put, then the queued events.
+void BM_ShowAndPumpX11(benchmark::State& state) {
+  const int width = static_cast<int>(state.range(0));
+  const int height = static_cast<int>(state.range(1));
+  ImageUtil image(width, height, 3);
+  image.sequenceToImage(makeFrame(width, height).pixels);
+  X11Display display;
+  std::string reason;
+  if (!display.reachable(&reason)) {
+    state.SkipWithError(reason.c_str());
+    return;
+  }
+  display.openWindow("bench_viewer_x11");
+  for (auto _ : state) {
+    display.show("bench_viewer_x11", image.getImage());
     display.processEvents(1);
   }
   display.closeAllWindows();
@@ -198,6 +221,14 @@ void BM_OnExecute(benchmark::State& state) {
   countFrames(state, width, height);
 }
 
+// onExecute with the viewer's own window (display: x11), no mirror.
+void BM_OnExecuteX11(benchmark::State& state) {
+  X11Display display;
+  g_viewer->setDisplay(&display);
+  BM_OnExecute(state);
+  g_viewer->setDisplay(&desktopDisplay());
+}
+
 void frameSizes(benchmark::internal::Benchmark* bench) {
   bench->Unit(benchmark::kMillisecond)->UseRealTime();
 }
@@ -222,6 +253,12 @@ BENCHMARK(BM_ShowAndPump)
     ->Args({1920, 1080})
     ->Args({3840, 2160})
     ->Apply(frameSizes);
+BENCHMARK(BM_ShowAndPumpX11)
+    ->Args({640, 480})
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->Apply(frameSizes);
+BENCHMARK(BM_OnExecuteX11)->Apply(frameSizesWith<0>);
 BENCHMARK(BM_WindowPath)->Apply(frameSizesWith<0, 1>);
 BENCHMARK(BM_DecodeBothMirrors)->Apply(frameSizesWith<0, 1>);
 BENCHMARK(BM_OnExecute)->Apply(frameSizesWith<0, 3>);
@@ -244,6 +281,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (decode > 0 && show > 0)
         std::printf("  %-10s %-13s %8.3f ms vs decode %7.3f ms: %6.1fx\n", size, "show + pump",
                     show * 1e3, decode * 1e3, show / decode);
+      const double showX11 = lookup("BM_ShowAndPumpX11/" + std::string(size));
+      if (decode > 0 && showX11 > 0)
+        std::printf("  %-10s %-13s %8.3f ms vs decode %7.3f ms: %6.1fx\n", size, "x11 show",
+                    showX11 * 1e3, decode * 1e3, showX11 / decode);
+      const double executeX11 = lookup("BM_OnExecuteX11/" + std::string(size) + "/0");
+      if (decode > 0 && executeX11 > 0)
+        std::printf("  %-10s %-13s %8.3f ms vs decode %7.3f ms: %6.1fx\n", size, "x11 no mirror",
+                    executeX11 * 1e3, decode * 1e3, executeX11 / decode);
       for (const char* mirrors : {"0", "3"}) {
         const double execute = lookup("BM_OnExecute/" + std::string(size) + "/" + mirrors);
         if (decode > 0 && execute > 0)

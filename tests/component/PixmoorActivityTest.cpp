@@ -23,6 +23,7 @@
 #include "ImageUtil.h"
 #include "Pixmoor.h"
 #include "TestSupport.h"
+#include "X11Display.h"
 
 namespace {
 
@@ -571,6 +572,36 @@ TEST_F(PixmoorFrames, HandlingAFrameAllocatesNothingOnceRunning) {
   cv::flip(picture, turned, -1);
   EXPECT_TRUE(sameBytes(turned, m_viewer.m_imageUtil->getImage()));
   captured([&] { m_viewer.onDeactivated(0); });
+}
+
+// The same road into the viewer's own X window: the conversion goes into
+// the shared-memory images made at activation.
+TEST_F(PixmoorFrames, HandlingAFrameAllocatesNothingWithTheOwnX11WindowEither) {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == '\0') GTEST_SKIP() << "no X server to show on";
+  X11Display x11;
+  m_viewer.setDisplay(&x11);
+  m_viewer.m_input_image_width = 640;
+  m_viewer.m_input_image_height = 480;
+  RTC::ReturnCode_t activated = RTC::RTC_ERROR;
+  captured([&] { activated = m_viewer.onActivated(0); });
+  ASSERT_EQ(RTC::RTC_OK, activated);
+  cv::Mat picture;
+  const std::vector<std::uint32_t> pixels = distinctPixels(640, 480, &picture);
+  for (int warm = 0; warm < 3; ++warm) {
+    send(pixels);
+    ASSERT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
+  }
+  unsigned long allocations = 0;
+  for (int frame = 0; frame < 10; ++frame) {
+    send(pixels);
+    const unsigned long before = pixmoor_test::threadAllocationCount();
+    ASSERT_EQ(RTC::RTC_OK, m_viewer.onExecute(0));
+    allocations += pixmoor_test::threadAllocationCount() - before;
+  }
+  EXPECT_EQ(0u, allocations);
+  captured([&] { m_viewer.onDeactivated(0); });
+  m_viewer.setDisplay(&m_display);
 }
 
 // Returns the entry `name` of `status` as a number; -1 when absent.

@@ -331,11 +331,15 @@ bool PrivateXServer::start(const XServerOptions& options) {
   // -displayfd: the server takes the first free number (or the one given)
   // and writes it once it accepts connections.
   std::vector<std::string> argv = {"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten",
-                                   "tcp",           "-screen",    "0", "1024x768x24"};
+                                   "tcp",           "-screen",    "0", options.screen};
   if (options.sameNumber && !m_display.empty()) argv.insert(argv.begin() + 1, m_display);
   // -noreset: a server left without clients (the probe's) starts over, and
   // refuses connections meanwhile.
   if (!options.resetWhenIdle) argv.push_back("-noreset");
+  if (options.withoutSharedMemory) {
+    argv.push_back("-extension");
+    argv.push_back("MIT-SHM");
+  }
   delete m_process;
   m_display.clear();
   m_process = new ChildProcess(argv);

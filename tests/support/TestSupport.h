@@ -115,6 +115,10 @@ struct XServerOptions {
   bool sameNumber = false;
   // Resets when its last client leaves, as Xvfb and Xorg do by default.
   bool resetWhenIdle = false;
+  // Without MIT-SHM, like a server reached over the network.
+  bool withoutSharedMemory = false;
+  // -screen 0 geometry, WxHxDEPTH.
+  std::string screen = "1024x768x24";
 };
 
 // An Xvfb of the test's own on a display number it picks itself, so that
@@ -126,7 +130,7 @@ class PrivateXServer {
   PrivateXServer(const PrivateXServer&) = delete;
   PrivateXServer& operator=(const PrivateXServer&) = delete;
 
-  // Starts Xvfb (a 1024x768 screen), again after it ended; true once it
+  // Starts Xvfb (as `options` say), again after it ended; true once it
   // has said its number.
   bool start(const XServerOptions& options = XServerOptions());
   // ":<number>", for DISPLAY ("" before start()).

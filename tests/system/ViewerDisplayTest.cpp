@@ -1,8 +1,12 @@
 // What the viewer puts on screen, read back from the X server: frames shown
 // pixel-exact in a window of the picture's size, mirrors as the parameters
-// ask, size changes at the next activation, windows gone after deactivation.
+// ask, size changes at the next activation, windows gone after deactivation;
+// for OpenCV's window and for the viewer's own (with and without MIT-SHM).
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <sstream>
@@ -79,10 +83,56 @@ std::string firstDifference(const WindowPixels& pixels, const cv::Mat& expected)
   return "none";
 }
 
-class ViewerDisplayTest : public ::testing::Test {
+struct DisplayChoice {
+  const char* name;
+  const char* conf;          // rtc.conf lines
+  bool withoutSharedMemory;  // on an X server of the test's own, without MIT-SHM
+  const char* route;         // what the log says at activation ("": nothing)
+};
+
+const DisplayChoice kDisplays[] = {
+    {"opencv", "", false, ""},
+    {"x11", "Generic.Pixmoor.display: x11\n", false, "pictures through MIT-SHM"},
+    {"x11_without_shm", "Generic.Pixmoor.display: X11\n", true,
+     "pictures over the connection (MIT-SHM cannot be used)"},
+};
+
+void PrintTo(const DisplayChoice& choice, std::ostream* out) { *out << choice.name; }
+
+// Points DISPLAY at an X server of the test's own while it lives, when the
+// row asks for one; everything the fixture starts afterwards uses it.
+class DisplayForRow {
+ public:
+  explicit DisplayForRow(const DisplayChoice& row) {
+    if (!row.withoutSharedMemory) return;
+    const char* old = std::getenv("DISPLAY");
+    if (old == nullptr) return;
+    m_old = old;
+    XServerOptions options;
+    options.withoutSharedMemory = true;
+    options.screen = "4096x2304x24";
+    if (!m_server.start(options)) return;
+    ::setenv("DISPLAY", m_server.display().c_str(), 1);
+    m_changed = true;
+  }
+  ~DisplayForRow() {
+    if (m_changed) ::setenv("DISPLAY", m_old.c_str(), 1);
+  }
+  bool failed() const { return !m_old.empty() && !m_changed; }
+
+ private:
+  PrivateXServer m_server;
+  std::string m_old;
+  bool m_changed = false;
+};
+
+class ViewerDisplayTest : public ::testing::TestWithParam<DisplayChoice> {
  protected:
+  ViewerDisplayTest() : m_display(GetParam()), m_viewer({}, GetParam().conf) {}
+
   void SetUp() override {
     if (displayName().empty()) GTEST_SKIP() << "DISPLAY is not set: no X server to show on";
+    ASSERT_FALSE(m_display.failed()) << "cannot start an Xvfb without MIT-SHM";
     m_lock.reset(new DisplayLock);
     ASSERT_TRUE(m_capture.isOpen()) << "no X server answers at DISPLAY=" << displayName();
     ASSERT_TRUE(m_viewer.start());
@@ -125,15 +175,26 @@ class ViewerDisplayTest : public ::testing::Test {
     return failure << "\nlog:\n" << m_viewer.log();
   }
 
+  DisplayForRow m_display;  // first: the members below connect to it
   std::unique_ptr<DisplayLock> m_lock;
   XWindowCapture m_capture;
   ViewerHarness m_viewer;
 };
 
-TEST_F(ViewerDisplayTest, ShowsFramesExactlyAndMirrorsThemFromTheNextFrameOn) {
+TEST_P(ViewerDisplayTest, ShowsFramesExactlyAndMirrorsThemFromTheNextFrameOn) {
   ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
   cv::Mat picture = testPicture(640, 480, 0);
   ASSERT_TRUE(sendAndSee(picture, picture));
+  const std::string log = m_viewer.log();
+  const std::string route = GetParam().route;
+  if (route.empty()) {
+    EXPECT_EQ(std::string::npos, log.find("showing frames in")) << log;
+  } else {
+    EXPECT_NE(std::string::npos, log.find("INFO: Pixmoor0: showing frames in the viewer's own "
+                                          "window on the X server at DISPLAY=" +
+                                          displayName() + ", " + route))
+        << log;
+  }
 
   // Each change of flip_h / flip_v applies to the next frame, while active.
   const struct {
@@ -158,7 +219,7 @@ TEST_F(ViewerDisplayTest, ShowsFramesExactlyAndMirrorsThemFromTheNextFrameOn) {
   EXPECT_EQ(RTC::ACTIVE_STATE, m_viewer.state());
 }
 
-TEST_F(ViewerDisplayTest, TakesANewSizeAtTheNextActivationOnly) {
+TEST_P(ViewerDisplayTest, TakesANewSizeAtTheNextActivationOnly) {
   ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
   ASSERT_TRUE(sendAndSee(testPicture(640, 480, 0), testPicture(640, 480, 0)));
 
@@ -183,7 +244,7 @@ TEST_F(ViewerDisplayTest, TakesANewSizeAtTheNextActivationOnly) {
 
 // A live view must look and behave like a window even when the producer is
 // silent: full size at once, and repainted when uncovered.
-TEST_F(ViewerDisplayTest, TheWindowIsWholeBeforeTheFirstFrameAndRepaintsWhileIdle) {
+TEST_P(ViewerDisplayTest, TheWindowIsWholeBeforeTheFirstFrameAndRepaintsWhileIdle) {
   ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
   const cv::Mat black(480, 640, CV_8UC3, cv::Scalar::all(0));
   ASSERT_TRUE(sees(black)) << "no frame sent yet";
@@ -200,7 +261,7 @@ TEST_F(ViewerDisplayTest, TheWindowIsWholeBeforeTheFirstFrameAndRepaintsWhileIdl
 
 // Another program destroying the window used to leave the viewer ACTIVE
 // and showing into nothing, without a word.
-TEST_F(ViewerDisplayTest, AWindowDestroyedByAnotherProgramIsOpenedAgain) {
+TEST_P(ViewerDisplayTest, AWindowDestroyedByAnotherProgramIsOpenedAgain) {
   ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
   const cv::Mat picture = testPicture(640, 480, 11);
   ASSERT_TRUE(sendAndSee(picture, picture));
@@ -230,7 +291,7 @@ TEST_F(ViewerDisplayTest, AWindowDestroyedByAnotherProgramIsOpenedAgain) {
 // A tool that writes one frame and disconnects at once: the frame was
 // accepted, and is shown although its connection is gone (here before the
 // viewer gets to it: it is activated only afterwards).
-TEST_F(ViewerDisplayTest, AFrameWrittenJustBeforeTheDisconnectIsShown) {
+TEST_P(ViewerDisplayTest, AFrameWrittenJustBeforeTheDisconnectIsShown) {
   const cv::Mat picture = testPicture(640, 480, 21);
   ASSERT_EQ(OpenRTM::PORT_OK, m_viewer.sendFrame(encode(picture)));
   ASSERT_TRUE(m_viewer.disconnectProducer());
@@ -238,7 +299,7 @@ TEST_F(ViewerDisplayTest, AFrameWrittenJustBeforeTheDisconnectIsShown) {
   EXPECT_TRUE(sees(picture));
 }
 
-TEST_F(ViewerDisplayTest, DeactivationClosesTheWindowAndActivationBringsItBack) {
+TEST_P(ViewerDisplayTest, DeactivationClosesTheWindowAndActivationBringsItBack) {
   pid_t pid = m_viewer.process().pid();
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
@@ -259,5 +320,60 @@ TEST_F(ViewerDisplayTest, DeactivationClosesTheWindowAndActivationBringsItBack) 
       out);
   EXPECT_EQ(std::string::npos, m_viewer.log().find("ERROR"));
 }
+
+// The viewer's own window belongs to its component, not to the process:
+// a second viewer in the same process (which OpenCV's window refuses) shows
+// its own picture in its own window.
+TEST(ViewerOwnWindow, TwoViewersInOneProcessEachShowTheirOwnPicture) {
+  if (displayName().empty()) GTEST_SKIP() << "DISPLAY is not set: no X server to show on";
+  DisplayLock lock;
+  XWindowCapture capture;
+  ViewerHarness viewer({},
+                       "Generic.Pixmoor.display: x11\n"
+                       "manager.components.precreate: Pixmoor?instance_name=second\n"
+                       "manager.components.preactivation: second\n");
+  ASSERT_TRUE(viewer.start());
+  ASSERT_TRUE(viewer.connectProducer());
+  ASSERT_TRUE(viewer.waitForLog("INFO: second: showing frames in", 10)) << viewer.log();
+  ASSERT_EQ(RTC::RTC_OK, viewer.activate());
+  const cv::Mat picture = testPicture(640, 480, 31);
+  ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(encode(picture)));
+  const cv::Mat black(480, 640, CV_8UC3, cv::Scalar::all(0));
+  auto shows = [](const WindowPixels& p, const cv::Mat& expected) {
+    return p.width == expected.cols && p.height == expected.rows &&
+           std::equal(p.bgr.begin(), p.bgr.end(), expected.data);
+  };
+  bool sawPicture = false, sawBlack = false;
+  const double deadline = now() + 15;
+  while (!(sawPicture && sawBlack) && now() < deadline) {
+    std::vector<WindowInfo> windows = capture.findWindows(kViewerWindow, viewer.process().pid());
+    if (windows.size() == 2) {
+      sawPicture = sawBlack = false;
+      for (const WindowInfo& window : windows) {
+        capture.raise(window);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        WindowPixels pixels;
+        if (!capture.grab(window, &pixels)) continue;
+        sawPicture = sawPicture || shows(pixels, picture);
+        sawBlack = sawBlack || shows(pixels, black);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(sawPicture) << "Pixmoor0's window does not show its frame\n" << viewer.log();
+  EXPECT_TRUE(sawBlack) << "second's window does not show its black picture\n" << viewer.log();
+  EXPECT_EQ(std::string::npos, viewer.log().find("ERROR")) << viewer.log();
+  // The harness's exit request ends Pixmoor0 only; the process ends with both.
+  viewer.process().signal(SIGTERM);
+  int status = 0;
+  ASSERT_TRUE(viewer.process().waitExit(20, &status)) << viewer.log();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(2, viewer.countStdout("Pixmoor::onDeactivated()"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Displays, ViewerDisplayTest, ::testing::ValuesIn(kDisplays),
+                         [](const ::testing::TestParamInfo<DisplayChoice>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

@@ -273,4 +273,86 @@ TEST(ViewerErrors, AnXServerLostWhileInactiveIsLoggedAndLaterActivationsAreRefus
   EXPECT_TRUE(viewer.stop());
 }
 
+// The viewer's own window (display: x11) has its own connection, which the
+// viewer may lose without the process: only the window ends, the component
+// goes to its error state, and reset and activate show frames again once a
+// server is back. Lost while frames stream, then while idle.
+TEST(ViewerErrors, ALostXServerEndsOnlyTheViewersOwnWindow) {
+  PrivateXServer server;
+  if (!server.start()) GTEST_SKIP() << "no Xvfb of our own could start";
+  ViewerHarness viewer({"DISPLAY=" + server.display(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"},
+                       "Generic.Pixmoor.display: x11\n");
+  ASSERT_TRUE(viewer.start());
+  ASSERT_TRUE(viewer.connectProducer());
+  ASSERT_EQ(RTC::RTC_OK, viewer.activate()) << viewer.log();
+  const char kGone[] = "ERROR: Pixmoor0: the display went away (the X server at DISPLAY=";
+  for (int round = 1; round <= 2; ++round) {
+    const bool streaming = round == 1;
+    SCOPED_TRACE(streaming ? "streaming" : "idle");
+    if (streaming) {
+      for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(640, 480)));
+    }
+    server.process().signal(SIGKILL);
+    ASSERT_TRUE(server.process().waitExit(5));
+    for (int i = 0; streaming && i < 5; ++i) viewer.sendFrame(plainFrame(640, 480));
+    EXPECT_TRUE(viewer.waitForState(RTC::ERROR_STATE, 10)) << viewer.log();
+    EXPECT_EQ(round, count(viewer.log(), kGone)) << viewer.log();
+    EXPECT_TRUE(viewer.process().running()) << viewer.process().stdoutText();
+
+    pixmoor_test::XServerOptions again;
+    again.sameNumber = true;
+    ASSERT_TRUE(server.start(again));
+    ASSERT_EQ(RTC::RTC_OK, viewer.reset());
+    ASSERT_EQ(RTC::RTC_OK, viewer.activate()) << viewer.log();
+    ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(640, 480)));
+    // The capture reads the new server; the test's DISPLAY is the suite's.
+    const std::string suiteDisplay = displayName();
+    ::setenv("DISPLAY", server.display().c_str(), 1);
+    {
+      XWindowCapture capture;
+      WindowPixels pixels;
+      EXPECT_TRUE(capture.waitForPixels(kViewerWindow, viewer.process().pid(), 640, 480, isPlain,
+                                        15, &pixels))
+          << viewer.log();
+    }
+    if (suiteDisplay.empty()) {
+      ::unsetenv("DISPLAY");
+    } else {
+      ::setenv("DISPLAY", suiteDisplay.c_str(), 1);
+    }
+    EXPECT_EQ(RTC::ACTIVE_STATE, viewer.state());
+  }
+  EXPECT_TRUE(viewer.stop());
+}
+
+// A stopped X server never takes the pictures put to it: the viewer's own
+// window waits for it a bounded time, then the viewer goes to its error state
+// instead of hanging in its execution context for good.
+TEST(ViewerErrors, AStoppedXServerUnderTheViewersOwnWindowIsAnErrorNotAHang) {
+  PrivateXServer server;
+  if (!server.start()) GTEST_SKIP() << "no Xvfb of our own could start";
+  ViewerHarness viewer({"DISPLAY=" + server.display(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"},
+                       "Generic.Pixmoor.display: x11\n");
+  ASSERT_TRUE(viewer.start());
+  ASSERT_TRUE(viewer.connectProducer());
+  ASSERT_EQ(RTC::RTC_OK, viewer.activate()) << viewer.log();
+  ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(640, 480)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  server.process().signal(SIGSTOP);
+  const double start = now();
+  for (int i = 0; i < 40 && viewer.state() == RTC::ACTIVE_STATE; ++i) {
+    viewer.sendFrame(plainFrame(640, 480));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(viewer.waitForState(RTC::ERROR_STATE, 10)) << viewer.log();
+  std::printf("error state %.1f s after the server stopped\n", now() - start);
+  EXPECT_TRUE(viewer.waitForLog("has not taken the last picture in 2000 ms (is it stopped?)", 1))
+      << viewer.log();
+  server.process().signal(SIGCONT);
+  ASSERT_EQ(RTC::RTC_OK, viewer.reset());
+  EXPECT_EQ(RTC::RTC_OK, viewer.activate()) << viewer.log();
+  EXPECT_TRUE(viewer.stop());
+}
+
 }  // namespace
