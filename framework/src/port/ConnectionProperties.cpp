@@ -2,7 +2,6 @@
 
 #include <coil/stringutil.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -85,9 +84,12 @@ double portLimit(const coil::Properties& props, const std::string& key, double f
 }
 
 size_t portMemoryLimit(const coil::Properties& portProps, std::string* problem) {
-  const double limit = portLimit(portProps, "memory_limit", kDefaultPortMemoryLimit,
-                                 static_cast<double>(SIZE_MAX), problem);
-  return static_cast<size_t>(std::min<double>(limit, SIZE_MAX));
+  // SIZE_MAX rounds up to 2^64 as a double, which no size_t holds: values
+  // from there on (and -1, no limit) mean SIZE_MAX.
+  const double noLimit = static_cast<double>(SIZE_MAX);
+  const double limit =
+      portLimit(portProps, "memory_limit", kDefaultPortMemoryLimit, noLimit, problem);
+  return limit >= noLimit ? SIZE_MAX : static_cast<size_t>(limit);
 }
 
 }  // namespace RTC
