@@ -8,29 +8,41 @@ namespace RTC {
 
 namespace {
 
-// Copies `count` octets, as they are, from `in` to `out`; the length was
-// checked against what the message holds.
-void copyOctets(cdrStream& in, cdrStream& out, CORBA::ULong count) {
-  CORBA::Octet chunk[4096];
-  while (count > 0) {
-    const CORBA::ULong step =
-        count < sizeof chunk ? count : static_cast<CORBA::ULong>(sizeof chunk);
-    in.get_octet_array(chunk, static_cast<int>(step));
-    out.put_octet_array(chunk, static_cast<int>(step));
-    count -= step;
+// Reads a CDR string's length word at `at` of an encapsulation in the
+// byte order it names; false unless a non-empty, NUL-terminated string lies
+// wholly inside it. Moves `at` past the string.
+bool skipEncapsulatedString(const std::vector<CORBA::Octet>& bytes, bool little, size_t& at) {
+  at = (at + 3) & ~size_t{3};
+  if (at + 4 > bytes.size()) return false;
+  CORBA::ULong length = 0;
+  for (int i = 0; i < 4; ++i) {
+    const CORBA::ULong octet = bytes[at + (little ? i : 3 - i)];
+    length |= octet << (8 * i);
   }
+  at += 4;
+  if (length == 0 || length > bytes.size() - at || bytes[at + length - 1] != 0) return false;
+  at += length;
+  return true;
 }
 
-// Copies a length-prefixed run of octets (an encapsulation, a profile's
-// body) after checking the message holds it.
-void copyCounted(cdrStream& in, cdrStream& out) {
+// Copies an object reference type code's parameters (byte order, repository
+// id, name) after checking them: omniORB leaks what it has built when its
+// own reading of them fails half-way.
+void copyObjrefParameters(cdrStream& in, cdrStream& out) {
   CORBA::ULong length;
   length <<= in;
   if (!in.checkInputOverrun(1, length)) {
     throw CORBA::MARSHAL(omni::MARSHAL_PassEndOfMessage, CORBA::COMPLETED_NO);
   }
+  std::vector<CORBA::Octet> bytes(length);
+  if (length > 0) in.get_octet_array(bytes.data(), static_cast<int>(length));
+  size_t at = 1;
+  if (length == 0 || bytes[0] > 1 || !skipEncapsulatedString(bytes, bytes[0] == 1, at) ||
+      !skipEncapsulatedString(bytes, bytes[0] == 1, at)) {
+    throw CORBA::MARSHAL(omni::MARSHAL_InvalidTypeCodeKind, CORBA::COMPLETED_NO);
+  }
   length >>= out;
-  copyOctets(in, out, length);
+  if (length > 0) out.put_octet_array(bytes.data(), static_cast<int>(length));
 }
 
 [[noreturn]] void refuse() {
@@ -93,7 +105,7 @@ void unmarshalPlainAny(CORBA::Any& value, cdrStream& in) {
     case CORBA::tk_objref: {
       // The type code's parameters (repository id, name) are one
       // encapsulation of strings, read by omniORB without nesting.
-      copyCounted(in, copy);
+      copyObjrefParameters(in, copy);
       CORBA::Object_var object = CORBA::Object::_unmarshalObjRef(in);
       CORBA::Object::_marshalObjRef(object.in(), copy);
       break;
