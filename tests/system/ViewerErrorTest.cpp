@@ -142,11 +142,15 @@ TEST(ViewerErrors, ASizeItCannotShowFailsTheActivation) {
 }
 
 // Qt ends the process when it cannot reach a display; the viewer must refuse
-// the activation instead, and live on.
+// the activation instead, and live on. So must the viewer's own window on a
+// screen whose pixels it cannot write (8-bit PseudoColor).
 TEST(ViewerErrors, NoDisplayFailsTheActivationAndTheProcessLivesOn) {
   const struct {
     const char* what;
     std::vector<std::string> env;
+    const char* screen = nullptr;  // of an X server of the test's own, DISPLAY then
+    const char* conf = "";
+    const char* reason = "";  // what the log line says after kNoDisplay
   } cases[] = {
       {"DISPLAY unset", {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "QT_QPA_PLATFORM"}},
       {"DISPLAY naming no server",
@@ -154,10 +158,24 @@ TEST(ViewerErrors, NoDisplayFailsTheActivationAndTheProcessLivesOn) {
       // Qt aborted the process (134) on these.
       {"linuxfb without a frame buffer", {"QT_QPA_PLATFORM=linuxfb:fb=/dev/no-fb"}},
       {"a platform Qt does not know", {"QT_QPA_PLATFORM=no-such-platform"}},
+      {"the own window on an 8-bit PseudoColor screen",
+       {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"},
+       "1024x768x8",
+       "Generic.Pixmoor.display: x11\n",
+       " is 8-bit not TrueColor with 8 bits a pixel; display: x11 needs a 24- or 32-bit TrueColor "
+       "screen with 32 bits a pixel, blue in the low byte (display: opencv shows on any)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ViewerHarness viewer(c.env);
+    PrivateXServer server;
+    std::vector<std::string> env = c.env;
+    if (c.screen != nullptr) {
+      XServerOptions options;
+      options.screen = c.screen;
+      ASSERT_TRUE(server.start(options));
+      env.push_back("DISPLAY=" + server.display());
+    }
+    ViewerHarness viewer(env, c.conf);
     ASSERT_TRUE(viewer.start());
     for (int attempt = 0; attempt < 2; ++attempt) {
       EXPECT_EQ(RTC::RTC_ERROR, viewer.activate());
@@ -169,6 +187,11 @@ TEST(ViewerErrors, NoDisplayFailsTheActivationAndTheProcessLivesOn) {
     EXPECT_TRUE(viewer.process().running()) << viewer.process().stderrText();
     EXPECT_EQ(RTC::INACTIVE_STATE, viewer.state());
     EXPECT_EQ(2, count(viewer.log(), kNoDisplay)) << viewer.log();
+    if (*c.reason) {
+      EXPECT_EQ(2, count(viewer.log(), std::string(kNoDisplay) + ": the screen at DISPLAY=" +
+                                           server.display() + c.reason))
+          << viewer.log();
+    }
     EXPECT_EQ(0, viewer.countStdout("Pixmoor::onActivated()"));
     // A failed activation prints nothing, though onDeactivated runs after it.
     EXPECT_EQ(0, viewer.countStdout("Pixmoor::onDeactivated()"));
