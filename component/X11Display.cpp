@@ -320,7 +320,8 @@ void X11Display::show(const char* /*name*/, const cv::Mat& image) {
     // The one pass over the picture's pixels is the scaling; the conversion
     // that follows reads only the screen's worth. Averaging areas is as
     // cheap as interpolating for whole ratios (3840x2160 on 1920x1080) and
-    // ten times dearer for any other, which interpolation then takes.
+    // several times dearer for any other (bench_viewer's BM_FitToScreen),
+    // which interpolation then takes.
     const bool wholeRatio = image.cols % shown.width == 0 && image.rows % shown.height == 0 &&
                             image.cols / shown.width == image.rows / shown.height;
     cv::resize(image, m_scaled, shown, 0, 0, wholeRatio ? cv::INTER_AREA : cv::INTER_LINEAR);
