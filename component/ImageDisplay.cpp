@@ -18,6 +18,8 @@ bool ImageDisplay::lossEndsProcess() const { return true; }
 
 std::string ImageDisplay::describe() const { return std::string(); }
 
+std::string ImageDisplay::scaling() const { return std::string(); }
+
 HighGuiDisplay::HighGuiDisplay() {}
 
 HighGuiDisplay::~HighGuiDisplay() { releaseProbeConnection(); }

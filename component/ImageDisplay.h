@@ -43,6 +43,9 @@ class ImageDisplay {
   virtual bool lossEndsProcess() const;
   // Says where the pictures go, for the log; "" for nothing worth saying.
   virtual std::string describe() const;
+  // Says how the picture shown last differs in size on screen, for the
+  // log; "" when it is shown as it is.
+  virtual std::string scaling() const;
 };
 
 // The desktop, reached through OpenCV's highgui. Qt ends the process once

@@ -88,16 +88,31 @@ RTC::ReturnCode_t Pixmoor::onInitialize() {
   return RTC::RTC_OK;
 }
 
-void Pixmoor::chooseDisplay() {
-  std::string display = m_properties.getProperty("display");
-  std::transform(display.begin(), display.end(), display.begin(),
+static std::string lowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+void Pixmoor::chooseDisplay() {
+  const std::string display = lowerCase(m_properties.getProperty("display"));
   if (display == "x11") {
-    m_ownDisplay.reset(new X11Display);
+    m_ownDisplay.reset(new X11Display(fitToScreen()));
     m_display = m_ownDisplay.get();
   } else if (!display.empty() && display != "opencv") {
     RTC_WARN(("display: '%s' is neither opencv nor x11; using opencv", display.c_str()));
   }
+}
+
+// display.fit: whether a picture larger than the screen is scaled down to
+// fit it (the default) or shown at full size.
+bool Pixmoor::fitToScreen() {
+  const std::string given = m_properties.getProperty("display.fit");
+  const std::string fit = lowerCase(given);
+  if (fit.empty() || fit == "yes" || fit == "true" || fit == "on" || fit == "1") return true;
+  if (fit == "no" || fit == "false" || fit == "off" || fit == "0") return false;
+  RTC_WARN(("display.fit: '%s' is neither YES nor NO; using YES", given.c_str()));
+  return true;
 }
 
 RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
@@ -114,8 +129,8 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
     releaseBuffer();
     RTC_ERROR(("invalid image size..."));
     RTC_ERROR(("cannot hold a %dx%d picture: at most %lld pixels, and memory permitting",
-                m_input_image_width, m_input_image_height,
-                static_cast<long long>(ImageUtil::kMaxPixels)));
+               m_input_image_width, m_input_image_height,
+               static_cast<long long>(ImageUtil::kMaxPixels)));
     return RTC::RTC_ERROR;
   }
   // Qt ends the whole process when it cannot reach a display, so make sure
@@ -139,6 +154,8 @@ RTC::ReturnCode_t Pixmoor::onActivated(RTC::UniqueId /*ec_id*/) {
     m_figures.restart(m_lastEvents);
     const std::string route = m_display->describe();
     if (!route.empty()) RTC_INFO(("showing frames in %s", route.c_str()));
+    const std::string scaling = m_display->scaling();
+    if (!scaling.empty()) RTC_INFO(("%s", scaling.c_str()));
   } catch (const cv::Exception& e) {
     releaseBuffer();
     RTC_ERROR(("cannot open the window %s: %s", windowName, e.what()));
@@ -161,10 +178,10 @@ bool Pixmoor::framesFitInAMessage() {
   if (needed <= limit) return true;
   const unsigned long long mib = 1024 * 1024;
   RTC_ERROR(("invalid image size..."));
-  RTC_ERROR(("a %dx%d frame needs %llu bytes in one message, more than this process's limit of "
-             "%llu; raise it in rtc.conf with corba.args: -ORBgiopMaxMsgSize %llu",
-             m_input_image_width, m_input_image_height, needed, limit,
-             (needed + mib - 1) / mib * mib));
+  RTC_ERROR(
+      ("a %dx%d frame needs %llu bytes in one message, more than this process's limit of "
+       "%llu; raise it in rtc.conf with corba.args: -ORBgiopMaxMsgSize %llu",
+       m_input_image_width, m_input_image_height, needed, limit, (needed + mib - 1) / mib * mib));
   return false;
 }
 
@@ -180,8 +197,8 @@ void Pixmoor::takeQueuedFrames() {
   if (taken == 0) return;
   const bool shown = decodeAndMirror();
   if (taken > 1 || !shown) {
-    RTC_INFO(("dropped %d frame(s) that were waiting before the activation",
-              shown ? taken - 1 : taken));
+    RTC_INFO(
+        ("dropped %d frame(s) that were waiting before the activation", shown ? taken - 1 : taken));
   }
 }
 

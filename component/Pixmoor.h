@@ -94,6 +94,8 @@ class Pixmoor : public RTC::DataFlowComponentBase {
   void reportFigures();
   // Chooses the window by the "display" property.
   void chooseDisplay();
+  // Reads the "display.fit" property.
+  bool fitToScreen();
 };
 
 extern "C" {

@@ -37,7 +37,7 @@ std::string displayName() {
 
 }  // namespace
 
-X11Display::X11Display() {}
+X11Display::X11Display(bool fitToScreen) : m_fitToScreen(fitToScreen) {}
 
 X11Display::~X11Display() { disconnect(); }
 
@@ -99,6 +99,8 @@ bool X11Display::reachable(std::string* reason) {
   m_visual = screen->root_visual;
   m_depth = screen->root_depth;
   m_black = screen->black_pixel;
+  m_screenWidth = screen->width_in_pixels;
+  m_screenHeight = screen->height_in_pixels;
 
   const xcb_query_extension_reply_t* shm = xcb_get_extension_data(connection, &xcb_shm_id);
   m_shmAvailable = false;
@@ -252,8 +254,23 @@ void X11Display::releaseSegments() {
   }
   if (alive) xcb_flush(m_connection);
   std::vector<unsigned char>().swap(m_plain);
+  m_scaled.release();
   m_sharedMemory = false;
   m_last = -1;
+}
+
+cv::Size X11Display::shownSize(int width, int height) const {
+  if (!m_fitToScreen || m_screenWidth <= 0 || m_screenHeight <= 0 ||
+      (width <= m_screenWidth && height <= m_screenHeight)) {
+    return cv::Size(width, height);
+  }
+  // The side that overflows more sets the scale; the other keeps the shape,
+  // rounded to the nearest pixel.
+  const long long w = width, h = height, sw = m_screenWidth, sh = m_screenHeight;
+  if (w * sh >= h * sw) {
+    return cv::Size(m_screenWidth, static_cast<int>(std::max(1LL, (2 * h * sw + w) / (2 * w))));
+  }
+  return cv::Size(static_cast<int>(std::max(1LL, (2 * w * sh + h) / (2 * h))), m_screenHeight);
 }
 
 void X11Display::prepare(int width, int height) {
@@ -285,7 +302,11 @@ void X11Display::prepare(int width, int height) {
 void X11Display::show(const char* /*name*/, const cv::Mat& image) {
   throwIfLost();
   if (image.type() != CV_8UC3) CV_Error(cv::Error::StsBadArg, "the picture is not 8-bit BGR");
-  prepare(image.cols, image.rows);
+  const cv::Size shown = shownSize(image.cols, image.rows);
+  prepare(shown.width, shown.height);
+  m_pictureSize = image.size();
+  const bool scaled = shown != image.size();
+  if (scaled && m_scaled.size() != shown) m_scaled.create(shown, CV_8UC3);
   int index = 0;
   unsigned char* target = m_plain.data();
   if (m_sharedMemory) {
@@ -294,9 +315,21 @@ void X11Display::show(const char* /*name*/, const cv::Mat& image) {
     waitUntilFree(&m_segments[index]);
     target = m_segments[index].data;
   }
-  // The one pass over the pixels: BGR into the server's BGRX.
-  cv::Mat server(image.rows, image.cols, CV_8UC4, target);
-  cv::cvtColor(image, server, cv::COLOR_BGR2BGRA);
+  cv::Mat server(shown.height, shown.width, CV_8UC4, target);
+  if (scaled) {
+    // The one pass over the picture's pixels is the scaling; the conversion
+    // that follows reads only the screen's worth. Averaging areas is as
+    // cheap as interpolating for whole ratios (3840x2160 on 1920x1080) and
+    // several times dearer for any other (bench_viewer's BM_FitToScreen),
+    // which interpolation then takes.
+    const bool wholeRatio = image.cols % shown.width == 0 && image.rows % shown.height == 0 &&
+                            image.cols / shown.width == image.rows / shown.height;
+    cv::resize(image, m_scaled, shown, 0, 0, wholeRatio ? cv::INTER_AREA : cv::INTER_LINEAR);
+    cv::cvtColor(m_scaled, server, cv::COLOR_BGR2BGRA);
+  } else {
+    // The one pass over the pixels: BGR into the server's BGRX.
+    cv::cvtColor(image, server, cv::COLOR_BGR2BGRA);
+  }
   m_last = index;
   put(index);
   xcb_flush(m_connection);
@@ -399,6 +432,22 @@ std::string X11Display::describe() const {
   return "the viewer's own window on the X server at DISPLAY=" + displayName() +
          (m_sharedMemory ? ", pictures through MIT-SHM"
                          : ", pictures over the connection (MIT-SHM cannot be used)");
+}
+
+std::string X11Display::scaling() const {
+  const cv::Size picture = m_pictureSize;
+  if (m_width <= 0 || (picture.width <= m_screenWidth && picture.height <= m_screenHeight)) {
+    return std::string();
+  }
+  const std::string size = std::to_string(picture.width) + "x" + std::to_string(picture.height);
+  const std::string screen = std::to_string(m_screenWidth) + "x" + std::to_string(m_screenHeight);
+  if (!m_fitToScreen) {
+    return "the " + size + " picture is larger than the " + screen +
+           " screen and is shown at full size (display.fit: NO): only part of it is visible";
+  }
+  return "the " + size + " picture is larger than the " + screen + " screen: shown scaled to " +
+         std::to_string(m_width) + "x" + std::to_string(m_height) +
+         " to fit it (display.fit: NO shows it at full size)";
 }
 
 void X11Display::processEvents(int /*milliseconds*/) { pollEvents(); }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <opencv2/core.hpp>
 #include <string>
 #include <vector>
 
@@ -18,9 +19,11 @@
 // the loss to the watcher, throws, and a later activation connects again.
 // Needs a 24- or 32-bit TrueColor screen whose pixels are laid out like the
 // picture's (blue in the low byte); reachable() refuses any other.
+// A picture larger than the screen is shown scaled down to fit it, keeping
+// its shape, unless `fitToScreen` is false.
 class X11Display : public ImageDisplay {
  public:
-  X11Display();
+  explicit X11Display(bool fitToScreen = true);
   ~X11Display() override;
   X11Display(const X11Display&) = delete;
   X11Display& operator=(const X11Display&) = delete;
@@ -37,6 +40,7 @@ class X11Display : public ImageDisplay {
   bool lossEndsProcess() const override { return false; }
   // Valid once a picture was shown.
   std::string describe() const override;
+  std::string scaling() const override;
 
  private:
   // A picture's worth of server pixels; through MIT-SHM when `shmId` >= 0.
@@ -51,6 +55,8 @@ class X11Display : public ImageDisplay {
   void throwIfLost();
   void createWindow(int width, int height);
   void destroyWindow();
+  // The size a `width` x `height` picture is shown at.
+  cv::Size shownSize(int width, int height) const;
   // Makes the window and the segments fit `width` x `height`.
   void prepare(int width, int height);
   void releaseSegments();
@@ -71,6 +77,8 @@ class X11Display : public ImageDisplay {
   std::uint8_t m_shmCompletion = 0;  // the completion event's code
   std::uint8_t m_shmOpcode = 0;      // its requests' major code, to tell their errors
   std::uint32_t m_maxRequestBytes = 0;
+  int m_screenWidth = 0;
+  int m_screenHeight = 0;
   // Atoms looked up once per connection.
   std::uint32_t m_protocols = 0;     // WM_PROTOCOLS
   std::uint32_t m_deleteWindow = 0;  // WM_DELETE_WINDOW
@@ -82,8 +90,12 @@ class X11Display : public ImageDisplay {
   std::uint32_t m_window = 0;  // 0: none
   std::uint32_t m_gc = 0;
   bool m_windowGone = false;  // closed by the user or destroyed by another program
-  int m_width = 0;
+  int m_width = 0;            // of the window: the picture's size, or smaller to fit the screen
   int m_height = 0;
+
+  const bool m_fitToScreen;
+  cv::Size m_pictureSize;  // of the picture shown last
+  cv::Mat m_scaled;        // the picture scaled down, when it is larger than the screen
 
   bool m_sharedMemory = false;
   Segment m_segments[2];

@@ -354,6 +354,79 @@ TEST(GenericHost, RtcdLoadsThePixmoorAndFrameSourceModulesAndThePairShowsTheBars
   removeTree(dir);
 }
 
+// The viewer's own window belongs to its component, so one rtcd may host
+// several viewers (OpenCV's window allows one a process): each shows its own
+// source's frames, here bars and counter frames of different sizes.
+TEST(GenericHost, TwoViewersWithTheirOwnWindowsInOneRtcdEachShowTheirOwnSource) {
+  if (displayName().empty()) GTEST_SKIP() << "DISPLAY is not set: no X server to show on";
+  DisplayLock lock;
+  NameServer names;
+  ASSERT_TRUE(names.start());
+  const std::string dir = makeTempDir("rtcd-two");
+  const int counterWidth = 200, counterHeight = 150;
+  const std::string counterSize =
+      "width: " + std::to_string(counterWidth) +
+      "\nGeneric.counter.conf.default.height: " + std::to_string(counterHeight) + "\n";
+  ConfiguredHost rtcd(
+      "tools/rtcd/rtcd", dir, "rtcd",
+      "corba.nameservers: " + names.address() + "\n" + sourceSettings() +
+          viewerSettings("Generic.Pixmoor") + "Generic.Pixmoor.display: x11\n" +
+          "Generic.counter.conf.default.pattern: counter\nGeneric.counter.conf.default." +
+          counterSize + "Generic.counterview.conf.default.input_image_width: " +
+          std::to_string(counterWidth) + "\nGeneric.counterview.conf.default.input_image_height: " +
+          std::to_string(counterHeight) + "\nmanager.modules.load_path: " + buildPath("modules") +
+          "\nmanager.modules.preload: Pixmoor, FrameSource\n"
+          "manager.components.precreate: FrameSource, FrameSource?instance_name=counter, "
+          "Pixmoor?instance_name=viewer, Pixmoor?instance_name=counterview\n"
+          "manager.components.preconnect: FrameSource0.out?port=viewer.image&"
+          "subscription_type=new, counter.out?port=counterview.image&subscription_type=new\n"
+          "manager.components.preactivation: viewer, counterview, FrameSource0, counter\n");
+
+  XWindowCapture capture;
+  const cv::Mat bars = colourBars(kWidth, kHeight);
+  // A counter frame: every pixel the frame's number.
+  auto counterOf = [&](const WindowPixels& p, std::uint32_t* frame) {
+    if (p.width != counterWidth || p.height != counterHeight) return false;
+    for (int y = 0; y < p.height; ++y)
+      for (int x = 0; x < p.width; ++x)
+        if (p.rgb(x, y) != p.rgb(0, 0)) return false;
+    *frame = p.rgb(0, 0);
+    return true;
+  };
+  bool sawBars = false;
+  std::vector<std::uint32_t> counts;  // counter frames seen, in order
+  const double deadline = now() + 60;
+  while (!(sawBars && counts.size() >= 2) && now() < deadline) {
+    const std::vector<WindowInfo> windows =
+        capture.findWindows("Pixmoor.exe", rtcd.process().pid());
+    for (const WindowInfo& window : windows) {
+      if (windows.size() != 2) break;
+      capture.raise(window);
+      WindowPixels pixels;
+      if (!capture.grab(window, &pixels)) continue;
+      std::uint32_t frame = 0;
+      if (pixels.width == kWidth && pixels.height == kHeight) {
+        sawBars = sawBars || showsBarsOf(pixels, bars);
+      } else if (counterOf(pixels, &frame) && frame != 0 &&
+                 (counts.empty() || frame != counts.back())) {
+        counts.push_back(frame);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(sawBars) << "viewer's window does not show the bars\n" << rtcd.log();
+  ASSERT_GE(counts.size(), 2u) << "counterview's window does not show the counter going on\n"
+                               << rtcd.log();
+  EXPECT_LT(counts[0], counts[1]) << "counter frames out of order";
+  EXPECT_EQ(std::string::npos, rtcd.log().find("ERROR")) << rtcd.log();
+  int status = 0;
+  rtcd.process().signal(SIGTERM);
+  ASSERT_TRUE(rtcd.process().waitExit(20, &status)) << rtcd.log();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(2, countOf(rtcd.process().stdoutText(), "Pixmoor::onDeactivated()"));
+  removeTree(dir);
+}
+
 // A viewer asked to exit while its X server hangs: its deactivation times
 // out behind a window call the stopped server holds. It used to be
 // destroyed, once the server went on, without onDeactivated and with its

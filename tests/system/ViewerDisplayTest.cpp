@@ -1,7 +1,8 @@
 // What the viewer puts on screen, read back from the X server: frames shown
 // pixel-exact in a window of the picture's size, mirrors as the parameters
 // ask, size changes at the next activation, windows gone after deactivation;
-// for OpenCV's window and for the viewer's own (with and without MIT-SHM).
+// for OpenCV's window and for the viewer's own (with and without MIT-SHM,
+// and on a screen smaller than the picture: scaled down to fit, or not).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 #include <sstream>
 #include <thread>
 
@@ -83,11 +85,22 @@ std::string firstDifference(const WindowPixels& pixels, const cv::Mat& expected)
   return "none";
 }
 
+int countOf(const std::string& text, const std::string& needle) {
+  int count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+    ++count;
+  return count;
+}
+
 struct DisplayChoice {
   const char* name;
   const char* conf;          // rtc.conf lines
   bool withoutSharedMemory;  // on an X server of the test's own, without MIT-SHM
   const char* route;         // what the log says at activation ("": nothing)
+  // An X server of the test's own with a 1920x1080 screen, smaller than the
+  // largest picture below; `fit` says whether the viewer scales it down.
+  bool smallScreen = false;
+  bool fit = true;
 };
 
 const DisplayChoice kDisplays[] = {
@@ -95,7 +108,14 @@ const DisplayChoice kDisplays[] = {
     {"x11", "Generic.Pixmoor.display: x11\n", false, "pictures through MIT-SHM"},
     {"x11_without_shm", "Generic.Pixmoor.display: X11\n", true,
      "pictures over the connection (MIT-SHM cannot be used)"},
+    {"x11_small_screen", "Generic.Pixmoor.display: x11\n", false, "pictures through MIT-SHM", true},
+    {"x11_small_screen_full_size",
+     "Generic.Pixmoor.display: x11\nGeneric.Pixmoor.display.fit: NO\n", false,
+     "pictures through MIT-SHM", true, false},
 };
+
+const int kSmallScreenWidth = 1920;
+const int kSmallScreenHeight = 1080;
 
 void PrintTo(const DisplayChoice& choice, std::ostream* out) { *out << choice.name; }
 
@@ -104,13 +124,15 @@ void PrintTo(const DisplayChoice& choice, std::ostream* out) { *out << choice.na
 class DisplayForRow {
  public:
   explicit DisplayForRow(const DisplayChoice& row) {
-    if (!row.withoutSharedMemory) return;
+    if (!row.withoutSharedMemory && !row.smallScreen) return;
     const char* old = std::getenv("DISPLAY");
     if (old == nullptr) return;
     m_old = old;
     XServerOptions options;
-    options.withoutSharedMemory = true;
-    options.screen = "4096x2304x24";
+    options.withoutSharedMemory = row.withoutSharedMemory;
+    options.screen = row.smallScreen ? std::to_string(kSmallScreenWidth) + "x" +
+                                           std::to_string(kSmallScreenHeight) + "x24"
+                                     : "4096x2304x24";
     if (!m_server.start(options)) return;
     ::setenv("DISPLAY", m_server.display().c_str(), 1);
     m_changed = true;
@@ -239,7 +261,29 @@ TEST_P(ViewerDisplayTest, TakesANewSizeAtTheNextActivationOnly) {
   ASSERT_EQ(RTC::RTC_OK, m_viewer.deactivate());
   ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
   cv::Mat huge = testPicture(3840, 2160, 3);
-  EXPECT_TRUE(sendAndSee(huge, huge));
+  const std::string sizeLine =
+      "INFO: Pixmoor0: the 3840x2160 picture is larger than the 1920x1080 "
+      "screen";
+  if (!GetParam().smallScreen) {
+    EXPECT_TRUE(sendAndSee(huge, huge));
+    EXPECT_EQ(std::string::npos, m_viewer.log().find("picture is larger")) << m_viewer.log();
+  } else if (GetParam().fit) {
+    // Half the size each way, every shown pixel the mean of four.
+    cv::Mat fitted;
+    cv::resize(huge, fitted, cv::Size(kSmallScreenWidth, kSmallScreenHeight), 0, 0, cv::INTER_AREA);
+    EXPECT_TRUE(sendAndSee(huge, fitted));
+    EXPECT_EQ(1, countOf(m_viewer.log(), sizeLine + ": shown scaled to 1920x1080 to fit it"))
+        << m_viewer.log();
+  } else {
+    // Larger than the screen, so only its size can be read back.
+    ASSERT_EQ(OpenRTM::PORT_OK, m_viewer.sendFrame(encode(huge)));
+    WindowInfo window;
+    ASSERT_TRUE(m_capture.waitForWindow(kViewerWindow, m_viewer.process().pid(), 10, &window));
+    EXPECT_EQ(3840, window.width);
+    EXPECT_EQ(2160, window.height);
+    EXPECT_EQ(1, countOf(m_viewer.log(), sizeLine + " and is shown at full size"))
+        << m_viewer.log();
+  }
 }
 
 // A live view must look and behave like a window even when the producer is
@@ -260,31 +304,49 @@ TEST_P(ViewerDisplayTest, TheWindowIsWholeBeforeTheFirstFrameAndRepaintsWhileIdl
 }
 
 // Another program destroying the window used to leave the viewer ACTIVE
-// and showing into nothing, without a word.
-TEST_P(ViewerDisplayTest, AWindowDestroyedByAnotherProgramIsOpenedAgain) {
+// and showing into nothing, without a word. A window the user closes (the
+// window manager asks its owner with WM_DELETE_WINDOW) comes back the same.
+TEST_P(ViewerDisplayTest, AWindowDestroyedOrClosedIsOpenedAgain) {
   ASSERT_EQ(RTC::RTC_OK, m_viewer.activate());
   const cv::Mat picture = testPicture(640, 480, 11);
   ASSERT_TRUE(sendAndSee(picture, picture));
-  for (const bool streaming : {false, true}) {
-    SCOPED_TRACE(streaming ? "frames arriving" : "idle");
+  const struct {
+    bool close;  // else destroy
+    bool streaming;
+  } cases[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+  int seed = 12;
+  cv::Mat shown = picture;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.close ? "closed" : "destroyed") +
+                 (c.streaming ? ", frames arriving" : ", idle"));
     WindowInfo window;
     ASSERT_TRUE(m_capture.waitForWindow(kViewerWindow, m_viewer.process().pid(), 5, &window));
     // The viewer looks its new window up within a few cycles; one destroyed
     // before that would go unnoticed.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    m_capture.destroy(window);
-    const cv::Mat next = testPicture(640, 480, streaming ? 13 : 12);
-    if (streaming) {
-      ASSERT_EQ(OpenRTM::PORT_OK, m_viewer.sendFrame(encode(next)));
+    if (c.close) {
+      m_capture.close(window);
+    } else {
+      m_capture.destroy(window);
     }
-    EXPECT_TRUE(sees(streaming ? next : picture));
+    if (c.streaming) {
+      shown = testPicture(640, 480, seed++);
+      ASSERT_EQ(OpenRTM::PORT_OK, m_viewer.sendFrame(encode(shown)));
+    }
+    // A new window, not the old one still standing.
+    const bool replaced = waitUntil(
+        [&] {
+          const std::vector<WindowInfo> found =
+              m_capture.findWindows(kViewerWindow, m_viewer.process().pid());
+          return found.size() == 1 && found[0].id != window.id;
+        },
+        10, 20);
+    EXPECT_TRUE(replaced) << "the window was not opened again\n" << m_viewer.log();
+    EXPECT_TRUE(sees(shown));
   }
-  const std::string log = m_viewer.log();
   const std::string line =
       "WARNING: Pixmoor0: the window Pixmoor.exe was destroyed by another program; opened it again";
-  const size_t first = log.find(line);
-  EXPECT_NE(std::string::npos, first) << log;
-  EXPECT_NE(std::string::npos, log.find(line, first + 1)) << log;
+  EXPECT_EQ(4, countOf(m_viewer.log(), line)) << m_viewer.log();
   EXPECT_EQ(RTC::ACTIVE_STATE, m_viewer.state());
 }
 

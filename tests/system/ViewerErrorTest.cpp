@@ -54,45 +54,48 @@ bool nextLineSays(const std::string& text, const std::string& first, const std::
 
 TEST(ViewerErrors, AWrongLengthFrameEndsInTheErrorStateAndResetRecovers) {
   if (displayName().empty()) GTEST_SKIP() << "DISPLAY is not set: no X server to show on";
-  DisplayLock lock;
-  XWindowCapture capture;
-  ViewerHarness viewer;
-  ASSERT_TRUE(viewer.start());
-  ASSERT_TRUE(viewer.connectProducer());
-  pid_t pid = viewer.process().pid();
-  WindowPixels pixels;
+  for (const char* display : {"opencv", "x11"}) {
+    SCOPED_TRACE(display);
+    DisplayLock lock;
+    XWindowCapture capture;
+    ViewerHarness viewer({}, std::string("Generic.Pixmoor.display: ") + display + "\n");
+    ASSERT_TRUE(viewer.start());
+    ASSERT_TRUE(viewer.connectProducer());
+    pid_t pid = viewer.process().pid();
+    WindowPixels pixels;
 
-  ASSERT_EQ(RTC::RTC_OK, viewer.activate());
-  ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(640, 480)));
-  ASSERT_TRUE(capture.waitForPixels(kViewerWindow, pid, 640, 480, isPlain, 30, &pixels));
+    ASSERT_EQ(RTC::RTC_OK, viewer.activate());
+    ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(640, 480)));
+    ASSERT_TRUE(capture.waitForPixels(kViewerWindow, pid, 640, 480, isPlain, 30, &pixels));
 
-  // A 320x240 frame is a well-formed sample, so the port takes it; the
-  // viewer refuses it because it has not 640 x 480 elements, and says so.
-  ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(320, 240)));
-  ASSERT_TRUE(viewer.waitForState(RTC::ERROR_STATE, 10)) << viewer.log();
-  EXPECT_EQ(1, count(viewer.log(), kBadFrame)) << viewer.log();
-  EXPECT_TRUE(nextLineSays(viewer.log(), kBadFrame,
-                           "ERROR: Pixmoor0: the frame holds 76800 elements; the 640x480 "
-                           "picture of this activation needs 307200"))
-      << viewer.log();
-  // The producer goes on at the old size while the viewer is in error: those
-  // frames used to trip the viewer again right after reset + activate.
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(320, 240)));
-  // Leaving the active state runs onDeactivated, which closes the window.
-  EXPECT_TRUE(
-      viewer.process().waitForStdout("Pixmoor::onActivated()\nPixmoor::onDeactivated()\n", 10));
-  EXPECT_TRUE(capture.waitForNoWindow(kViewerWindow, pid, 10));
+    // A 320x240 frame is a well-formed sample, so the port takes it; the
+    // viewer refuses it because it has not 640 x 480 elements, and says so.
+    ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(320, 240)));
+    ASSERT_TRUE(viewer.waitForState(RTC::ERROR_STATE, 10)) << viewer.log();
+    EXPECT_EQ(1, count(viewer.log(), kBadFrame)) << viewer.log();
+    EXPECT_TRUE(nextLineSays(viewer.log(), kBadFrame,
+                             "ERROR: Pixmoor0: the frame holds 76800 elements; the 640x480 "
+                             "picture of this activation needs 307200"))
+        << viewer.log();
+    // The producer goes on at the old size while the viewer is in error: those
+    // frames used to trip the viewer again right after reset + activate.
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(320, 240)));
+    // Leaving the active state runs onDeactivated, which closes the window.
+    EXPECT_TRUE(
+        viewer.process().waitForStdout("Pixmoor::onActivated()\nPixmoor::onDeactivated()\n", 10));
+    EXPECT_TRUE(capture.waitForNoWindow(kViewerWindow, pid, 10));
 
-  ASSERT_EQ(RTC::RTC_OK, viewer.reset());
-  EXPECT_EQ(RTC::INACTIVE_STATE, viewer.state());
-  ASSERT_EQ(RTC::RTC_OK, viewer.activate());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(RTC::ACTIVE_STATE, viewer.state()) << viewer.log();
-  ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(640, 480)));
-  EXPECT_TRUE(capture.waitForPixels(kViewerWindow, pid, 640, 480, isPlain, 30, &pixels));
-  EXPECT_EQ(RTC::ACTIVE_STATE, viewer.state());
-  EXPECT_EQ(1, count(viewer.log(), kBadFrame));
-  EXPECT_TRUE(viewer.stop());
+    ASSERT_EQ(RTC::RTC_OK, viewer.reset());
+    EXPECT_EQ(RTC::INACTIVE_STATE, viewer.state());
+    ASSERT_EQ(RTC::RTC_OK, viewer.activate());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(RTC::ACTIVE_STATE, viewer.state()) << viewer.log();
+    ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(640, 480)));
+    EXPECT_TRUE(capture.waitForPixels(kViewerWindow, pid, 640, 480, isPlain, 30, &pixels));
+    EXPECT_EQ(RTC::ACTIVE_STATE, viewer.state());
+    EXPECT_EQ(1, count(viewer.log(), kBadFrame));
+    EXPECT_TRUE(viewer.stop());
+  }
 }
 
 // Sizes that cannot make a buffer: none at all, and one above the largest
@@ -142,11 +145,15 @@ TEST(ViewerErrors, ASizeItCannotShowFailsTheActivation) {
 }
 
 // Qt ends the process when it cannot reach a display; the viewer must refuse
-// the activation instead, and live on.
+// the activation instead, and live on. So must the viewer's own window on a
+// screen whose pixels it cannot write (8-bit PseudoColor).
 TEST(ViewerErrors, NoDisplayFailsTheActivationAndTheProcessLivesOn) {
   const struct {
     const char* what;
     std::vector<std::string> env;
+    const char* screen = nullptr;  // of an X server of the test's own, DISPLAY then
+    const char* conf = "";
+    const char* reason = "";  // what the log line says after kNoDisplay
   } cases[] = {
       {"DISPLAY unset", {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "QT_QPA_PLATFORM"}},
       {"DISPLAY naming no server",
@@ -154,10 +161,24 @@ TEST(ViewerErrors, NoDisplayFailsTheActivationAndTheProcessLivesOn) {
       // Qt aborted the process (134) on these.
       {"linuxfb without a frame buffer", {"QT_QPA_PLATFORM=linuxfb:fb=/dev/no-fb"}},
       {"a platform Qt does not know", {"QT_QPA_PLATFORM=no-such-platform"}},
+      {"the own window on an 8-bit PseudoColor screen",
+       {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM"},
+       "1024x768x8",
+       "Generic.Pixmoor.display: x11\n",
+       " is 8-bit not TrueColor with 8 bits a pixel; display: x11 needs a 24- or 32-bit TrueColor "
+       "screen with 32 bits a pixel, blue in the low byte (display: opencv shows on any)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ViewerHarness viewer(c.env);
+    PrivateXServer server;
+    std::vector<std::string> env = c.env;
+    if (c.screen != nullptr) {
+      XServerOptions options;
+      options.screen = c.screen;
+      ASSERT_TRUE(server.start(options));
+      env.push_back("DISPLAY=" + server.display());
+    }
+    ViewerHarness viewer(env, c.conf);
     ASSERT_TRUE(viewer.start());
     for (int attempt = 0; attempt < 2; ++attempt) {
       EXPECT_EQ(RTC::RTC_ERROR, viewer.activate());
@@ -169,6 +190,11 @@ TEST(ViewerErrors, NoDisplayFailsTheActivationAndTheProcessLivesOn) {
     EXPECT_TRUE(viewer.process().running()) << viewer.process().stderrText();
     EXPECT_EQ(RTC::INACTIVE_STATE, viewer.state());
     EXPECT_EQ(2, count(viewer.log(), kNoDisplay)) << viewer.log();
+    if (*c.reason) {
+      EXPECT_EQ(2, count(viewer.log(), std::string(kNoDisplay) + ": the screen at DISPLAY=" +
+                                           server.display() + c.reason))
+          << viewer.log();
+    }
     EXPECT_EQ(0, viewer.countStdout("Pixmoor::onActivated()"));
     // A failed activation prints nothing, though onDeactivated runs after it.
     EXPECT_EQ(0, viewer.countStdout("Pixmoor::onDeactivated()"));

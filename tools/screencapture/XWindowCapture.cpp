@@ -179,6 +179,19 @@ void XWindowCapture::destroy(const WindowInfo& window) {
   XSync(m_display, False);
 }
 
+void XWindowCapture::close(const WindowInfo& window) {
+  if (!m_display) return;
+  XEvent event = {};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window.id;
+  event.xclient.message_type = XInternAtom(m_display, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(m_display, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(m_display, window.id, False, NoEventMask, &event);
+  XSync(m_display, False);
+}
+
 void XWindowCapture::cover(const WindowInfo& window) {
   if (!m_display) return;
   XSetWindowAttributes attributes;

@@ -64,6 +64,10 @@ class XWindowCapture {
   // Destroys the window, as another program may (the owner is not asked).
   void destroy(const WindowInfo& window);
 
+  // Asks the window's owner to close it (WM_DELETE_WINDOW), as a window
+  // manager does when the user closes it.
+  void close(const WindowInfo& window);
+
   // Lays a white window over `window` for a moment and takes it away again,
   // leaving `window` to repaint what it uncovered.
   void cover(const WindowInfo& window);
