@@ -1,7 +1,10 @@
 // Samples that cross a process boundary: the GIOP path, where the inport
 // takes over omniORB's buffer instead of copying it, and shared memory.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -332,6 +335,156 @@ TEST(InPortRemote, FramesFromAnotherProcessArriveBitExact) {
   RTC::PortProfile_var profile = sink.ref()->get_port_profile();
   EXPECT_EQ(0u, profile->connector_profiles.length());
   EXPECT_EQ(0u, sink.port.connectorCount());
+}
+
+namespace {
+
+// Returns what a call on a PortSharedMemory answered: the PortStatus it
+// returned, or the name of the system exception it raised.
+std::string answerOf(const std::function<OpenRTM::PortStatus()>& call) {
+  static const char* const names[] = {"PORT_OK",      "PORT_ERROR",     "BUFFER_FULL",
+                                      "BUFFER_EMPTY", "BUFFER_TIMEOUT", "UNKNOWN_ERROR"};
+  try {
+    const OpenRTM::PortStatus status = call();
+    return status <= OpenRTM::UNKNOWN_ERROR ? names[status] : "?";
+  } catch (const CORBA::SystemException& e) {
+    return e._name();
+  }
+}
+
+// Shrinks the segment `name` to `size` bytes behind its mapping's back.
+void truncateSegment(const std::string& name, off_t size) {
+  const int fd = ::shm_open(("/" + name).c_str(), O_RDWR, 0);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(0, ::ftruncate(fd, size));
+  ::close(fd);
+}
+
+off_t segmentSize(const std::string& name) {
+  struct stat st;
+  const int fd = ::shm_open(("/" + name).c_str(), O_RDONLY, 0);
+  if (fd < 0) return -1;
+  const off_t size = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+  ::close(fd);
+  return size;
+}
+
+}  // namespace
+
+// A writer calling an inport's PortSharedMemory directly with what no
+// sound writer sends. Each call gets its answer (BAD_PARAM for a refused
+// open_memory, BAD_OPERATION for create_memory, PORT_ERROR for a put that
+// cannot be read) and a log line; the sink lives on, its memory stays
+// flat, and it creates or resizes no segment: a foreign segment keeps its
+// size, and /dev/shm holds no name it did not hold before.
+TEST(InPortRemote, HostileSharedMemoryWriterIsAnsweredAndLogged) {
+  std::unique_ptr<pixmoor_test::ChildProcess> child;
+  RTC::PortService_var remote = startChild(child, kChildSinkFlag);  // memory_limit 16 MB
+  ASSERT_FALSE(CORBA::is_nil(remote)) << child->stderrText();
+  Source source;
+  std::string error;
+  RTC::SharedSegment foreign;
+  ASSERT_TRUE(foreign.create(RTC::makeUuid(), 4096, error)) << error;
+  RTC::SharedSegment large;
+  ASSERT_TRUE(large.create(RTC::makeUuid(), 17000000, error)) << error;
+  const std::string fresh = RTC::makeUuid();
+  const std::vector<std::uint8_t> good = timedLongSeqBytes(1, 2, {3, 4, 5}, true);
+  std::vector<std::uint8_t> malformed =
+      timedLongSeqBytes(1, 2, std::vector<std::uint32_t>(25, 7), true);
+  malformed[11] = 0x40;  // 2^30 elements claimed in 112 bytes
+
+  struct Row {
+    const char* what;
+    std::function<OpenRTM::PortStatus(SegmentPeer&)> call;
+    const char* answer;
+    const char* logged;
+  };
+  const auto open = [](CORBA::ULongLong size, std::string name) {
+    return [size, name](SegmentPeer& w) {
+      w.peer->open_memory(size, name.c_str());
+      return OpenRTM::PORT_OK;
+    };
+  };
+  const std::vector<Row> rows = {
+      {"put before any segment", [](SegmentPeer& w) { return w.peer->put(); }, "PORT_ERROR",
+       "put without a segment"},
+      {"a path", open(4096, "../../etc/passwd"), "BAD_PARAM", "the name is not a UUID"},
+      {"a slash", open(4096, "a/" + fresh.substr(2)), "BAD_PARAM", "the name is not a UUID"},
+      {"a leading slash", open(4096, "/" + fresh), "BAD_PARAM", "the name is not a UUID"},
+      {"an empty name", open(4096, ""), "BAD_PARAM", "the name is not a UUID"},
+      {"no such segment", open(4096, fresh), "BAD_PARAM", "No such file"},
+      {"a foreign segment, too small", open(1000000, foreign.name()), "BAD_PARAM",
+       "the segment holds only 4096 bytes"},
+      {"size 0", open(0, foreign.name()), "BAD_PARAM", "more than its 8-byte length word"},
+      {"size 2^63", open(1ull << 63, foreign.name()), "BAD_PARAM", "memory_limit"},
+      {"above memory_limit", open(17000000, large.name()), "BAD_PARAM", "memory_limit"},
+      {"create_memory",
+       [&](SegmentPeer& w) {
+         w.peer->create_memory(4096, fresh.c_str());
+         return OpenRTM::PORT_OK;
+       },
+       "BAD_OPERATION", "refused create_memory"},
+      {"a length word past the mapping",
+       [](SegmentPeer& w) {
+         w.announce(4096);
+         w.setLength(4089);
+         return w.peer->put();
+       },
+       "PORT_ERROR", "runs past the segment"},
+      {"a malformed sample", [&](SegmentPeer& w) { return w.put(malformed); }, "PORT_ERROR",
+       "not one whole sample"},
+      {"a segment truncated to 0 after open_memory",
+       [&](SegmentPeer& w) {
+         w.announce(65536);
+         truncateSegment(w.name, 0);
+         const OpenRTM::PortStatus status = w.peer->put();
+         w.segment.close();  // the next row writes into a new one
+         return status;
+       },
+       "PORT_ERROR", "SIGBUS"},
+      {"a good sample after all that", [&](SegmentPeer& w) { return w.put(good); }, "PORT_OK", ""},
+  };
+  const std::set<std::string> namesBefore = shmNames();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    // A connection each: every row gets its own log line past the throttle.
+    std::string id;
+    ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), remote,
+                                      {{"dataport.interface_type", "shared_memory"}}, &id));
+    SegmentPeer writer(sharedMemoryOf(onlyProfile(source.port)));
+    EXPECT_EQ(row.answer, answerOf([&] { return row.call(writer); }));
+    if (row.logged[0] != '\0') {
+      EXPECT_TRUE(child->waitForStderr(row.logged, 5)) << child->stderrText();
+    }
+    source.ref()->disconnect(id.c_str());
+  }
+  EXPECT_EQ(4096, segmentSize(foreign.name()));
+  EXPECT_EQ(-1, segmentSize(fresh));
+  std::set<std::string> created;
+  for (const std::string& name : shmNames()) {
+    if (namesBefore.count(name) == 0 && segmentSize(name) >= 0) created.insert(name);
+  }
+  EXPECT_TRUE(created.empty()) << joined(created);
+
+  // Many more of them do not grow the sink.
+  std::string id;
+  ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), remote,
+                                    {{"dataport.interface_type", "shared_memory"}}, &id));
+  SegmentPeer writer(sharedMemoryOf(onlyProfile(source.port)));
+  const double base = residentMb(child->pid());
+  for (int i = 0; i < 300; ++i) {
+    const Row& row = rows[1 + static_cast<size_t>(i) % (rows.size() - 1)];
+    answerOf([&] { return row.call(writer); });
+  }
+  const double grown = residentMb(child->pid()) - base;
+  std::cout << "300 hostile calls: sink RSS +" << grown << " MB\n";
+  if (!pixmoor_test::kSanitizedBuild) {
+    EXPECT_LT(grown, 4.0);
+  }
+  // A refused open_memory left the sink without a segment: announce anew.
+  writer.segment.close();
+  EXPECT_EQ("PORT_OK", answerOf([&] { return writer.put(good); }));
+  EXPECT_TRUE(child->running());
 }
 
 // The source and the sink run in a second copy of this program, started

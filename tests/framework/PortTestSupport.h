@@ -7,11 +7,12 @@
 // Any operators (see rtm/CdrSerializer.h).
 #include <rtm/idl/BasicDataTypeSkel.h>
 
-#include <dirent.h>
 #include <rtm/DataInPort.h>
 #include <rtm/DataOutPort.h>
 #include <rtm/idl/DataPortSkel.h>
 #include <rtm/idl/SharedMemorySkel.h>
+
+#include <dirent.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,10 +26,10 @@
 #include <utility>
 #include <vector>
 
+#include "TestSupport.h"
 #include "common/Uuid.h"
 #include "corba/NVUtil.h"
 #include "port/SharedSegment.h"
-#include "TestSupport.h"
 
 namespace port_test {
 
@@ -166,8 +167,9 @@ inline OpenRTM::PortSharedMemory_ptr sharedMemoryOf(
 // foreign outport would: a segment of its own, open_memory and put on the
 // inport's PortSharedMemory.
 struct SegmentPeer {
+  // Takes over the reference `inport`.
   explicit SegmentPeer(OpenRTM::PortSharedMemory_ptr inport = OpenRTM::PortSharedMemory::_nil())
-      : peer(OpenRTM::PortSharedMemory::_duplicate(inport)) {}
+      : peer(inport) {}
   // Creates a segment of `size` bytes and announces it (setEndian, then
   // open_memory).
   void announce(size_t size) {
