@@ -6,9 +6,8 @@
 // the sample's bytes.
 // The data types before the serializer, which needs their CORBA::Any
 // operators.
-#include <rtm/idl/BasicDataTypeSkel.h>
-
 #include <rtm/CdrSerializer.h>
+#include <rtm/idl/BasicDataTypeSkel.h>
 
 #include <cstdint>
 #include <cstring>
@@ -76,7 +75,8 @@ void fuzzSample(const CORBA::Octet* data, CORBA::ULong length, bool little, bool
   RTC::CdrChunk sample;
   RTC::ReadResult result = connector->take(sample);
   T read;
-  if (result == RTC::ReadResult::Ok) result = connector->decodeSample(sample, &decodeInto<T>, &read);
+  if (result == RTC::ReadResult::Ok)
+    result = connector->decodeSample(sample, &decodeInto<T>, &read);
   FUZZ_CHECK((result == RTC::ReadResult::Ok) == accepted, "read disagrees with the check");
   if (accepted) {
     FUZZ_CHECK(reencodesTo(read, data, length, little), "the sample read differs from the put");
@@ -124,9 +124,9 @@ void fuzzSegment(const CORBA::Octet* data, CORBA::ULong length, bool little) {
   const RTC::ReadResult result = connector->take(stored);
   FUZZ_CHECK((result == RTC::ReadResult::Ok) == accepted, "read disagrees with the put");
   if (accepted) {
-    FUZZ_CHECK(stored.length() == sampleLength &&
-                   std::memcmp(stored.data(), sample, sampleLength) == 0,
-               "the sample stored differs from the segment's");
+    FUZZ_CHECK(
+        stored.length() == sampleLength && std::memcmp(stored.data(), sample, sampleLength) == 0,
+        "the sample stored differs from the segment's");
   }
   connector->close();
 }

@@ -17,31 +17,31 @@ using namespace port_test;
 // flush publisher.
 TEST(InPortAllocation, SteadyStreamAllocatesNothing) {
   for (const char* iface : {"corba_cdr", "shared_memory"}) {
-  for (const char* endian : {"little", "big"}) {
-    SCOPED_TRACE(std::string(iface) + " " + endian);
-    Sink sink;
-    Source source;
-    ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), sink.ref(),
-                                      {{"dataport.interface_type", iface},
-                                       {"dataport.serializer.cdr.endian", endian},
-                                       {"dataport.buffer.length", "2"}}));
-    source.fill(640 * 480, 1);
-    for (int warm = 0; warm < 4; ++warm) {
-      ASSERT_TRUE(source.port.write());
-      ASSERT_TRUE(sink.port.isNew());
-      ASSERT_TRUE(sink.port.read());
+    for (const char* endian : {"little", "big"}) {
+      SCOPED_TRACE(std::string(iface) + " " + endian);
+      Sink sink;
+      Source source;
+      ASSERT_EQ(RTC::RTC_OK, connectVia(source.ref(), source.ref(), sink.ref(),
+                                        {{"dataport.interface_type", iface},
+                                         {"dataport.serializer.cdr.endian", endian},
+                                         {"dataport.buffer.length", "2"}}));
+      source.fill(640 * 480, 1);
+      for (int warm = 0; warm < 4; ++warm) {
+        ASSERT_TRUE(source.port.write());
+        ASSERT_TRUE(sink.port.isNew());
+        ASSERT_TRUE(sink.port.read());
+      }
+      // A colocated call runs on this thread, so the whole road is counted here
+      // and the ORB's idle threads cannot blur the figure.
+      const unsigned long before = pixmoor_test::threadAllocationCount();
+      for (CORBA::Long i = 0; i < 10; ++i) {
+        source.value.tm.sec = static_cast<CORBA::ULong>(i);
+        ASSERT_TRUE(source.port.write());
+        ASSERT_TRUE(sink.port.isNew());
+        ASSERT_TRUE(sink.port.read());
+      }
+      EXPECT_EQ(0u, pixmoor_test::threadAllocationCount() - before);
+      EXPECT_TRUE(sameSample(source.value, sink.value));
     }
-    // A colocated call runs on this thread, so the whole road is counted here
-    // and the ORB's idle threads cannot blur the figure.
-    const unsigned long before = pixmoor_test::threadAllocationCount();
-    for (CORBA::Long i = 0; i < 10; ++i) {
-      source.value.tm.sec = static_cast<CORBA::ULong>(i);
-      ASSERT_TRUE(source.port.write());
-      ASSERT_TRUE(sink.port.isNew());
-      ASSERT_TRUE(sink.port.read());
-    }
-    EXPECT_EQ(0u, pixmoor_test::threadAllocationCount() - before);
-    EXPECT_TRUE(sameSample(source.value, sink.value));
-  }
   }
 }
