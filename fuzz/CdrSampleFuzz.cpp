@@ -6,8 +6,9 @@
 // the sample's bytes.
 // The data types before the serializer, which needs their CORBA::Any
 // operators.
-#include <rtm/CdrSerializer.h>
 #include <rtm/idl/BasicDataTypeSkel.h>
+
+#include <rtm/CdrSerializer.h>
 
 #include <cstdint>
 #include <cstring>
