@@ -140,7 +140,7 @@ TEST_F(RtmctlCommandsTest, RefusedConnectionsLeaveNoConnectorBehind) {
   fails({"connect", in, in},
         "both ports are DataInPorts (FrameSink0.in, FrameSink0.in); connect an outport to an "
         "inport");
-  fails({"connect", out, in, "--interface", "shared_memory"},
+  fails({"connect", out, in, "--interface", "direct"},
         "connecting FrameSource0.out -> FrameSink0.in failed: BAD_PARAMETER");
   fails({"connect", out, in, "-p", "dataport.data_type=IDL:RTC/TimedShortSeq:1.0"},
         "connecting FrameSource0.out -> FrameSink0.in failed: BAD_PARAMETER");

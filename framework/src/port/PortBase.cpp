@@ -256,13 +256,14 @@ size_t connectionLimit(const coil::Properties& portProps) {
 
 }  // namespace
 
-// Checks what both port kinds require of a connection: corba_cdr, push or
-// pull, a matching data type and a known byte order.
+// Checks what both port kinds require of a connection: corba_cdr or
+// shared_memory, push or pull, a matching data type and a known byte order.
 static ReturnCode_t checkCommon(const coil::Properties& props, const std::string& ourType,
                                 std::string& why) {
   const std::string iface = props.getProperty("dataport.interface_type");
-  if (!listContains(iface, "corba_cdr")) {
-    why = "unsupported dataport.interface_type '" + iface + "' (this port speaks corba_cdr)";
+  if (chosenInterface(props).empty()) {
+    why = "unsupported dataport.interface_type '" + iface + "' (this port speaks " +
+          kDataPortInterfaces + ")";
     return BAD_PARAMETER;
   }
   const std::string flow = firstEntry(props.getProperty("dataport.dataflow_type"));
