@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 
 #include "PortTestSupport.h"
 
@@ -11,15 +12,23 @@ using namespace port_test;
 
 namespace {
 
-// A sink connected to a source, with the sink's InPortCdr at hand for
-// direct puts.
+// A sink connected to a source, with the sink's InPortCdr (or, for
+// shared_memory, a segment writer of the test's own) at hand for direct
+// puts.
 struct Pushed {
   explicit Pushed(const Props& props = {}, const coil::Properties& sinkSettings = {}) {
     sink.port.init(sinkSettings);
     result = connectVia(source.ref(), source.ref(), sink.ref(), props, &id);
-    if (result == RTC::RTC_OK) cdr = inportCdrOf(onlyProfile(sink.port));
+    if (result != RTC::RTC_OK) return;
+    if (profileValue(onlyProfile(sink.port), "dataport.interface_type") == "shared_memory") {
+      shared.reset(new SegmentPeer(sharedMemoryOf(onlyProfile(sink.port))));
+    } else {
+      cdr = inportCdrOf(onlyProfile(sink.port));
+    }
   }
-  OpenRTM::PortStatus put(const std::vector<std::uint8_t>& bytes) { return cdr->put(cdrOf(bytes)); }
+  OpenRTM::PortStatus put(const std::vector<std::uint8_t>& bytes) {
+    return shared ? shared->put(bytes) : cdr->put(cdrOf(bytes));
+  }
   OpenRTM::PortStatus putSample(std::uint32_t sec, bool little = true) {
     return put(timedLongSeqBytes(sec, 0, {sec, sec + 1, sec + 2}, little));
   }
@@ -28,7 +37,10 @@ struct Pushed {
   std::string id;
   RTC::ReturnCode_t result;
   OpenRTM::InPortCdr_var cdr;
+  std::unique_ptr<SegmentPeer> shared;
 };
+
+const char* const kInterfaces[] = {"corba_cdr", "shared_memory"};
 
 }  // namespace
 
@@ -177,29 +189,32 @@ TEST(InPort, FullBufferPolicies) {
     OpenRTM::PortStatus third;
     std::uint32_t firstRead;
   };
-  for (const Case& c :
-       {Case{"do_nothing", OpenRTM::BUFFER_FULL, 1}, Case{"overwrite", OpenRTM::PORT_OK, 2},
-        Case{"block", OpenRTM::BUFFER_TIMEOUT, 1}}) {
-    SCOPED_TRACE(c.policy);
-    Pushed p(Props{{"dataport.buffer.length", "2"},
-                   {"dataport.buffer.write.full_policy", c.policy},
-                   {"dataport.buffer.write.timeout", "0.2"}});
-    ASSERT_EQ(RTC::RTC_OK, p.result);
-    EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(1));
-    EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(2));
-    const double start = pixmoor_test::now();
-    EXPECT_EQ(c.third, p.putSample(3));
-    const double waited = pixmoor_test::now() - start;
-    if (std::string(c.policy) == "block") {
-      EXPECT_GE(waited, 0.15);
+  for (const char* iface : kInterfaces) {
+    for (const Case& c :
+         {Case{"do_nothing", OpenRTM::BUFFER_FULL, 1}, Case{"overwrite", OpenRTM::PORT_OK, 2},
+          Case{"block", OpenRTM::BUFFER_TIMEOUT, 1}}) {
+      SCOPED_TRACE(std::string(iface) + " " + c.policy);
+      Pushed p(Props{{"dataport.interface_type", iface},
+                     {"dataport.buffer.length", "2"},
+                     {"dataport.buffer.write.full_policy", c.policy},
+                     {"dataport.buffer.write.timeout", "0.2"}});
+      ASSERT_EQ(RTC::RTC_OK, p.result);
+      EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(1));
+      EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(2));
+      const double start = pixmoor_test::now();
+      EXPECT_EQ(c.third, p.putSample(3));
+      const double waited = pixmoor_test::now() - start;
+      if (std::string(c.policy) == "block") {
+        EXPECT_GE(waited, 0.15);
+      }
+      ASSERT_TRUE(p.sink.port.read());
+      EXPECT_EQ(c.firstRead, p.sink.value.tm.sec);
+      // What the component's status reports: the sample dropped, either way.
+      const RTC::InPortBase::Counters counters = p.sink.port.counters();
+      EXPECT_EQ(c.third == OpenRTM::PORT_OK ? 3u : 2u, counters.stored);
+      EXPECT_EQ(c.third == OpenRTM::PORT_OK ? 1u : 0u, counters.overwritten);
+      EXPECT_EQ(c.third == OpenRTM::PORT_OK ? 0u : 1u, counters.full);
     }
-    ASSERT_TRUE(p.sink.port.read());
-    EXPECT_EQ(c.firstRead, p.sink.value.tm.sec);
-    // What the component's status reports: the sample dropped, either way.
-    const RTC::InPortBase::Counters counters = p.sink.port.counters();
-    EXPECT_EQ(c.third == OpenRTM::PORT_OK ? 3u : 2u, counters.stored);
-    EXPECT_EQ(c.third == OpenRTM::PORT_OK ? 1u : 0u, counters.overwritten);
-    EXPECT_EQ(c.third == OpenRTM::PORT_OK ? 0u : 1u, counters.full);
   }
 }
 
@@ -224,12 +239,19 @@ TEST(InPort, DefaultMemoryLimitHoldsFourUhdFrames) {
 TEST(InPort, MemoryLimitDropsTheOldestAndCountsIt) {
   coil::Properties settings;
   settings.setProperty("memory_limit", "100");  // four 24-byte samples
-  Pushed p(Props{}, settings);
-  ASSERT_EQ(RTC::RTC_OK, p.result);
-  for (std::uint32_t sec = 1; sec <= 5; ++sec) EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(sec));
-  EXPECT_EQ(1u, p.sink.port.counters().overwritten);
-  ASSERT_TRUE(p.sink.port.read());
-  EXPECT_EQ(2u, p.sink.value.tm.sec);
+  for (const char* iface : kInterfaces) {
+    SCOPED_TRACE(iface);
+    Pushed p(Props{{"dataport.interface_type", iface}}, settings);
+    ASSERT_EQ(RTC::RTC_OK, p.result);
+    if (p.shared) {
+      // Its segment is as small as a segment may be: 24 bytes and the word.
+      p.shared->announce(32);
+    }
+    for (std::uint32_t sec = 1; sec <= 5; ++sec) EXPECT_EQ(OpenRTM::PORT_OK, p.putSample(sec));
+    EXPECT_EQ(1u, p.sink.port.counters().overwritten);
+    ASSERT_TRUE(p.sink.port.read());
+    EXPECT_EQ(2u, p.sink.value.tm.sec);
+  }
 }
 
 // A blocked put returns as soon as the reader makes room.

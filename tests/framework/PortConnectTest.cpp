@@ -34,7 +34,8 @@ TEST(PortConnect, PortProfilesDescribeTheDataPorts) {
   EXPECT_EQ("Any", prop(in->properties, "dataport.subscription_type"));
   EXPECT_EQ("flush,new,periodic", prop(out->properties, "dataport.subscription_type"));
   EXPECT_EQ("push,pull", prop(in->properties, "dataport.dataflow_type"));
-  EXPECT_EQ("corba_cdr", prop(out->properties, "dataport.interface_type"));
+  EXPECT_EQ("corba_cdr,shared_memory", prop(in->properties, "dataport.interface_type"));
+  EXPECT_EQ("corba_cdr,shared_memory", prop(out->properties, "dataport.interface_type"));
 }
 
 // Whichever port connect is called on, and in either order of the list,
@@ -43,15 +44,22 @@ TEST(PortConnect, BothPortsKeepTheCompletedProfile) {
   struct Case {
     bool callInport;
     bool inportFirst;
+    const char* iface;
+    const char* published;  // what the inport publishes under the corba_cdr keys
   };
-  for (const Case& c :
-       {Case{false, false}, Case{true, false}, Case{false, true}, Case{true, true}}) {
-    SCOPED_TRACE(std::string(c.callInport ? "in." : "out.") + "connect, " +
+  for (const Case& c : {Case{false, false, "corba_cdr", "IDL:OpenRTM/InPortCdr:1.0"},
+                        Case{true, false, "corba_cdr", "IDL:OpenRTM/InPortCdr:1.0"},
+                        Case{false, true, "corba_cdr", "IDL:OpenRTM/InPortCdr:1.0"},
+                        Case{true, true, "corba_cdr", "IDL:OpenRTM/InPortCdr:1.0"},
+                        Case{false, false, "shared_memory", "IDL:OpenRTM/PortSharedMemory:1.0"},
+                        Case{true, true, "shared_memory", "IDL:OpenRTM/PortSharedMemory:1.0"}}) {
+    SCOPED_TRACE(std::string(c.iface) + " " + (c.callInport ? "in." : "out.") + "connect, " +
                  (c.inportFirst ? "[in, out]" : "[out, in]"));
     Sink sink;
     Source source;
-    RTC::ConnectorProfile profile = c.inportFirst ? makeProfile({sink.ref(), source.ref()}, {})
-                                                  : makeProfile({source.ref(), sink.ref()}, {});
+    const Props props = {{"dataport.interface_type", c.iface}};
+    RTC::ConnectorProfile profile = c.inportFirst ? makeProfile({sink.ref(), source.ref()}, props)
+                                                  : makeProfile({source.ref(), sink.ref()}, props);
     RTC::PortService_ptr caller = c.callInport ? sink.m_ref.in() : source.m_ref.in();
     ASSERT_EQ(RTC::RTC_OK, caller->connect(profile));
     const std::string id(profile.connector_id.in());
@@ -63,7 +71,7 @@ TEST(PortConnect, BothPortsKeepTheCompletedProfile) {
     ASSERT_GE(refIndex, 0);
     CORBA::Object_var ref;
     ASSERT_TRUE(profile.properties[refIndex].value >>= CORBA::Any::to_object(ref.out()));
-    EXPECT_TRUE(ref->_is_a("IDL:OpenRTM/InPortCdr:1.0"));
+    EXPECT_TRUE(ref->_is_a(c.published));
     for (RTC::PortBase* port :
          {static_cast<RTC::PortBase*>(&sink.port), static_cast<RTC::PortBase*>(&source.port)}) {
       RTC::ConnectorProfile_var kept = port->get_connector_profile(id.c_str());
@@ -72,10 +80,14 @@ TEST(PortConnect, BothPortsKeepTheCompletedProfile) {
       EXPECT_EQ(prop(profile.properties, "dataport.corba_cdr.inport_ior"),
                 prop(kept->properties, "dataport.corba_cdr.inport_ior"));
     }
-    source.fill(16, 5);
-    ASSERT_TRUE(source.port.write());
-    ASSERT_TRUE(sink.port.read());
-    EXPECT_TRUE(sameSample(source.value, sink.value));
+    // A sample, then one past the first segment (2 MiB), then a small one
+    // into the grown segment.
+    for (const CORBA::ULong elements : {16u, 700000u, 3u}) {
+      source.fill(elements, static_cast<CORBA::Long>(elements));
+      ASSERT_TRUE(source.port.write());
+      ASSERT_TRUE(sink.port.read());
+      EXPECT_TRUE(sameSample(source.value, sink.value)) << elements;
+    }
   }
 }
 
@@ -104,7 +116,7 @@ void expectRefusedWithNoHalfConnection(const std::vector<Props>& refused,
 // keeps a half-made connection, whichever port was asked.
 TEST(PortConnect, RefusalsLeaveNoHalfConnection) {
   const std::vector<Props> refused = {
-      {{"dataport.interface_type", "shared_memory"}},
+      {{"dataport.interface_type", "direct"}},
       {{"dataport.interface_type", ""}},
       {{"dataport.dataflow_type", "duplex"}},
       {{"dataport.dataflow_type", ""}},
@@ -126,7 +138,8 @@ TEST(PortConnect, RefusalsLeaveNoHalfConnection) {
 // profile read, until rtmctl failed with MARSHAL.
 TEST(PortConnect, OversizedProfilesAndConnectionsPastTheLimitAreRefused) {
   Props many;
-  for (int i = 0; i < 40; ++i) many.push_back({"x.key" + std::to_string(i), std::string(4000, 'v')});
+  for (int i = 0; i < 40; ++i)
+    many.push_back({"x.key" + std::to_string(i), std::string(4000, 'v')});
   const std::vector<Props> refused = {{{"x.huge", std::string(3000000, 'v')}},
                                       many,
                                       // Past connector_value_limit, well inside the profile's.

@@ -10,18 +10,26 @@
 #include <rtm/DataInPort.h>
 #include <rtm/DataOutPort.h>
 #include <rtm/idl/DataPortSkel.h>
+#include <rtm/idl/SharedMemorySkel.h>
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "corba/NVUtil.h"
 #include "TestSupport.h"
+#include "common/Uuid.h"
+#include "corba/NVUtil.h"
+#include "port/SharedSegment.h"
 
 namespace port_test {
 
@@ -143,6 +151,66 @@ inline OpenRTM::InPortCdr_ptr inportCdrOf(const RTC::ConnectorProfile& profile) 
   if (ior.empty()) return OpenRTM::InPortCdr::_nil();
   CORBA::Object_var obj = pixmoor_test::orb()->string_to_object(ior.c_str());
   return OpenRTM::InPortCdr::_narrow(obj);
+}
+
+// Returns the PortSharedMemory a shared_memory connection's provider
+// published under `key`.
+inline OpenRTM::PortSharedMemory_ptr sharedMemoryOf(
+    const RTC::ConnectorProfile& profile, const char* key = "dataport.corba_cdr.inport_ior") {
+  const std::string ior = profileValue(profile, key);
+  if (ior.empty()) return OpenRTM::PortSharedMemory::_nil();
+  CORBA::Object_var obj = pixmoor_test::orb()->string_to_object(ior.c_str());
+  return OpenRTM::PortSharedMemory::_narrow(obj);
+}
+
+// The writing side of a shared_memory connection, made by hand as a
+// foreign outport would: a segment of its own, open_memory and put on the
+// inport's PortSharedMemory.
+struct SegmentPeer {
+  // Takes over the reference `inport`.
+  explicit SegmentPeer(OpenRTM::PortSharedMemory_ptr inport = OpenRTM::PortSharedMemory::_nil())
+      : peer(inport) {}
+  // Creates a segment of `size` bytes and announces it (setEndian, then
+  // open_memory).
+  void announce(size_t size) {
+    std::string error;
+    segment.close();
+    if (!segment.create(name, size, error)) throw std::runtime_error(error);
+    peer->setEndian(little);
+    peer->open_memory(size, name.c_str());
+  }
+  // Writes `length` as the length word.
+  void setLength(std::uint64_t length) {
+    for (int i = 0; i < 8; ++i) {
+      segment.data()[little ? i : 7 - i] = static_cast<unsigned char>(length >> (8 * i));
+    }
+  }
+  // Writes `bytes` and puts them; a segment too small is replaced first.
+  OpenRTM::PortStatus put(const std::vector<std::uint8_t>& bytes) {
+    if (!segment.mapped() || segment.size() < bytes.size() + 8) {
+      if (segment.mapped()) peer->close_memory(false);
+      announce(std::max<size_t>(bytes.size() + 8, 4096));
+    }
+    setLength(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), segment.data() + 8);
+    return peer->put();
+  }
+  OpenRTM::PortSharedMemory_var peer;
+  RTC::SharedSegment segment;
+  std::string name = RTC::makeUuid();
+  bool little = true;
+};
+
+// Returns the names in /dev/shm.
+inline std::set<std::string> shmNames() {
+  std::set<std::string> names;
+  if (DIR* dir = ::opendir("/dev/shm")) {
+    while (dirent* entry = ::readdir(dir)) {
+      if (entry->d_name[0] != '.') names.insert(entry->d_name);
+    }
+    ::closedir(dir);
+  }
+  return names;
 }
 
 // Returns the only connector profile of `port` (empty when it has none or several).

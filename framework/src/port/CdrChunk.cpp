@@ -18,6 +18,12 @@ static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= 8,
               "in-place CDR reads need new[] to return 8-aligned storage");
 
 bool CdrChunk::assign(const CORBA::Octet* data, CORBA::ULong length) {
+  if (!resize(length)) return false;
+  if (length > 0) std::memcpy(m_data, data, length);
+  return true;
+}
+
+bool CdrChunk::resize(CORBA::ULong length) {
   if (length > m_capacity) {
     release();
     if (m_budget != nullptr && !m_budget->reserve(length)) return false;
@@ -32,7 +38,6 @@ bool CdrChunk::assign(const CORBA::Octet* data, CORBA::ULong length) {
     }
     m_capacity = length;
   }
-  if (length > 0) std::memcpy(m_data, data, length);
   m_length = length;
   return true;
 }

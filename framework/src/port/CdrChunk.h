@@ -49,6 +49,10 @@ class CdrChunk {
   // Copies `length` bytes in, reusing the storage when it is large enough.
   // False (and empty) when memory or the budget runs out.
   bool assign(const CORBA::Octet* data, CORBA::ULong length);
+  // Makes the chunk `length` bytes long for the caller to fill through
+  // mutableData(); the old bytes are not kept. False (and empty) as assign.
+  bool resize(CORBA::ULong length);
+  CORBA::Octet* mutableData() { return m_data; }
   // Takes over the buffer of `seq` without copying when the sequence owns
   // it and it is 8-aligned, leaving `seq` empty; otherwise copies. Returns
   // whether the buffer was adopted; `ok` tells whether the chunk holds it

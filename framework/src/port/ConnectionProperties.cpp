@@ -92,4 +92,19 @@ size_t portMemoryLimit(const coil::Properties& portProps, std::string* problem) 
   return limit >= noLimit ? SIZE_MAX : static_cast<size_t>(limit);
 }
 
+const char* const kDataPortInterfaces = "corba_cdr,shared_memory";
+
+std::string chosenInterface(const coil::Properties& props) {
+  std::string list = props.getProperty("dataport.interface_type");
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string entry = normalizedValue(list.substr(start, end - start));
+    if (entry == "corba_cdr" || entry == "shared_memory") return entry;
+    start = end + 1;
+  }
+  return std::string();
+}
+
 }  // namespace RTC

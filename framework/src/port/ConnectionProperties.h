@@ -26,6 +26,14 @@ bool listContains(const std::string& text, const std::string& value);
 coil::Properties withPortDefaults(const coil::Properties& request,
                                   const coil::Properties& defaults);
 
+// The interface types a data port speaks, as its profile lists them.
+extern const char* const kDataPortInterfaces;
+
+// Returns the interface type a connection's dataport.interface_type chooses:
+// the first entry of the list that the ports speak ("corba_cdr" or
+// "shared_memory"), or "" when there is none.
+std::string chosenInterface(const coil::Properties& props);
+
 // Reads dataport.serializer.cdr.endian: the first entry of the list decides;
 // absent or empty means little. False for anything but little or big.
 bool parseEndian(const coil::Properties& props, bool& littleEndian);

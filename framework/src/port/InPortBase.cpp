@@ -46,7 +46,7 @@ InPortBase::InPortBase(const char* name, const char* data_type)
   m_properties.setProperty("dataport.data_type", data_type != nullptr ? data_type : "");
   m_properties.setProperty("dataport.subscription_type", "Any");
   m_properties.setProperty("dataport.dataflow_type", "push,pull");
-  m_properties.setProperty("dataport.interface_type", "corba_cdr");
+  m_properties.setProperty("dataport.interface_type", kDataPortInterfaces);
 }
 
 InPortBase::~InPortBase() {
@@ -119,9 +119,24 @@ ReturnCode_t InPortBase::createConnector(const std::string& id, const coil::Prop
                                          std::shared_ptr<ConnectorBase>& connector) {
   bool little = true;
   parseEndian(props, little);  // checked before this is called
+  const bool shared = chosenInterface(props) == "shared_memory";
+  std::string problem;
+  const size_t limit = portMemoryLimit(m_portProperties, &problem);
+  if (!problem.empty()) portLog().log(Logger::RTL_WARN, problem);
   if (firstEntry(props.getProperty("dataport.dataflow_type")) == "pull") {
-    connector = std::make_shared<InPortPullConnector>(id, little, getName(), m_state->check,
-                                                      m_state->counters);
+    if (!shared) {
+      connector = std::make_shared<InPortPullConnector>(id, little, getName(), m_state->check,
+                                                        m_state->counters);
+      return RTC_OK;
+    }
+    auto pull = std::make_shared<InPortSharedPullConnector>(id, little, getName(), m_state->check,
+                                                            m_state->counters, limit);
+    if (!pull->activate()) {
+      portLog().log(Logger::RTL_ERROR,
+                    "connection " + id + ": cannot activate its PortSharedMemory");
+      return RTC_ERROR;
+    }
+    connector = pull;
     return RTC_OK;
   }
   std::vector<std::string> problems;
@@ -129,19 +144,23 @@ ReturnCode_t InPortBase::createConnector(const std::string& id, const coil::Prop
   for (const std::string& p : problems) {
     portLog().log(Logger::RTL_WARN, "connection " + id + ": " + p);
   }
-  std::string problem;
-  const size_t limit = portMemoryLimit(m_portProperties, &problem);
-  if (!problem.empty()) portLog().log(Logger::RTL_WARN, problem);
   m_state->budget->setLimit(limit);
   auto push = std::make_shared<InPortPushConnector>(id, little, getName(), m_state->check,
                                                     m_state->counters, settings, m_state->budget);
   push->keepUnreadIn(m_state->closed);
-  OpenRTM::InPortCdr_var ref = push->activate();
-  if (CORBA::is_nil(ref)) {
-    portLog().log(Logger::RTL_ERROR, "connection " + id + ": cannot activate its InPortCdr");
-    return RTC_ERROR;
+  // The provider's object goes under the corba_cdr keys whatever its
+  // interface, as the peer expects.
+  bool published = false;
+  if (shared) {
+    OpenRTM::PortSharedMemory_var ref = push->activateShared(limit);
+    published = !CORBA::is_nil(ref) && publishCdrInterface(ref.in(), "inport", profile.properties);
+  } else {
+    OpenRTM::InPortCdr_var ref = push->activate();
+    published = !CORBA::is_nil(ref) && publishCdrInterface(ref.in(), "inport", profile.properties);
   }
-  if (!publishCdrInterface(ref.in(), "inport", profile.properties)) {
+  if (!published) {
+    portLog().log(Logger::RTL_ERROR, "connection " + id + ": cannot activate or publish its " +
+                                         (shared ? "PortSharedMemory" : "InPortCdr"));
     push->close();
     return RTC_ERROR;
   }
@@ -151,9 +170,19 @@ ReturnCode_t InPortBase::createConnector(const std::string& id, const coil::Prop
 
 ReturnCode_t InPortBase::subscribeInterfaces(const coil::Properties& props,
                                              ConnectorBase& connector) {
+  const std::string ior = props.getProperty("dataport.corba_cdr.outport_ior");
+  if (InPortSharedPullConnector* shared = dynamic_cast<InPortSharedPullConnector*>(&connector)) {
+    OpenRTM::PortSharedMemory_var peer = peerCdrInterface<OpenRTM::PortSharedMemory>(ior);
+    if (CORBA::is_nil(peer)) {
+      portLog().log(Logger::RTL_WARN,
+                    "connection " + connector.id() +
+                        ": no usable PortSharedMemory under dataport.corba_cdr.outport_ior");
+      return BAD_PARAMETER;
+    }
+    return shared->setPeer(peer) ? RTC_OK : RTC_ERROR;
+  }
   InPortPullConnector* pull = dynamic_cast<InPortPullConnector*>(&connector);
   if (pull == nullptr) return RTC_OK;  // push: the peer calls us
-  const std::string ior = props.getProperty("dataport.corba_cdr.outport_ior");
   OpenRTM::OutPortCdr_var peer = peerCdrInterface<OpenRTM::OutPortCdr>(ior);
   if (CORBA::is_nil(peer)) {
     portLog().log(Logger::RTL_WARN, "connection " + connector.id() +

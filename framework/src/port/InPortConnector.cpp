@@ -4,6 +4,7 @@
 #include <string>
 
 #include "port/InPortCdrServant.h"
+#include "port/SharedMemoryServant.h"
 
 namespace RTC {
 
@@ -89,6 +90,10 @@ OpenRTM::PortStatus InPortPushConnector::put(const OpenRTM::CdrData& data, bool 
     noteRefused(length, "no memory for it");
     return OpenRTM::UNKNOWN_ERROR;
   }
+  return store(chunk, length, adopted);
+}
+
+OpenRTM::PortStatus InPortPushConnector::store(CdrChunk& chunk, CORBA::ULong length, bool adopted) {
   if (m_check == nullptr || !m_check(chunk.data(), chunk.length(), littleEndian())) {
     m_queue.recycle(chunk);
     noteRefused(length, "not one whole sample of the port's data type");
@@ -111,6 +116,57 @@ OpenRTM::PortStatus InPortPushConnector::put(const OpenRTM::CdrData& data, bool 
     default:
       ++m_counters->refused;  // the connection closed meanwhile
       return OpenRTM::UNKNOWN_ERROR;
+  }
+}
+
+OpenRTM::PortSharedMemory_ptr InPortPushConnector::activateShared(size_t segmentLimit) {
+  m_reader.reset(new SegmentReader(id(), m_log, littleEndian(), segmentLimit));
+  std::shared_ptr<SharedMemoryEndpoint> self = shared_from_this();
+  CORBA::Object_var obj = m_object.activate(new SharedMemoryServant(self));
+  if (CORBA::is_nil(obj)) return OpenRTM::PortSharedMemory::_nil();
+  return OpenRTM::PortSharedMemory::_narrow(obj);
+}
+
+void InPortPushConnector::openMemory(CORBA::ULongLong size, const char* name) {
+  if (!m_reader) return SharedMemoryEndpoint::openMemory(size, name);
+  m_reader->open(size, name);
+}
+
+void InPortPushConnector::closeMemory() {
+  if (m_reader) m_reader->close();
+}
+
+void InPortPushConnector::setPeerEndian(bool littleEndian) {
+  if (m_reader) m_reader->setEndian(littleEndian);
+}
+
+OpenRTM::PortStatus InPortPushConnector::putFromSegment() {
+  if (!m_reader) return SharedMemoryEndpoint::putFromSegment();
+  CdrChunk chunk = m_queue.acquire();
+  const bool overwrite = m_queue.settings().fullPolicy == FullPolicy::Overwrite;
+  CORBA::ULong length = 0;
+  // The same budget steps as put() above, before any byte is copied.
+  const SegmentReader::Read result = m_reader->read(chunk, length, [&](CORBA::ULong bytes) {
+    unsigned long evicted = 0;
+    const bool room = m_queue.makeRoom(bytes > chunk.capacity() ? bytes : 0, overwrite, &evicted);
+    m_counters->overwritten += evicted;
+    return room;
+  });
+  switch (result) {
+    case SegmentReader::Read::Ok:
+      return store(chunk, length, false);
+    case SegmentReader::Read::NoRoom:
+      m_queue.recycle(chunk);
+      return refuseOverBudget(length);
+    case SegmentReader::Read::NoMemory:
+      m_queue.recycle(chunk);
+      if (!m_budget->fits(length)) return refuseOverBudget(length);
+      noteRefused(length, "no memory for it");
+      return OpenRTM::UNKNOWN_ERROR;
+    default:
+      m_queue.recycle(chunk);
+      noteRefused(length, m_reader->describe(result, length).c_str());
+      return OpenRTM::PORT_ERROR;
   }
 }
 
@@ -145,6 +201,7 @@ bool InPortPushConnector::readsBack() const {
 void InPortPushConnector::close() {
   m_queue.close();
   m_object.deactivate();
+  if (m_reader) m_reader->close();
   // From the destructor there is no owner left to hand over.
   std::shared_ptr<InPortPushConnector> self = weak_from_this().lock();
   std::shared_ptr<ClosedConnections> closed = m_closed.lock();
@@ -196,6 +253,89 @@ ReadResult InPortPullConnector::take(CdrChunk& sample) {
   if (adopted) ++m_counters->adopted;
   swap(sample, chunk);
   return ReadResult::Ok;
+}
+
+}  // namespace RTC
+
+namespace RTC {
+
+InPortSharedPullConnector::InPortSharedPullConnector(const std::string& id, bool littleEndian,
+                                                     const std::string& portName,
+                                                     InPortBase::SampleCheck check,
+                                                     std::shared_ptr<InPortCounters> counters,
+                                                     size_t segmentLimit)
+    : InPortConnector(id, littleEndian, portName, check, std::move(counters)),
+      m_reader(id, m_log, littleEndian, segmentLimit) {}
+
+InPortSharedPullConnector::~InPortSharedPullConnector() { close(); }
+
+bool InPortSharedPullConnector::activate() {
+  std::shared_ptr<SharedMemoryEndpoint> self = shared_from_this();
+  CORBA::Object_var obj = m_object.activate(new SharedMemoryServant(self));
+  if (!CORBA::is_nil(obj)) m_own = OpenRTM::PortSharedMemory::_narrow(obj);
+  return !CORBA::is_nil(m_own);
+}
+
+bool InPortSharedPullConnector::setPeer(OpenRTM::PortSharedMemory_ptr peer) {
+  m_peer = OpenRTM::PortSharedMemory::_duplicate(peer);
+  try {
+    m_peer->setInterface(m_own);
+    return true;
+  } catch (const CORBA::SystemException& e) {
+    m_log.log(Logger::RTL_WARN,
+              "connection " + id() + ": setInterface on the peer failed with " + e._name());
+    return false;
+  }
+}
+
+ReadResult InPortSharedPullConnector::take(CdrChunk& sample) {
+  if (CORBA::is_nil(m_peer)) return ReadResult::Failed;
+  OpenRTM::PortStatus status = OpenRTM::UNKNOWN_ERROR;
+  try {
+    status = m_peer->get();
+  } catch (const CORBA::SystemException& e) {
+    if (isPeerGone(e)) return ReadResult::PeerGone;
+    std::string note;
+    if (m_throttle.allow(&note)) {
+      m_log.log(Logger::RTL_WARN, "connection " + id() + ": get failed with " + e._name() + note);
+    }
+    return ReadResult::Failed;
+  }
+  if (status != OpenRTM::PORT_OK) return ReadResult::Empty;
+  // Read into the storage of the sample before last, which the port has
+  // handed back: a steady stream allocates nothing.
+  CdrChunk& chunk = m_spare;
+  CORBA::ULong length = 0;
+  const SegmentReader::Read result =
+      m_reader.read(chunk, length, [](CORBA::ULong) { return true; });
+  if (result != SegmentReader::Read::Ok) {
+    noteRefused(length, result == SegmentReader::Read::NoMemory
+                            ? "no memory for it"
+                            : m_reader.describe(result, length).c_str());
+    return ReadResult::Failed;
+  }
+  if (m_check == nullptr || !m_check(chunk.data(), chunk.length(), littleEndian())) {
+    noteRefused(chunk.length(), "not one whole sample of the port's data type");
+    return ReadResult::Failed;
+  }
+  ++m_counters->stored;
+  swap(sample, chunk);
+  return ReadResult::Ok;
+}
+
+void InPortSharedPullConnector::close() {
+  m_object.deactivate();
+  m_reader.close();
+}
+
+void InPortSharedPullConnector::openMemory(CORBA::ULongLong size, const char* name) {
+  m_reader.open(size, name);
+}
+
+void InPortSharedPullConnector::closeMemory() { m_reader.close(); }
+
+void InPortSharedPullConnector::setPeerEndian(bool littleEndian) {
+  m_reader.setEndian(littleEndian);
 }
 
 }  // namespace RTC

@@ -15,8 +15,10 @@
 #include "common/LogThrottle.h"
 #include "corba/ActivatedObject.h"
 #include "port/CdrQueue.h"
-#include "port/MemoryBudget.h"
 #include "port/ConnectorBase.h"
+#include "port/MemoryBudget.h"
+#include "port/SharedMemoryServant.h"
+#include "port/SharedMemoryTransport.h"
 
 namespace RTC {
 
@@ -80,8 +82,11 @@ class ClosedConnections {
 };
 
 // A push connection: the peer's put() fills a CdrQueue through this
-// connection's own InPortCdr object.
+// connection's own InPortCdr object, or (shared_memory) through its
+// PortSharedMemory object, put() copying the sample out of the peer's
+// segment.
 class InPortPushConnector : public InPortConnector,
+                            public SharedMemoryEndpoint,
                             public std::enable_shared_from_this<InPortPushConnector> {
  public:
   // `budget` is the port's: every byte this connection stores is charged
@@ -94,9 +99,23 @@ class InPortPushConnector : public InPortConnector,
   // Activates the connection's InPortCdr object; returns a new reference
   // (nil on failure).
   OpenRTM::InPortCdr_ptr activate();
+  // Activates the connection's PortSharedMemory object instead; the peer's
+  // segments may be at most `segmentLimit` bytes. Returns a new reference
+  // (nil on failure).
+  OpenRTM::PortSharedMemory_ptr activateShared(size_t segmentLimit);
   // Stores an incoming sample after checking it. `ownsData` states that the
   // caller owns `data` outright, so its buffer may be taken over.
   OpenRTM::PortStatus put(const OpenRTM::CdrData& data, bool ownsData);
+
+  // The peer's calls on the PortSharedMemory object. put() copies the
+  // sample out of the segment and answers as a corba_cdr put would.
+  void openMemory(CORBA::ULongLong size, const char* name) override;
+  void closeMemory() override;
+  void setPeerInterface(OpenRTM::PortSharedMemory_ptr) override {}
+  void setPeerEndian(bool littleEndian) override;
+  OpenRTM::PortStatus putFromSegment() override;
+  Logger& log() override { return m_log; }
+  const std::string& endpointId() const override { return id(); }
 
   // Where close() leaves the connection when samples are still unread.
   void keepUnreadIn(std::weak_ptr<ClosedConnections> closed) { m_closed = std::move(closed); }
@@ -110,6 +129,8 @@ class InPortPushConnector : public InPortConnector,
  private:
   // Answers a put the budget cannot hold: BUFFER_FULL, logged throttled.
   OpenRTM::PortStatus refuseOverBudget(CORBA::ULong length);
+  // Checks a sample copied or adopted into `chunk` and stores it.
+  OpenRTM::PortStatus store(CdrChunk& chunk, CORBA::ULong length, bool adopted);
 
   const std::shared_ptr<MemoryBudget> m_budget;
   CdrQueue m_queue;
@@ -117,6 +138,7 @@ class InPortPushConnector : public InPortConnector,
   // steady_clock time of the last stored sample (or of the connection).
   std::atomic<long long> m_lastStored;
   ActivatedObject m_object;
+  std::unique_ptr<SegmentReader> m_reader;  // shared_memory only
   std::weak_ptr<ClosedConnections> m_closed;
   std::atomic<bool> m_kept{false};
 };
@@ -137,6 +159,46 @@ class InPortPullConnector : public InPortConnector {
 
  private:
   OpenRTM::OutPortCdr_var m_peer;
+};
+
+// A shared_memory pull connection: read() calls the peer's
+// PortSharedMemory::get, which writes the sample into a segment the peer
+// created and told this connection's own PortSharedMemory object to map;
+// the sample is then copied out of it.
+class InPortSharedPullConnector : public InPortConnector,
+                                  public SharedMemoryEndpoint,
+                                  public std::enable_shared_from_this<InPortSharedPullConnector> {
+ public:
+  // The peer's segments may be at most `segmentLimit` bytes.
+  InPortSharedPullConnector(const std::string& id, bool littleEndian, const std::string& portName,
+                            InPortBase::SampleCheck check, std::shared_ptr<InPortCounters> counters,
+                            size_t segmentLimit);
+  ~InPortSharedPullConnector() override;
+
+  // Activates the PortSharedMemory object the peer writes through; false
+  // on failure.
+  bool activate();
+  // Sets the peer's PortSharedMemory object and hands it ours
+  // (setInterface); false, logged, when the peer refuses it.
+  bool setPeer(OpenRTM::PortSharedMemory_ptr peer);
+
+  bool hasUnread() const override { return false; }
+  ReadResult take(CdrChunk& sample) override;
+  bool readsBack() const override { return false; }
+  void close() override;
+
+  void openMemory(CORBA::ULongLong size, const char* name) override;
+  void closeMemory() override;
+  void setPeerEndian(bool littleEndian) override;
+  Logger& log() override { return m_log; }
+  const std::string& endpointId() const override { return id(); }
+
+ private:
+  OpenRTM::PortSharedMemory_var m_peer;
+  OpenRTM::PortSharedMemory_var m_own;
+  SegmentReader m_reader;
+  ActivatedObject m_object;
+  CdrChunk m_spare;  // reading thread only
 };
 
 }  // namespace RTC

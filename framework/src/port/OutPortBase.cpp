@@ -45,7 +45,7 @@ OutPortBase::OutPortBase(const char* name, const char* data_type)
   m_properties.setProperty("dataport.data_type", data_type != nullptr ? data_type : "");
   m_properties.setProperty("dataport.subscription_type", "flush,new,periodic");
   m_properties.setProperty("dataport.dataflow_type", "push,pull");
-  m_properties.setProperty("dataport.interface_type", "corba_cdr");
+  m_properties.setProperty("dataport.interface_type", kDataPortInterfaces);
 }
 
 OutPortBase::~OutPortBase() { PortBase::deactivatePort(); }
@@ -65,28 +65,30 @@ bool OutPortBase::writeSample(SampleEncode encode, const void* value) {
   bool ok = true;
   for (const std::shared_ptr<ConnectorBase>& c : connectors) {
     OutPortConnector& connector = static_cast<OutPortConnector&>(*c);
-    const int order = connector.littleEndian() ? 1 : 0;
-    cdrMemoryStream& stream = m_state->streams[order];
-    if (!encoded[order]) {
-      // Marshalled once per byte order in use, into a stream whose buffer
-      // is kept from one write to the next.
-      stream.rewindPtrs();
-      stream.setByteSwapFlag(connector.littleEndian());
-      try {
-        encode(value, stream);
-      } catch (const CORBA::Exception& e) {
-        std::string note;
-        if (m_state->throttle.allow(&note)) {
-          portLog().log(Logger::RTL_ERROR,
-                        std::string("cannot marshal the sample: ") + e._name() + note);
+    WriteResult result = WriteResult::Failed;
+    if (!connector.writeInPlace(encode, value, result)) {
+      const int order = connector.littleEndian() ? 1 : 0;
+      cdrMemoryStream& stream = m_state->streams[order];
+      if (!encoded[order]) {
+        // Marshalled once per byte order in use, into a stream whose buffer
+        // is kept from one write to the next.
+        stream.rewindPtrs();
+        stream.setByteSwapFlag(connector.littleEndian());
+        try {
+          encode(value, stream);
+        } catch (const CORBA::Exception& e) {
+          std::string note;
+          if (m_state->throttle.allow(&note)) {
+            portLog().log(Logger::RTL_ERROR,
+                          std::string("cannot marshal the sample: ") + e._name() + note);
+          }
+          ok = false;
+          continue;
         }
-        ok = false;
-        continue;
+        encoded[order] = true;
       }
-      encoded[order] = true;
+      result = connector.write(static_cast<const CORBA::Octet*>(stream.bufPtr()), stream.bufSize());
     }
-    const WriteResult result =
-        connector.write(static_cast<const CORBA::Octet*>(stream.bufPtr()), stream.bufSize());
     if (result == WriteResult::PeerGone) {
       dropConnector(connector.id());
       ok = false;
@@ -138,6 +140,7 @@ ReturnCode_t OutPortBase::createConnector(const std::string& id, const coil::Pro
   const size_t limit = portMemoryLimit(m_portProperties, &problem);
   if (!problem.empty()) portLog().log(Logger::RTL_WARN, problem);
   m_state->budget->setLimit(limit);
+  const bool shared = chosenInterface(props) == "shared_memory";
   if (firstEntry(props.getProperty("dataport.dataflow_type")) == "push") {
     PublisherSettings publisher;
     std::string why;
@@ -152,12 +155,22 @@ ReturnCode_t OutPortBase::createConnector(const std::string& id, const coil::Pro
   }
   auto pull =
       std::make_shared<OutPortPullConnector>(id, little, getName(), buffer, m_state->budget);
-  OpenRTM::OutPortCdr_var ref = pull->activate();
-  if (CORBA::is_nil(ref)) {
-    portLog().log(Logger::RTL_ERROR, "connection " + id + ": cannot activate its OutPortCdr");
-    return RTC_ERROR;
+  // The provider's object goes under the corba_cdr keys whatever its
+  // interface, as the peer expects.
+  bool published = false;
+  if (shared) {
+    problem.clear();
+    const size_t initial = initialSegmentSize(props, "provider", &problem);
+    if (!problem.empty()) portLog().log(Logger::RTL_WARN, "connection " + id + ": " + problem);
+    OpenRTM::PortSharedMemory_var ref = pull->activateShared(initial, limit);
+    published = !CORBA::is_nil(ref) && publishCdrInterface(ref.in(), "outport", profile.properties);
+  } else {
+    OpenRTM::OutPortCdr_var ref = pull->activate();
+    published = !CORBA::is_nil(ref) && publishCdrInterface(ref.in(), "outport", profile.properties);
   }
-  if (!publishCdrInterface(ref.in(), "outport", profile.properties)) {
+  if (!published) {
+    portLog().log(Logger::RTL_ERROR, "connection " + id + ": cannot activate or publish its " +
+                                         (shared ? "PortSharedMemory" : "OutPortCdr"));
     pull->close();
     return RTC_ERROR;
   }
@@ -170,6 +183,21 @@ ReturnCode_t OutPortBase::subscribeInterfaces(const coil::Properties& props,
   OutPortPushConnector* push = dynamic_cast<OutPortPushConnector*>(&connector);
   if (push == nullptr) return RTC_OK;  // pull: the peer calls us
   const std::string ior = props.getProperty("dataport.corba_cdr.inport_ior");
+  if (chosenInterface(props) == "shared_memory") {
+    OpenRTM::PortSharedMemory_var peer = peerCdrInterface<OpenRTM::PortSharedMemory>(ior);
+    if (CORBA::is_nil(peer)) {
+      portLog().log(Logger::RTL_WARN,
+                    "connection " + connector.id() +
+                        ": no usable PortSharedMemory under dataport.corba_cdr.inport_ior");
+      return BAD_PARAMETER;
+    }
+    std::string problem;
+    const size_t initial = initialSegmentSize(props, "consumer", &problem);
+    if (!problem.empty())
+      portLog().log(Logger::RTL_WARN, "connection " + connector.id() + ": " + problem);
+    push->setSharedPeer(peer, initial, portMemoryLimit(m_portProperties, nullptr));
+    return RTC_OK;
+  }
   OpenRTM::InPortCdr_var peer = peerCdrInterface<OpenRTM::InPortCdr>(ior);
   if (CORBA::is_nil(peer)) {
     portLog().log(Logger::RTL_WARN, "connection " + connector.id() +
