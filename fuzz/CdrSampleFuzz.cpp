@@ -1,8 +1,9 @@
 // A sample put into an inport: the check that decides whether the bytes are
 // stored, the push connector that stores them, and the decode of read().
 // Input: one byte of choices (bit 0 little-endian, bit 1 RTC::Time instead
-// of RTC::TimedLongSeq, bit 2 the ORB hands its buffer over), then the
-// sample's bytes.
+// of RTC::TimedLongSeq, bit 2 the ORB hands its buffer over, bit 3 the
+// bytes are a shared-memory segment's: length word, then the sample), then
+// the sample's bytes.
 // The data types before the serializer, which needs their CORBA::Any
 // operators.
 #include <rtm/idl/BasicDataTypeSkel.h>
@@ -15,7 +16,9 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "common/Uuid.h"
 #include "port/InPortConnector.h"
+#include "port/SharedSegment.h"
 
 namespace {
 
@@ -73,7 +76,8 @@ void fuzzSample(const CORBA::Octet* data, CORBA::ULong length, bool little, bool
   RTC::CdrChunk sample;
   RTC::ReadResult result = connector->take(sample);
   T read;
-  if (result == RTC::ReadResult::Ok) result = connector->decodeSample(sample, &decodeInto<T>, &read);
+  if (result == RTC::ReadResult::Ok)
+    result = connector->decodeSample(sample, &decodeInto<T>, &read);
   FUZZ_CHECK((result == RTC::ReadResult::Ok) == accepted, "read disagrees with the check");
   if (accepted) {
     FUZZ_CHECK(reencodesTo(read, data, length, little), "the sample read differs from the put");
@@ -82,6 +86,48 @@ void fuzzSample(const CORBA::Octet* data, CORBA::ULong length, bool little, bool
     FUZZ_CHECK(RTC::CdrSerializer<T>::decodeBorrowing(lent, sample.data(), sample.length(), little),
                "an accepted sample does not decode in place");
     FUZZ_CHECK(reencodesTo(lent, data, length, little), "the sample decoded in place differs");
+  }
+  connector->close();
+}
+
+// The bytes as a writer leaves them in a segment (8-byte length word in the
+// connection's byte order, then the sample), read by a push connector's
+// put(): it stores the sample the length word delimits when that fits the
+// segment and passes the check, and refuses anything else.
+template <class T>
+void fuzzSegment(const CORBA::Octet* data, CORBA::ULong length, bool little) {
+  RTC::SharedSegment segment;
+  std::string error;
+  const size_t size = length < 16 ? 16 : length;
+  FUZZ_CHECK(segment.create(RTC::makeUuid(), size, error), "cannot create a segment");
+  std::memcpy(segment.data(), data, length);
+  std::uint64_t word = 0;
+  for (int i = 0; i < 8; ++i) {
+    word |= static_cast<std::uint64_t>(segment.data()[little ? i : 7 - i]) << (8 * i);
+  }
+  const bool fits = word <= size - 8;
+  const CORBA::Octet* sample = segment.data() + 8;
+  const CORBA::ULong sampleLength = fits ? static_cast<CORBA::ULong>(word) : 0;
+  const bool accepted = fits && RTC::CdrSerializer<T>::check(sample, sampleLength, little);
+
+  RTC::BufferSettings settings;
+  settings.length = 2;
+  settings.emptyPolicy = RTC::EmptyPolicy::DoNothing;
+  auto connector = std::make_shared<RTC::InPortPushConnector>(
+      "fuzz", little, "fuzz.in", &RTC::CdrSerializer<T>::check,
+      std::make_shared<RTC::InPortCounters>(), settings,
+      std::make_shared<RTC::MemoryBudget>(size_t(64) << 20));
+  OpenRTM::PortSharedMemory_var object = connector->activateShared(size_t(64) << 20);
+  connector->openMemory(size, segment.name().c_str());
+  const OpenRTM::PortStatus status = connector->putFromSegment();
+  FUZZ_CHECK((status == OpenRTM::PORT_OK) == accepted, "put disagrees with the length and check");
+  RTC::CdrChunk stored;
+  const RTC::ReadResult result = connector->take(stored);
+  FUZZ_CHECK((result == RTC::ReadResult::Ok) == accepted, "read disagrees with the put");
+  if (accepted) {
+    FUZZ_CHECK(
+        stored.length() == sampleLength && std::memcmp(stored.data(), sample, sampleLength) == 0,
+        "the sample stored differs from the segment's");
   }
   connector->close();
 }
@@ -115,7 +161,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, size_t size) {
   CORBA::Octet* data = reinterpret_cast<CORBA::Octet*>(storage.data());
   if (length > 0) std::memcpy(data, input + 1, length);
 
-  if (time) {
+  if (choices & 8) {
+    if (time) {
+      fuzzSegment<RTC::Time>(data, length, little);
+    } else {
+      fuzzSegment<RTC::TimedLongSeq>(data, length, little);
+    }
+  } else if (time) {
     fuzzSample<RTC::Time>(data, length, little, owned);
   } else {
     fuzzSample<RTC::TimedLongSeq>(data, length, little, owned);

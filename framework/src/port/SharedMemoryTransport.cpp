@@ -11,7 +11,7 @@ namespace RTC {
 
 size_t initialSegmentSize(const coil::Properties& props, const char* side, std::string* problem) {
   for (const std::string& key : {std::string("dataport.") + side + ".shem_default_size",
-                                std::string("dataport.shem_default_size")}) {
+                                 std::string("dataport.shem_default_size")}) {
     const std::string text = normalizedValue(props.getProperty(key));
     if (text.empty()) continue;
     size_t size = 0;
