@@ -239,7 +239,7 @@ TEST(ComponentHost, ToolsFindTheProfileConfigurationAndPortThenSigtermUnbinds) {
   EXPECT_EQ("IDL:RTC/TimedLongSeq:1.0", portProps["dataport.data_type"]);
   EXPECT_EQ("Any", portProps["dataport.subscription_type"]);
   EXPECT_EQ("push,pull", portProps["dataport.dataflow_type"]);
-  EXPECT_EQ("corba_cdr", portProps["dataport.interface_type"]);
+  EXPECT_EQ("corba_cdr,shared_memory", portProps["dataport.interface_type"]);
 
   EXPECT_EQ(1u, countOf(host.process().stdoutText(), "Pixmoor::onInitialize()\n"));
 
