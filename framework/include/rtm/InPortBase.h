@@ -9,12 +9,14 @@
 
 namespace RTC {
 
-// An inbound data port speaking corba_cdr, push and pull. Samples pushed by
-// peers land in one buffer per connection, all charged to the port's
-// memory_limit; the component reads, through InPort<T>, the first connection
-// (in connection order) that holds an unread sample, else the first one
-// (readback, or pulling from it). Samples still unread when their connection
-// closes stay readable (and charged) until read, before any others.
+// An inbound data port speaking corba_cdr and shared_memory, push and pull.
+// Samples pushed by peers (over shared_memory copied out of the writer's
+// segment inside its put) land in one buffer per connection, all charged to
+// the port's memory_limit; the component reads, through InPort<T>, the
+// first connection (in connection order) that holds an unread sample, else
+// the first one (readback, or pulling from it). Samples still unread when
+// their connection closes stay readable (and charged) until read, before
+// any others.
 class InPortBase : public PortBase {
  public:
   // Checks whether bytes hold one whole sample, in the given byte order.

@@ -9,9 +9,10 @@
 
 namespace RTC {
 
-// An outbound data port speaking corba_cdr: push (flush, new and periodic
-// publishers) and pull. write() marshals a sample once per byte order in use
-// and hands it to every connection. What the connections buffer (pull
+// An outbound data port speaking corba_cdr and shared_memory: push (flush,
+// new and periodic publishers) and pull. write() marshals a sample once per
+// byte order in use and hands it to every connection; a shared_memory flush
+// connection marshals it straight into its segment instead. What the connections buffer (pull
 // queues, new and periodic publishers) is charged to the port's
 // memory_limit, as an inport's buffers are.
 class OutPortBase : public PortBase {
