@@ -17,6 +17,7 @@
 #include "port/CdrQueue.h"
 #include "PortTestSupport.h"
 #include "port/RingBuffer.h"
+#include "port/SharedMemoryTransport.h"
 
 using namespace RTC;
 
@@ -313,5 +314,39 @@ TEST(CdrSerializer, OtherTypesAreCheckedByDecoding) {
     longer.push_back(0);
     EXPECT_FALSE(
         CdrSerializer<RTC::TimedLongSeq>::decode(frame, longer.data(), longer.size(), little));
+  }
+}
+
+// A sample marshalled straight into a segment is byte for byte what the
+// port's own stream makes, in either byte order, strings included; one that
+// does not fit raises MARSHAL and says so, writing nothing past the end.
+TEST(SegmentStream, MarshalsAsTheStreamDoesAndStopsAtItsEnd) {
+  pixmoor_test::orb();  // strings need the ORB's code sets
+  RTC::TimedLongSeq value;
+  value.tm.sec = 7;
+  value.tm.nsec = 9;
+  value.data.length(1000);
+  for (CORBA::ULong i = 0; i < value.data.length(); ++i)
+    value.data[i] = CORBA::Long(i * 2654435761u);
+  for (const bool little : {true, false}) {
+    SCOPED_TRACE(little ? "little" : "big");
+    cdrMemoryStream aside;
+    aside.setByteSwapFlag(little);
+    RTC::CdrSerializer<RTC::TimedLongSeq>::encode(value, aside);
+    aside.marshalString("frame format");
+    std::vector<std::uint64_t> region(aside.bufSize() / 8 + 2, 0x5a5a5a5a5a5a5a5aull);
+    unsigned char* begin = reinterpret_cast<unsigned char*>(region.data());
+    RTC::SegmentStream in(begin, aside.bufSize(), little);
+    RTC::CdrSerializer<RTC::TimedLongSeq>::encode(value, in);
+    in.marshalString("frame format");
+    ASSERT_EQ(aside.bufSize(), in.written());
+    EXPECT_EQ(0, std::memcmp(aside.bufPtr(), begin, aside.bufSize()));
+    EXPECT_FALSE(in.overflowed());
+
+    std::fill(region.begin(), region.end(), 0x5a5a5a5a5a5a5a5aull);
+    RTC::SegmentStream small(begin, 100, little);
+    EXPECT_THROW(RTC::CdrSerializer<RTC::TimedLongSeq>::encode(value, small), CORBA::MARSHAL);
+    EXPECT_TRUE(small.overflowed());
+    EXPECT_EQ(0x5a, begin[100]);
   }
 }

@@ -204,8 +204,9 @@ TEST(InPortRemote, StoppedViewerCostsABoundedWait) {
   ASSERT_TRUE(source.port.write());
   child->signal(SIGSTOP);
   const double write = secondsOf([&] { source.port.write(); });
-  const double profile =
-      secondsOf([&] { RTC::PortProfile_var p = source.ref()->get_port_profile(); });
+  const double profile = secondsOf([&] {
+    RTC::PortProfile_var p = source.ref()->get_port_profile();
+  });
   std::cout << "write " << write << " s, profile " << profile << " s\n";
   EXPECT_LT(write, 8 * 0.3 + 1.0);
   EXPECT_LT(profile, 1.8);

@@ -138,8 +138,7 @@ TEST(PortConnect, RefusalsLeaveNoHalfConnection) {
 // profile read, until rtmctl failed with MARSHAL.
 TEST(PortConnect, OversizedProfilesAndConnectionsPastTheLimitAreRefused) {
   Props many;
-  for (int i = 0; i < 40; ++i)
-    many.push_back({"x.key" + std::to_string(i), std::string(4000, 'v')});
+  for (int i = 0; i < 40; ++i) many.push_back({"x.key" + std::to_string(i), std::string(4000, 'v')});
   const std::vector<Props> refused = {{{"x.huge", std::string(3000000, 'v')}},
                                       many,
                                       // Past connector_value_limit, well inside the profile's.

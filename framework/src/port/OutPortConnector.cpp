@@ -131,7 +131,8 @@ WriteResult OutPortPushConnector::deliver(CORBA::ULong length, Call&& call) {
     detail = e._name();
     timedOut = CORBA::TIMEOUT::_downcast(&e) != nullptr;
     if (timedOut) {
-      detail += " (no answer within " + std::to_string(m_callTimeoutMs) + " ms; the peer is kept)";
+      detail += " (no answer within " + std::to_string(m_callTimeoutMs) +
+                " ms; the peer is kept)";
     }
   }
   std::string note;

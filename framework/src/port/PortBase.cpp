@@ -81,7 +81,7 @@ struct PortBase::Connections {
     std::string id;
     ConnectorProfile profile;
     std::shared_ptr<ConnectorBase> connector;
-    std::vector<PortService_var> peers;           // the other ports of the connection
+    std::vector<PortService_var> peers;  // the other ports of the connection
     std::chrono::steady_clock::time_point since;  // when it was kept
   };
 
@@ -453,14 +453,16 @@ ReturnCode_t PortBase::passToNextPort(ConnectorProfile& connector_profile, CORBA
     omniORB::setClientCallTimeout(connector_profile.ports[next], kPeerCallTimeoutMs);
     return connector_profile.ports[next]->notify_connect(connector_profile);
   } catch (const CORBA::SystemException& e) {
-    m_connections->log.log(Logger::RTL_WARN,
-                           "connection " + std::string(connector_profile.connector_id) +
-                               ": the next port raised " + e._name() + " in notify_connect");
+    m_connections->log.log(Logger::RTL_WARN, "connection " +
+                                                 std::string(connector_profile.connector_id) +
+                                                 ": the next port raised " + e._name() +
+                                                 " in notify_connect");
     return RTC_ERROR;
   }
 }
 
-ReturnCode_t PortBase::keepConnection(const ConnectorProfile& connector_profile, CORBA::Long self,
+ReturnCode_t PortBase::keepConnection(const ConnectorProfile& connector_profile,
+                                      CORBA::Long self,
                                       const std::shared_ptr<ConnectorBase>& connector) {
   Connections::Entry entry;
   entry.id = connector_profile.connector_id.in();
@@ -606,8 +608,8 @@ size_t PortBase::dropDeadConnectors() const {
   });
   for (size_t i = 0; i < probes.size(); ++i) {
     if (!dead[i]) continue;
-    m_connections->log.log(
-        Logger::RTL_WARN, "connection " + probes[i].first + ": the peer port is gone; dropping it");
+    m_connections->log.log(Logger::RTL_WARN,
+                           "connection " + probes[i].first + ": the peer port is gone; dropping it");
     dropConnector(probes[i].first);
     ++count;
   }
@@ -629,10 +631,10 @@ size_t PortBase::expireStaleConnectors() const {
     if (stale.size() == m_connections->entries.size()) stale.pop_back();
   }
   for (const std::string& id : stale) {
-    m_connections->log.log(Logger::RTL_INFO, "connection " + id +
-                                                 " names no other port and delivered nothing for " +
-                                                 std::to_string(static_cast<long>(timeout)) +
-                                                 " s (stale_timeout); dropping it");
+    m_connections->log.log(Logger::RTL_INFO,
+                           "connection " + id + " names no other port and delivered nothing for " +
+                               std::to_string(static_cast<long>(timeout)) +
+                               " s (stale_timeout); dropping it");
     dropConnector(id);
   }
   return stale.size();
@@ -644,8 +646,8 @@ bool PortBase::roomForConnection(bool namesAPeer, const std::string& id) const {
   expireStaleConnectors();
   if (connectorCount() < limit) return true;
   if (namesAPeer && yieldLonelyConnection(id)) return true;
-  refuseConnect("connect refused: the port holds its connection_limit of " + std::to_string(limit) +
-                " connections");
+  refuseConnect("connect refused: the port holds its connection_limit of " +
+                std::to_string(limit) + " connections");
   return false;
 }
 

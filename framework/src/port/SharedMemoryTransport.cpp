@@ -126,13 +126,15 @@ SegmentReader::Read SegmentReader::readLength(CORBA::ULong& length) {
   return Read::Ok;
 }
 
-std::string SegmentReader::describe(Read result, CORBA::ULong length) const {
+std::string SegmentReader::describe(Read result, CORBA::ULong length) {
   switch (result) {
     case Read::NoSegment:
       return "put without a segment (no open_memory before it)";
-    case Read::TooLong:
+    case Read::TooLong: {
+      std::lock_guard<std::mutex> guard(m_mutex);
       return "its length word (" + std::to_string(length) + " bytes) runs past the segment (" +
              std::to_string(m_segment.size()) + " bytes)";
+    }
     case Read::Truncated:
       return "the segment shrank under the read (SIGBUS caught)";
     default:

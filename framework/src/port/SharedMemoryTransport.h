@@ -99,7 +99,7 @@ class SegmentReader {
     return Read::Ok;
   }
   // Returns why a read failed, for a log line.
-  std::string describe(Read result, CORBA::ULong length) const;
+  std::string describe(Read result, CORBA::ULong length);
 
  private:
   Read readLength(CORBA::ULong& length);
