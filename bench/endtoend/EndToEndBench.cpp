@@ -3,11 +3,13 @@
 // 3840x2160, into PixmoorComp and, as the baseline in the same run, into
 // FrameSinkComp in its decode mode: the viewer's work short of the window, so
 // that the difference between the two is what the window costs; the viewer
-// with OpenCV's window ("viewer") and with its own ("x11"). Prints shown
-// fps, mean and p99 age from tm to the window, frames lost and the
-// receiver's CPU.
+// with OpenCV's window ("viewer") and with its own ("x11"). Each case over
+// corba_cdr and, at 1920x1080 and 3840x2160, over shared_memory. Prints
+// shown fps, mean and p99 age from tm to the window, frames lost and the
+// receiver's CPU, then shared_memory against corba_cdr.
 //
 //   bench/endtoend/bench_endtoend [--quick] [--seconds S] [--buffer-length N]
+//                                 [--interface corba_cdr|shared_memory]
 //
 // Uses its own omniNames on 127.0.0.1 and, when DISPLAY is unset, its own Xvfb.
 // The figures come from the receivers' SDO status (see rtmctl stats), read
@@ -37,6 +39,7 @@ struct Options {
   double seconds = 5.0;  // measured per case, after a warm-up
   double warmup = 1.5;
   std::string bufferLength;  // "" keeps the connector's default
+  std::vector<std::string> interfaces = {"corba_cdr", "shared_memory"};
 };
 
 // One reading of a receiver: its status, when it was published (near
@@ -178,8 +181,9 @@ class Bench {
   }
 
   // Runs one case; `receiver` is "viewer" (OpenCV's window), "x11" (the
-  // viewer's own window) or "sink".
-  Result run(const std::string& receiver, int width, int height, double rate) {
+  // viewer's own window) or "sink"; `interfaceType` is the connection's.
+  Result run(const std::string& receiver, int width, int height, double rate,
+             const std::string& interfaceType) {
     const bool viewer = receiver == "viewer" || receiver == "x11";
     const std::string instance = viewer ? "Pixmoor0" : "FrameSink0";
     const std::string port = viewer ? "image" : "in";
@@ -202,8 +206,9 @@ class Bench {
     } else {
       steps.push_back({"config", "set", dst, "mode", "decode"});
     }
-    std::vector<std::string> connect = {"connect", src + ":out", dst + ":" + port, "--subscription",
-                                        "flush"};
+    std::vector<std::string> connect = {"connect",        src + ":out", dst + ":" + port,
+                                        "--subscription", "flush",      "--interface",
+                                        interfaceType};
     if (!m_options.bufferLength.empty()) {
       connect.push_back("--buffer-length");
       connect.push_back(m_options.bufferLength);
@@ -319,8 +324,12 @@ int main(int argc, char** argv) {
       options.seconds = std::max(2.0, std::atof(argv[++i]));
     } else if (arg == "--buffer-length" && i + 1 < argc) {
       options.bufferLength = argv[++i];
+    } else if (arg == "--interface" && i + 1 < argc) {
+      options.interfaces = {argv[++i]};
     } else {
-      std::printf("Usage: bench_endtoend [--quick] [--seconds S] [--buffer-length N]\n");
+      std::printf(
+          "Usage: bench_endtoend [--quick] [--seconds S] [--buffer-length N]\n"
+          "                      [--interface corba_cdr|shared_memory]\n");
       return arg == "--help" || arg == "-h" ? 0 : 2;
     }
   }
@@ -331,24 +340,49 @@ int main(int argc, char** argv) {
 
   const struct { int width, height; } sizes[] = {{640, 480}, {1920, 1080}, {3840, 2160}};
   const double kFlatOut = 100000;  // the source's cycle rate: as fast as the push returns
-  std::printf("%-10s %-8s %-7s %9s %10s %10s %9s %8s\n", "size", "rate", "into", "shown/s",
-              "mean ms", "p99 ms", "lost/s", "CPU %");
+  std::printf("%-10s %-8s %-7s %-13s %9s %10s %10s %9s %8s\n", "size", "rate", "into", "via",
+              "shown/s", "mean ms", "p99 ms", "lost/s", "CPU %");
+  // shared_memory against corba_cdr, case by case, once the table is done.
+  std::vector<std::string> comparisons;
   for (const auto& size : sizes) {
     for (double rate : {kFlatOut, 30.0}) {
       for (const char* receiver : {"sink", "viewer", "x11"}) {
-        const Result r = bench.run(receiver, size.width, size.height, rate);
         const std::string sizeText = std::to_string(size.width) + "x" + std::to_string(size.height);
         const std::string rateText = rate == kFlatOut ? "flat out" : "30 Hz";
-        if (!r.ok) {
-          std::printf("%-10s %-8s %-7s   (failed)\n", sizeText.c_str(), rateText.c_str(), receiver);
-          continue;
+        std::map<std::string, Result> byInterface;
+        for (const std::string& via : options.interfaces) {
+          // Shared memory is for large frames; small ones keep the run short.
+          if (via != "corba_cdr" && size.width < 1920 && options.interfaces.size() > 1) continue;
+          const Result r = bench.run(receiver, size.width, size.height, rate, via);
+          if (!r.ok) {
+            std::printf("%-10s %-8s %-7s %-13s   (failed)\n", sizeText.c_str(), rateText.c_str(),
+                        receiver, via.c_str());
+            continue;
+          }
+          byInterface[via] = r;
+          std::printf("%-10s %-8s %-7s %-13s %9.1f %10.1f %10.1f %9.1f %8.0f\n", sizeText.c_str(),
+                      rateText.c_str(), receiver, via.c_str(), r.fps, r.meanMs, r.p99Ms,
+                      r.lost / options.seconds, r.cpu);
+          std::fflush(stdout);
         }
-        std::printf("%-10s %-8s %-7s %9.1f %10.1f %10.1f %9.1f %8.0f\n", sizeText.c_str(),
-                    rateText.c_str(), receiver, r.fps, r.meanMs, r.p99Ms, r.lost / options.seconds,
-                    r.cpu);
-        std::fflush(stdout);
+        if (byInterface.count("corba_cdr") == 0 || byInterface.count("shared_memory") == 0)
+          continue;
+        const Result& cdr = byInterface["corba_cdr"];
+        const Result& shm = byInterface["shared_memory"];
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "%-10s %-8s %-7s shown %5.2fx | mean age %5.2fx (%.1f against %.1f ms) | "
+                      "CPU %5.2fx (%.0f %% against %.0f %%)",
+                      sizeText.c_str(), rateText.c_str(), receiver, shm.fps / cdr.fps,
+                      shm.meanMs / cdr.meanMs, shm.meanMs, cdr.meanMs, shm.cpu / cdr.cpu, shm.cpu,
+                      cdr.cpu);
+        comparisons.push_back(line);
       }
     }
+  }
+  if (!comparisons.empty()) {
+    std::printf("\nshared_memory against corba_cdr (same run):\n");
+    for (const std::string& line : comparisons) std::printf("  %s\n", line.c_str());
   }
   return 0;
 }

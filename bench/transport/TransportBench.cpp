@@ -1,9 +1,13 @@
-// Frames from an outport in a child process to an inport here, over GIOP on
-// 127.0.0.1, at the viewer's usual sizes: frames per second streamed,
-// latency from the sender's time stamp to the end of read(), and the time
-// read() itself takes on the reading thread. The baseline, measured in the
-// same run, is one memcpy of each frame in this process.
-// Ends with one ratio line per size and the receiving side's counters.
+// Frames from an outport in a child process to an inport here, on 127.0.0.1,
+// at the viewer's usual sizes, over each interface type (corba_cdr: the
+// frame in GIOP; shared_memory: the frame in a segment, GIOP carries only
+// the call): frames per second streamed, latency from the sender's time
+// stamp to the end of read() (one frame at a time, and at 30 Hz), the time
+// read() itself takes on the reading thread, and what receiving costs the
+// receiving process's CPU. The baseline, measured in the same run, is one
+// memcpy of each frame in this process.
+// Ends with one ratio line per size and interface type, the receiving side's
+// counters and CPU per frame, and shared_memory against corba_cdr.
 // The data types before the port headers, whose templates look up their
 // Any operators (see rtm/CdrSerializer.h).
 #include <rtm/idl/BasicDataTypeSkel.h>
@@ -33,6 +37,10 @@
 #include "AllocationCounter.h"
 
 namespace {
+
+// The third argument of the streaming benchmarks indexes this.
+const char* const kInterfaces[] = {"corba_cdr", "shared_memory"};
+const int kInterfaceCount = 2;
 
 double wallNow() {
   using namespace std::chrono;
@@ -74,26 +82,35 @@ bool inputWaiting(int fd, const std::string& pending) {
   return ::poll(&p, 1, 0) > 0;
 }
 
-// The sending process: an outport that writes frames on command from its
-// standard input ("frame W H", "send N", "stream" ... "stop", "quit") and
-// answers "ok" when a command is done.
+// The sending process: an outport per interface type (each to be joined to
+// one inport of the receiver) that writes frames on command from its
+// standard input ("via I", "frame W H", "send N", "stream" ... "stop",
+// "quit"; "via" picks the outport that writes) and answers "ok" when a
+// command is done.
 int runSender() {
   CORBA::ORB_var orb = startOrb();
   RTC::TimedLongSeq value;
-  RTC::OutPort<RTC::TimedLongSeq> out("out", value);
-  out.setOwner(RTC::RTObject::_nil(), "BenchSource0");
-  RTC::PortService_var ref = out.getPortRef();
-  CORBA::String_var ior = orb->object_to_string(ref);
-  std::printf("IOR %s\n", ior.in());
+  RTC::OutPort<RTC::TimedLongSeq> cdrOut("out_cdr", value), shmOut("out_shm", value);
+  RTC::OutPort<RTC::TimedLongSeq>* const outs[kInterfaceCount] = {&cdrOut, &shmOut};
+  for (RTC::OutPort<RTC::TimedLongSeq>* out : outs) {
+    out->setOwner(RTC::RTObject::_nil(), "BenchSource0");
+    RTC::PortService_var ref = out->getPortRef();
+    CORBA::String_var ior = orb->object_to_string(ref);
+    std::printf("IOR %s\n", ior.in());
+  }
   std::fflush(stdout);
+  RTC::OutPort<RTC::TimedLongSeq>* out = outs[0];
   std::string pending, line;
   auto send = [&] {
     setTimestamp(value);
-    out.write();
+    out->write();
   };
   while (readLine(0, pending, line)) {
     unsigned w = 0, h = 0, n = 0;
-    if (std::sscanf(line.c_str(), "frame %u %u", &w, &h) == 2) {
+    if (std::sscanf(line.c_str(), "via %u", &n) == 1 &&
+        n < static_cast<unsigned>(kInterfaceCount)) {
+      out = outs[n];
+    } else if (std::sscanf(line.c_str(), "frame %u %u", &w, &h) == 2) {
       value.data.length(w * h);
       for (CORBA::ULong i = 0; i < w * h; ++i)
         value.data[i] = static_cast<CORBA::Long>(i * 2654435761u);
@@ -108,7 +125,7 @@ int runSender() {
     std::printf("ok\n");
     std::fflush(stdout);
   }
-  out.deactivatePort();
+  for (RTC::OutPort<RTC::TimedLongSeq>* port : outs) port->deactivatePort();
   orb->destroy();
   return 0;
 }
@@ -133,9 +150,11 @@ class Sender {
     ::close(fromChild[1]);
     m_to = toChild[1];
     m_from = fromChild[0];
-    std::string line;
-    if (!readLine(m_from, m_pending, line) || line.compare(0, 4, "IOR ") != 0) return false;
-    m_ior = line.substr(4);
+    for (std::string& ior : m_iors) {
+      std::string line;
+      if (!readLine(m_from, m_pending, line) || line.compare(0, 4, "IOR ") != 0) return false;
+      ior = line.substr(4);
+    }
     return true;
   }
   ~Sender() {
@@ -167,25 +186,35 @@ class Sender {
     post(c);
     answered(true);
   }
-  const std::string& ior() const { return m_ior; }
+  // The outport of interface type `index` (see kInterfaces).
+  const std::string& ior(int index) const { return m_iors[index]; }
 
  private:
   pid_t m_pid = -1;
   int m_to = -1, m_from = -1;
-  std::string m_pending, m_ior;
+  std::string m_pending, m_iors[kInterfaceCount];
 };
 
 struct Receiver {
+  explicit Receiver(const char* name) : port(name, value) {}
   RTC::TimedLongSeq value;
-  RTC::InPort<RTC::TimedLongSeq> port{"in", value};
+  RTC::InPort<RTC::TimedLongSeq> port;
+  bool connected = false;
 };
 
 Sender* g_sender = nullptr;
-Receiver* g_receiver = nullptr;
+Receiver* g_receivers[kInterfaceCount] = {};
+Receiver* g_receiver = nullptr;  // the one the running benchmark reads
 
 double threadCpuNow() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+double processCpuNow() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
@@ -207,9 +236,20 @@ double readNext() {
   return end - (g_receiver->value.tm.sec + g_receiver->value.tm.nsec * 1e-9);
 }
 
-void setFrame(benchmark::State& state) {
+// Picks the connection of the benchmark's interface type and the frame
+// size; false (the benchmark skipped, with the reason) when the ports did
+// not take that interface type.
+bool setFrame(benchmark::State& state) {
+  const int via = static_cast<int>(state.range(2));
+  g_receiver = g_receivers[via];
+  if (!g_receiver->connected) {
+    state.SkipWithError((std::string("the ports refused ") + kInterfaces[via]).c_str());
+    return false;
+  }
+  g_sender->command("via " + std::to_string(via));
   g_sender->command("frame " + std::to_string(state.range(0)) + " " +
                     std::to_string(state.range(1)));
+  return true;
 }
 
 void reportFrames(benchmark::State& state) {
@@ -231,7 +271,7 @@ void BM_Memcpy(benchmark::State& state) {
 // The sender writes as fast as the connection takes frames; this side reads
 // each one into its bound sample.
 void BM_Stream(benchmark::State& state) {
-  setFrame(state);
+  if (!setFrame(state)) return;
   g_sender->post("send 1");  // warm: the first frame of a size allocates
   readNext();
   g_sender->answered(true);
@@ -241,7 +281,13 @@ void BM_Stream(benchmark::State& state) {
   double latency = 0;
   g_readSeconds = 0;
   g_readCpuSeconds = 0;
+  // The reading thread spins between frames; the rest of the process is
+  // what receiving costs (the ORB's threads: the socket, or the segment).
+  const double processCpuStart = processCpuNow();
+  const double threadCpuStart = threadCpuNow();
   for (auto _ : state) latency += readNext();
+  const double receivingCpu =
+      (processCpuNow() - processCpuStart) - (threadCpuNow() - threadCpuStart) + g_readCpuSeconds;
   const double reading = g_readSeconds;
   const double readingCpu = g_readCpuSeconds;
   const unsigned long allocated = pixmoor_test::allocationCount() - allocations;
@@ -256,6 +302,7 @@ void BM_Stream(benchmark::State& state) {
   state.counters["latency_ms"] = latency / n * 1e3;
   state.counters["read_ms"] = reading / n * 1e3;
   state.counters["read_cpu_ms"] = readingCpu / n * 1e3;
+  state.counters["rx_cpu_ms"] = receivingCpu / n * 1e3;
   state.counters["allocs/frame"] = allocated / n;
   state.counters["adopted%"] =
       100.0 * (after.adopted - before.adopted) / std::max(1ul, after.stored - before.stored);
@@ -263,7 +310,7 @@ void BM_Stream(benchmark::State& state) {
 
 // One frame at a time: the time stamp is taken just before write().
 void BM_Latency(benchmark::State& state) {
-  setFrame(state);
+  if (!setFrame(state)) return;
   g_sender->post("send 1");
   readNext();
   g_sender->answered(true);
@@ -277,14 +324,54 @@ void BM_Latency(benchmark::State& state) {
   state.counters["latency_ms"] = latency / static_cast<double>(state.iterations()) * 1e3;
 }
 
+// One frame every 1/30 s, as a camera sends them: the latency, and the
+// receiving process's CPU as a share of one core (the reading thread, which
+// spins while a frame is on its way, counted only inside read()).
+void BM_At30Hz(benchmark::State& state) {
+  if (!setFrame(state)) return;
+  g_sender->post("send 1");
+  readNext();
+  g_sender->answered(true);
+  const double period = 1.0 / 30;
+  double latency = 0;
+  g_readCpuSeconds = 0;
+  const double start = wallNow();
+  const double processCpuStart = processCpuNow();
+  const double threadCpuStart = threadCpuNow();
+  double due = start;
+  for (auto _ : state) {
+    due += period;
+    const double wait = due - wallNow();
+    if (wait > 0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+    g_sender->post("send 1");
+    latency += readNext();
+    g_sender->answered(true);
+  }
+  const double receivingCpu =
+      (processCpuNow() - processCpuStart) - (threadCpuNow() - threadCpuStart) + g_readCpuSeconds;
+  const double elapsed = wallNow() - start;
+  reportFrames(state);
+  state.counters["latency_ms"] = latency / static_cast<double>(state.iterations()) * 1e3;
+  state.counters["rx_cpu%"] = 100.0 * receivingCpu / elapsed;
+}
+
 void frameSizes(benchmark::internal::Benchmark* bench) {
   bench->Args({640, 480})->Args({1920, 1080})->Args({3840, 2160});
   bench->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
+// Each size over each interface type, all in one run.
+void frameSizesAndInterfaces(benchmark::internal::Benchmark* bench) {
+  for (int via = 0; via < kInterfaceCount; ++via) {
+    bench->Args({640, 480, via})->Args({1920, 1080, via})->Args({3840, 2160, via});
+  }
+  bench->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 BENCHMARK(BM_Memcpy)->Apply(frameSizes);
-BENCHMARK(BM_Stream)->Apply(frameSizes);
-BENCHMARK(BM_Latency)->Apply(frameSizes);
+BENCHMARK(BM_Stream)->Apply(frameSizesAndInterfaces);
+BENCHMARK(BM_Latency)->Apply(frameSizesAndInterfaces);
+BENCHMARK(BM_At30Hz)->Apply(frameSizesAndInterfaces)->MinTime(2.0);
 
 // Prints as usual and keeps each run's time per frame and counters.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -294,7 +381,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      Result& r = m_results[run.benchmark_name()];
+      // Names without the "/min_time:..." a family's own minimum time adds.
+      std::string name = run.benchmark_name();
+      const std::string::size_type minTime = name.find("/min_time:");
+      if (minTime != std::string::npos) name.erase(minTime, name.find('/', minTime + 1) - minTime);
+      Result& r = m_results[name];
       r.seconds = run.GetAdjustedRealTime() * 1e-3;
       for (const auto& c : run.counters) r.counters[c.first] = c.second.value;
     }
@@ -303,24 +394,55 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void printRatios() const {
     std::printf(
-        "\nLoopback GIOP between two processes against one in-process memcpy per "
+        "\nBetween two processes on 127.0.0.1 against one in-process memcpy per "
         "frame (same run):\n");
     for (const char* size : {"640/480", "1920/1080", "3840/2160"}) {
-      const Result* copy = find("BM_Memcpy/", size);
-      const Result* stream = find("BM_Stream/", size);
-      const Result* latency = find("BM_Latency/", size);
-      if (copy == nullptr || stream == nullptr || latency == nullptr) continue;
+      const Result* copy = find("BM_Memcpy/" + std::string(size));
+      if (copy == nullptr) continue;
+      for (int via = 0; via < kInterfaceCount; ++via) {
+        const Result* stream = find(streamName("BM_Stream/", size, via));
+        const Result* latency = find(streamName("BM_Latency/", size, via));
+        if (stream == nullptr || latency == nullptr) continue;
+        std::printf(
+            "  %-10s %-13s memcpy %7.3f ms (%6.0f fps) | stream %7.3f ms/frame (%6.1f fps, "
+            "%5.1fx memcpy) | latency tm->read %7.3f ms alone (%5.1fx memcpy), %7.3f ms "
+            "streaming | read() %6.3f ms (%4.2fx memcpy), %6.3f ms of CPU | receiving %6.3f ms "
+            "of CPU | allocations/frame %.1f, adopted %.0f%%\n",
+            size, kInterfaces[via], copy->seconds * 1e3, 1 / copy->seconds, stream->seconds * 1e3,
+            1 / stream->seconds, stream->seconds / copy->seconds, latency->counter("latency_ms"),
+            latency->counter("latency_ms") * 1e-3 / copy->seconds, stream->counter("latency_ms"),
+            stream->counter("read_ms"), stream->counter("read_ms") * 1e-3 / copy->seconds,
+            stream->counter("read_cpu_ms"), stream->counter("rx_cpu_ms"),
+            stream->counter("allocs/frame"), stream->counter("adopted%"));
+      }
+    }
+    bool headed = false;
+    for (const char* size : {"640/480", "1920/1080", "3840/2160"}) {
+      const Result* cdrStream = find(streamName("BM_Stream/", size, 0));
+      const Result* shmStream = find(streamName("BM_Stream/", size, 1));
+      const Result* cdrLatency = find(streamName("BM_Latency/", size, 0));
+      const Result* shmLatency = find(streamName("BM_Latency/", size, 1));
+      const Result* cdrPaced = find(streamName("BM_At30Hz/", size, 0));
+      const Result* shmPaced = find(streamName("BM_At30Hz/", size, 1));
+      if (!cdrStream || !shmStream || !cdrLatency || !shmLatency || !cdrPaced || !shmPaced)
+        continue;
+      if (!headed) {
+        std::printf(
+            "\nshared_memory against corba_cdr (same run; frames above 1 are more, "
+            "times below 1 are shorter):\n");
+        headed = true;
+      }
       std::printf(
-          "  %-10s memcpy %7.3f ms (%6.0f fps) | stream %7.3f ms/frame (%6.1f fps, "
-          "%5.1fx memcpy) | latency tm->read %7.3f ms alone (%5.1fx memcpy), %7.3f ms "
-          "streaming | read() %6.3f ms (%4.2fx memcpy), %6.3f ms of CPU | allocations/frame "
-          "%.1f, adopted %.0f%%\n",
-          size, copy->seconds * 1e3, 1 / copy->seconds, stream->seconds * 1e3, 1 / stream->seconds,
-          stream->seconds / copy->seconds, latency->counter("latency_ms"),
-          latency->counter("latency_ms") * 1e-3 / copy->seconds, stream->counter("latency_ms"),
-          stream->counter("read_ms"), stream->counter("read_ms") * 1e-3 / copy->seconds,
-          stream->counter("read_cpu_ms"), stream->counter("allocs/frame"),
-          stream->counter("adopted%"));
+          "  %-10s frames flat out %5.2fx | latency alone %5.2fx (%.3f ms against %.3f ms) | "
+          "receiving CPU per frame %5.2fx (%.3f ms against %.3f ms) | at 30 Hz latency "
+          "%.3f ms against %.3f ms, receiving CPU %.1f %% against %.1f %%\n",
+          size, cdrStream->seconds / shmStream->seconds,
+          shmLatency->counter("latency_ms") / cdrLatency->counter("latency_ms"),
+          shmLatency->counter("latency_ms"), cdrLatency->counter("latency_ms"),
+          shmStream->counter("rx_cpu_ms") / cdrStream->counter("rx_cpu_ms"),
+          shmStream->counter("rx_cpu_ms"), cdrStream->counter("rx_cpu_ms"),
+          shmPaced->counter("latency_ms"), cdrPaced->counter("latency_ms"),
+          shmPaced->counter("rx_cpu%"), cdrPaced->counter("rx_cpu%"));
     }
   }
 
@@ -333,8 +455,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
       return found == counters.end() ? 0.0 : found->second;
     }
   };
-  const Result* find(const std::string& family, const std::string& size) const {
-    const auto found = m_results.find(family + size + "/real_time");
+  static std::string streamName(const std::string& family, const char* size, int via) {
+    return family + size + "/" + std::to_string(via);
+  }
+  const Result* find(const std::string& name) const {
+    const auto found = m_results.find(name + "/real_time");
     return found == m_results.end() ? nullptr : &found->second;
   }
   std::map<std::string, Result> m_results;
@@ -355,47 +480,59 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "cannot start the sending process\n");
       return 1;
     }
-    Receiver receiver;
-    receiver.port.setOwner(RTC::RTObject::_nil(), "BenchSink0");
-    CORBA::Object_var obj = orb->string_to_object(sender.ior().c_str());
-    RTC::PortService_var out = RTC::PortService::_narrow(obj);
-    RTC::PortService_var in = receiver.port.getPortRef();
-    RTC::ConnectorProfile profile;
-    profile.name = CORBA::string_dup("bench");
-    profile.connector_id = CORBA::string_dup("");
-    profile.ports.length(2);
-    profile.ports[0] = RTC::PortService::_duplicate(out);
-    profile.ports[1] = RTC::PortService::_duplicate(in);
-    coil::Properties props;
-    props.setProperty("dataport.interface_type", "corba_cdr");
-    props.setProperty("dataport.dataflow_type", "push");
-    props.setProperty("dataport.subscription_type", "flush");
-    // Two slots and a blocking writer: nothing is dropped, and the sender
-    // runs at most a frame or two ahead of the reader.
-    props.setProperty("dataport.buffer.length", "2");
-    props.setProperty("dataport.buffer.write.full_policy", "block");
-    props.setProperty("dataport.buffer.write.timeout", "60");
-    props.setProperty("dataport.buffer.read.empty_policy", "do_nothing");
-    const auto& entries = props.entries();
-    profile.properties.length(static_cast<CORBA::ULong>(entries.size()));
-    for (CORBA::ULong i = 0; i < entries.size(); ++i) {
-      profile.properties[i].name = CORBA::string_dup(entries[i].first.c_str());
-      profile.properties[i].value <<= entries[i].second.c_str();
+    Receiver cdrReceiver("in_cdr"), shmReceiver("in_shm");
+    Receiver* const receivers[kInterfaceCount] = {&cdrReceiver, &shmReceiver};
+    for (int via = 0; via < kInterfaceCount; ++via) {
+      Receiver& receiver = *receivers[via];
+      g_receivers[via] = &receiver;
+      receiver.port.setOwner(RTC::RTObject::_nil(), "BenchSink0");
+      CORBA::Object_var obj = orb->string_to_object(sender.ior(via).c_str());
+      RTC::PortService_var out = RTC::PortService::_narrow(obj);
+      RTC::PortService_var in = receiver.port.getPortRef();
+      RTC::ConnectorProfile profile;
+      profile.name = CORBA::string_dup("bench");
+      profile.connector_id = CORBA::string_dup("");
+      profile.ports.length(2);
+      profile.ports[0] = RTC::PortService::_duplicate(out);
+      profile.ports[1] = RTC::PortService::_duplicate(in);
+      coil::Properties props;
+      props.setProperty("dataport.interface_type", kInterfaces[via]);
+      props.setProperty("dataport.dataflow_type", "push");
+      props.setProperty("dataport.subscription_type", "flush");
+      // Two slots and a blocking writer: nothing is dropped, and the sender
+      // runs at most a frame or two ahead of the reader.
+      props.setProperty("dataport.buffer.length", "2");
+      props.setProperty("dataport.buffer.write.full_policy", "block");
+      props.setProperty("dataport.buffer.write.timeout", "60");
+      props.setProperty("dataport.buffer.read.empty_policy", "do_nothing");
+      const auto& entries = props.entries();
+      profile.properties.length(static_cast<CORBA::ULong>(entries.size()));
+      for (CORBA::ULong i = 0; i < entries.size(); ++i) {
+        profile.properties[i].name = CORBA::string_dup(entries[i].first.c_str());
+        profile.properties[i].value <<= entries[i].second.c_str();
+      }
+      receiver.connected = out->connect(profile) == RTC::RTC_OK;
+      if (!receiver.connected) {
+        std::fprintf(stderr, "cannot connect the sender's outport to the inport over %s\n",
+                     kInterfaces[via]);
+      }
     }
-    if (out->connect(profile) != RTC::RTC_OK) {
-      std::fprintf(stderr, "cannot connect the sender's outport to the inport\n");
+    // corba_cdr is the baseline: without it there is nothing to compare.
+    if (!cdrReceiver.connected) {
       result = 1;
     } else {
       g_sender = &sender;
-      g_receiver = &receiver;
       RatioReporter reporter;
       benchmark::RunSpecifiedBenchmarks(&reporter);
       reporter.printRatios();
-      receiver.port.disconnect_all();
     }
     g_sender = nullptr;
     g_receiver = nullptr;
-    receiver.port.deactivatePort();
+    for (Receiver* receiver : receivers) {
+      receiver->port.disconnect_all();
+      receiver->port.deactivatePort();
+    }
+    for (Receiver*& receiver : g_receivers) receiver = nullptr;
   }
   benchmark::Shutdown();
   orb->destroy();

@@ -482,6 +482,10 @@ TEST(DeploymentPlan, PreconnectEntriesJoinLocalAndNamedPortsWithTheirProperties)
       {"A0.out?port=B0.in&port=C0.in&port2=D0.in&interface_type=corba_cdr&dataport.inport.x=1",
        "A0:A0.out;B0:B0.in;C0:C0.in;D0:D0.in;",
        "dataport.interface_type=corba_cdr;dataport.inport.x=1;dataport.dataflow_type=push;"},
+      {"A0.out?port=B0.in&interface_type=shared_memory&subscription_type=new",
+       "A0:A0.out;B0:B0.in;",
+       "dataport.interface_type=shared_memory;dataport.subscription_type=new;"
+       "dataport.dataflow_type=push;"},
       {"A0.out", "", "no port to connect to"},
       {"A0.out?port=B0.in&novalue", "", "'novalue' is not key=value"},
       {"A0.out?port=B0.in&=x", "", "is not key=value"},

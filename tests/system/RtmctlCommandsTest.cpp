@@ -1,6 +1,7 @@
 // rtmctl against live components: what each command prints, and the message
 // and exit code of each way a request can fail.
 #include <csignal>
+#include <cstdio>
 #include <opencv2/imgcodecs.hpp>
 
 #include "DataFlowHarness.h"
@@ -140,8 +141,10 @@ TEST_F(RtmctlCommandsTest, RefusedConnectionsLeaveNoConnectorBehind) {
   fails({"connect", in, in},
         "both ports are DataInPorts (FrameSink0.in, FrameSink0.in); connect an outport to an "
         "inport");
-  fails({"connect", out, in, "--interface", "direct"},
-        "connecting FrameSource0.out -> FrameSink0.in failed: BAD_PARAMETER");
+  // A refusal names what the ports offer instead.
+  fails({"connect", out, in, "--interface", "carrier_pigeon"},
+        "connecting FrameSource0.out -> FrameSink0.in failed: BAD_PARAMETER (FrameSource0.out "
+        "offers interface types corba_cdr");
   fails({"connect", out, in, "-p", "dataport.data_type=IDL:RTC/TimedShortSeq:1.0"},
         "connecting FrameSource0.out -> FrameSink0.in failed: BAD_PARAMETER");
   EXPECT_EQ(m_harness.connectorCount("FrameSink0", "in"), 0u);
@@ -153,7 +156,9 @@ TEST_F(RtmctlCommandsTest, RefusedConnectionsLeaveNoConnectorBehind) {
   const std::string ports = ok({"ports", in});
   EXPECT_TRUE(contains(ports, "      ports: FrameSource0.out, FrameSink0.in\n")) << ports;
 
-  ok({"connect", out, in});  // a second "out_in"
+  // A second "out_in", through shared memory: both ports take it.
+  ok({"connect", out, in, "--interface", "shared_memory"});
+  EXPECT_TRUE(contains(ok({"ports", out}), "dataport.interface_type: shared_memory\n"));
   fails({"disconnect", in, "--name", "out_in"},
         "several connectors on FrameSink0.in are called 'out_in'");
   fails({"disconnect", in, "--id", "no-such-id"},
@@ -242,6 +247,11 @@ TEST_F(RtmctlCommandsTest, HzMeasuresTheSourceAndLeavesNoConnectorBehind) {
   EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 0u);
 
   EXPECT_TRUE(contains(ok({"hz", out, "--count", "3"}), "total 3 samples: "));
+  EXPECT_TRUE(contains(ok({"hz", out, "--count", "3", "--interface", "shared_memory"}),
+                       "total 3 samples: "));
+  EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 0u);
+  fails({"hz", out, "--interface", "carrier_pigeon"},
+        "FrameSource0.out offers interface types corba_cdr");
 
   // Ctrl-C: the connection goes, the summary comes, and the exit is a success.
   ChildProcess hz({pixmoor_test::buildPath("tools/rtmctl/rtmctl"), "hz", out});
@@ -266,10 +276,6 @@ TEST_F(RtmctlCommandsTest, SnapshotWritesTheFrameTheSourceSent) {
   ok({"config", "set", m_sourcePath, "width", "160"});
   ok({"config", "set", m_sourcePath, "height", "120"});
   ok({"activate", m_sourcePath});
-  EXPECT_EQ(ok({"snapshot", out, "160x120", file}), "wrote " + file + " (160x120)\n");
-  const cv::Mat got = cv::imread(file, cv::IMREAD_UNCHANGED);
-  ASSERT_EQ(got.type(), CV_8UC3);
-  ASSERT_EQ(got.size(), cv::Size(160, 120));
   std::vector<std::int32_t> frame(160 * 120);
   framesource::paintBars(frame.data(), 160, 120);
   cv::Mat expected(120, 160, CV_8UC3);
@@ -278,7 +284,16 @@ TEST_F(RtmctlCommandsTest, SnapshotWritesTheFrameTheSourceSent) {
     expected.at<cv::Vec3b>(i / 160, i % 160) =
         cv::Vec3b(pixel & 0xFF, (pixel >> 8) & 0xFF, (pixel >> 16) & 0xFF);
   }
-  EXPECT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0);
+  for (const char* interfaceType : {"corba_cdr", "shared_memory"}) {
+    SCOPED_TRACE(interfaceType);
+    std::remove(file.c_str());
+    EXPECT_EQ(ok({"snapshot", out, "160x120", file, "--interface", interfaceType}),
+              "wrote " + file + " (160x120)\n");
+    const cv::Mat got = cv::imread(file, cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(got.type(), CV_8UC3);
+    ASSERT_EQ(got.size(), cv::Size(160, 120));
+    EXPECT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0);
+  }
 
   fails({"snapshot", out, "320x240", file}, "the sample holds 19200 elements, not 320x240 = 76800");
   EXPECT_EQ(m_harness.connectorCount("FrameSource0", "out"), 0u);

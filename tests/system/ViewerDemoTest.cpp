@@ -184,15 +184,15 @@ class ConfiguredHost {
 const int kWidth = 320;
 const int kHeight = 240;
 
-std::string sourceSettings() {
-  return "Generic.FrameSource.conf.default.width: " + std::to_string(kWidth) +
-         "\nGeneric.FrameSource.conf.default.height: " + std::to_string(kHeight) +
+std::string sourceSettings(int width = kWidth, int height = kHeight) {
+  return "Generic.FrameSource.conf.default.width: " + std::to_string(width) +
+         "\nGeneric.FrameSource.conf.default.height: " + std::to_string(height) +
          "\nGeneric.FrameSource.exec_cxt.periodic.rate: 30\n";
 }
 
-std::string viewerSettings(const std::string& category) {
-  return category + ".conf.default.input_image_width: " + std::to_string(kWidth) + "\n" + category +
-         ".conf.default.input_image_height: " + std::to_string(kHeight) + "\n";
+std::string viewerSettings(const std::string& category, int width = kWidth, int height = kHeight) {
+  return category + ".conf.default.input_image_width: " + std::to_string(width) + "\n" + category +
+         ".conf.default.input_image_height: " + std::to_string(height) + "\n";
 }
 
 size_t countOf(const std::string& text, const std::string& needle) {
@@ -205,16 +205,30 @@ bool showsBarsOf(const WindowPixels& p, const cv::Mat& bars) {
   return std::equal(p.bgr.begin(), p.bgr.end(), bars.data);
 }
 
+// How the good entry connects: each interface type; shared memory with
+// frames larger than the segment a connection starts with (2 MiB), so that
+// it grows at the first frame.
+struct DeploymentRow {
+  const char* interfaceType;
+  int width, height;
+};
+
+void PrintTo(const DeploymentRow& row, std::ostream* out) { *out << row.interfaceType; }
+
+class Deployment : public ::testing::TestWithParam<DeploymentRow> {};
+
 // Each bad entry comes before the good ones: it must be logged and must not
 // stop the entries after it.
-TEST(Deployment, PixmoorCompWiresANamedFrameSourceFromRtcConfAndReportsEachBadEntry) {
+TEST_P(Deployment, PixmoorCompWiresANamedFrameSourceFromRtcConfAndReportsEachBadEntry) {
   if (displayName().empty()) GTEST_SKIP() << "DISPLAY is not set: no X server to show on";
+  const DeploymentRow row = GetParam();
   DisplayLock lock;
   NameServer names;
   ASSERT_TRUE(names.start());
   const std::string dir = makeTempDir("deployment");
-  ConfiguredHost source("tools/framesource/FrameSourceComp", dir, "source",
-                        "corba.nameservers: " + names.address() + "\n" + sourceSettings());
+  ConfiguredHost source(
+      "tools/framesource/FrameSourceComp", dir, "source",
+      "corba.nameservers: " + names.address() + "\n" + sourceSettings(row.width, row.height));
   const std::string context = hostName() + ".host_cxt/";
   ASSERT_TRUE(waitUntil(
       [&] {
@@ -231,16 +245,19 @@ TEST(Deployment, PixmoorCompWiresANamedFrameSourceFromRtcConfAndReportsEachBadEn
       {"Nobody0.out?port=Pixmoor0.image", "no component named Nobody0 in this process"},
       {named + ".nothere?port=Pixmoor0.image", "the component has no port FrameSource0.nothere"},
       {named + ".out?port=Pixmoor0.image&dataflow_type=sideways", "the port answered"},
+      {named + ".out?port=Pixmoor0.image&interface_type=carrier_pigeon",
+       "the port answered BAD_PARAMETER; FrameSource0.out offers interface types corba_cdr"},
       {silent + ".out?port=Pixmoor0.image", "does not answer (is omniNames running there?)"},
       {"Pixmoor0.image", "no port to connect to"},
   };
   std::string preconnect;
   for (const auto& bad : badConnections) preconnect += bad.first + ", ";
-  const std::string good = named + ".out?port=Pixmoor0.image&subscription_type=new";
+  const std::string good =
+      named + ".out?port=Pixmoor0.image&subscription_type=new&interface_type=" + row.interfaceType;
   preconnect += good;
   ConfiguredHost viewer("host/PixmoorComp", dir, "viewer",
                         "corba.nameservers: " + names.address() + "\n" +
-                            viewerSettings("Generic.Pixmoor") +
+                            viewerSettings("Generic.Pixmoor", row.width, row.height) +
                             "manager.components.precreate: Pixmoor?instance_name=second\n"
                             "manager.components.preconnect: " +
                             preconnect + "\nmanager.components.preactivation: Ghost0, " + silent +
@@ -248,11 +265,11 @@ TEST(Deployment, PixmoorCompWiresANamedFrameSourceFromRtcConfAndReportsEachBadEn
 
   XWindowCapture capture;
   WindowPixels pixels;
-  const cv::Mat bars = colourBars(kWidth, kHeight);
+  const cv::Mat bars = colourBars(row.width, row.height);
   EXPECT_TRUE(capture.waitForPixels(
-      "Pixmoor.exe", viewer.process().pid(), kWidth, kHeight,
+      "Pixmoor.exe", viewer.process().pid(), row.width, row.height,
       [&](const WindowPixels& p) { return showsBarsOf(p, bars); }, 60, &pixels))
-      << viewer.log();
+      << viewer.log() << source.log();
   const std::string log = viewer.log();
   for (const auto& bad : badConnections) {
     const std::string line = "ERROR: manager: Connection error: " + bad.first + " (";
@@ -287,6 +304,13 @@ TEST(Deployment, PixmoorCompWiresANamedFrameSourceFromRtcConfAndReportsEachBadEn
   EXPECT_TRUE(source.process().waitExit(20));
   removeTree(dir);
 }
+
+const DeploymentRow kDeploymentRows[] = {{"corba_cdr", kWidth, kHeight},
+                                         {"shared_memory", 1280, 720}};
+INSTANTIATE_TEST_SUITE_P(Interfaces, Deployment, ::testing::ValuesIn(kDeploymentRows),
+                         [](const ::testing::TestParamInfo<DeploymentRow>& info) {
+                           return std::string(info.param.interfaceType);
+                         });
 
 // rtcd knows no component of its own: both come from modules that use its
 // runtime, and a module or init function that is not there costs one line.

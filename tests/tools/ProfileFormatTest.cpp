@@ -53,6 +53,17 @@ TEST(ProfileFormat, LooksUpNamedValues) {
   EXPECT_TRUE(nvHas(list, "empty"));
   EXPECT_FALSE(nvHas(list, "missing"));
   EXPECT_EQ(nvValue(list, "missing"), "");
+
+  // What a port offers: comma lists as real ports publish them, or "Any".
+  const SDOPackage::NVList port = nvList({{"dataport.interface_type", "corba_cdr, Shared_Memory"},
+                                          {"dataport.dataflow_type", "push"},
+                                          {"dataport.subscription_type", "Any"}});
+  EXPECT_TRUE(offers(port, "dataport.interface_type", "shared_memory"));
+  EXPECT_TRUE(offers(port, "dataport.interface_type", " corba_cdr"));
+  EXPECT_FALSE(offers(port, "dataport.interface_type", "shared"));
+  EXPECT_FALSE(offers(port, "dataport.dataflow_type", "pull"));
+  EXPECT_TRUE(offers(port, "dataport.subscription_type", "periodic"));
+  EXPECT_TRUE(offers(list, "dataport.interface_type", "anything")) << "says nothing: no refusal";
 }
 
 TEST(ProfileFormat, ShortensLongValuesUnlessAskedForAll) {

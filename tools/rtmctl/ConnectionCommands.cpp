@@ -22,7 +22,8 @@ const char* const kConnectUsage =
     "Options:\n"
     "  -n, --name NAME           connector name (default <outport>_<inport>)\n"
     "  -i, --id ID               connector id (default: the port picks a UUID)\n"
-    "  --interface TYPE          dataport.interface_type (default corba_cdr)\n"
+    "  --interface TYPE          dataport.interface_type (default corba_cdr;\n"
+    "                            shared_memory: both ports on one host)\n"
     "  --dataflow push|pull      dataport.dataflow_type (default push)\n"
     "  --subscription flush|new|periodic\n"
     "                            dataport.subscription_type (default flush)\n"
@@ -79,9 +80,37 @@ std::string portLabel(const ResolvedPort& port) {
   return static_cast<const char*>(port.profile->name);
 }
 
-std::string connectHint(RTC::ReturnCode_t code) {
+// Says which port does not offer the interface, dataflow or subscription
+// type asked for, as its profile lists them; "" when both offer all three.
+std::string unofferedType(const ConnectorSettings& settings,
+                          const std::vector<const ResolvedPort*>& ports) {
+  const struct {
+    const char* key;
+    const char* what;
+  } kinds[] = {{"dataport.interface_type", "interface types"},
+               {"dataport.dataflow_type", "dataflow types"},
+               {"dataport.subscription_type", "subscription types"}};
+  for (const auto& kind : kinds) {
+    const std::string wanted = settings.property(kind.key);
+    if (wanted.empty()) continue;
+    // Pull reads on request: the subscription type does not apply.
+    if (std::string(kind.key) == "dataport.subscription_type" &&
+        settings.property("dataport.dataflow_type") == "pull")
+      continue;
+    for (const ResolvedPort* port : ports) {
+      if (!offers(port->profile->properties, kind.key, wanted)) {
+        return portLabel(*port) + " offers " + kind.what + " " +
+               nvValue(port->profile->properties, kind.key) + ", not " + wanted;
+      }
+    }
+  }
+  return "";
+}
+
+std::string connectHint(RTC::ReturnCode_t code, const std::string& unoffered) {
   switch (code) {
     case RTC::BAD_PARAMETER:
+      if (!unoffered.empty()) return " (" + unoffered + ")";
       return " (the ports refused the connector's properties: check interface, dataflow and "
              "subscription types and the data types of both ports)";
     case RTC::RTC_ERROR:
@@ -161,7 +190,8 @@ int runConnect(Session& session, const std::vector<std::string>& args, std::ostr
     failRemote(ex, "the port " + outPort.path.str(), session.callTimeoutMs());
   }
   if (code != RTC::RTC_OK) {
-    throw CtlError("connecting " + what + " failed: " + returnCodeName(code) + connectHint(code));
+    throw CtlError("connecting " + what + " failed: " + returnCodeName(code) +
+                   connectHint(code, unofferedType(settings, {&outPort, &inPort})));
   }
   out << "connected " << what << ": " << static_cast<const char*>(profile.name) << " (id "
       << static_cast<const char*>(profile.connector_id) << ")\n";

@@ -1,5 +1,6 @@
 #include "ProfileFormat.h"
 
+#include <cctype>
 #include <sstream>
 
 #include "RtmPath.h"
@@ -62,6 +63,31 @@ std::string nvValue(const SDOPackage::NVList& list, const std::string& name) {
 bool nvHas(const SDOPackage::NVList& list, const std::string& name) {
   for (CORBA::ULong i = 0; i < list.length(); ++i) {
     if (name == static_cast<const char*>(list[i].name)) return true;
+  }
+  return false;
+}
+
+namespace {
+
+std::string lowerTrimmed(const std::string& text) {
+  const std::string::size_type first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  const std::string::size_type last = text.find_last_not_of(" \t");
+  std::string out = text.substr(first, last - first + 1);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+bool offers(const SDOPackage::NVList& list, const std::string& key, const std::string& value) {
+  if (!nvHas(list, key)) return true;
+  const std::string wanted = lowerTrimmed(value);
+  std::istringstream entries(nvValue(list, key));
+  std::string entry;
+  while (std::getline(entries, entry, ',')) {
+    const std::string offered = lowerTrimmed(entry);
+    if (offered == wanted || offered == "any") return true;
   }
   return false;
 }

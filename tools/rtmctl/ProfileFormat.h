@@ -21,6 +21,11 @@ std::string nvValue(const SDOPackage::NVList& list, const std::string& name);
 // True when `list` holds an entry called `name`.
 bool nvHas(const SDOPackage::NVList& list, const std::string& name);
 
+// True unless the comma list under `key` (a data port's
+// "dataport.interface_type: corba_cdr,shared_memory", say) exists and names
+// neither `value` nor "Any". Case and blanks around entries do not count.
+bool offers(const SDOPackage::NVList& list, const std::string& key, const std::string& value);
+
 // Returns "RTC_OK", "BAD_PARAMETER", ... for a return code.
 std::string returnCodeName(RTC::ReturnCode_t code);
 

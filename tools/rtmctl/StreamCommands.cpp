@@ -19,7 +19,8 @@ namespace rtmctl {
 namespace {
 
 const char* const kHzUsage =
-    "Usage: rtmctl hz OUTPORT [--count N] [--seconds S] [--endpoint HOST[:PORT]]\n"
+    "Usage: rtmctl hz OUTPORT [--count N] [--seconds S] [--interface TYPE]\n"
+    "                 [--endpoint HOST[:PORT]]\n"
     "\n"
     "Connects an inport of rtmctl's own to the RTC::TimedLongSeq outport OUTPORT\n"
     "(push, subscription new) and prints once a second: frames/s, MB/s (10^6 bytes\n"
@@ -32,13 +33,16 @@ const char* const kHzUsage =
     "Options:\n"
     "  -n, --count N    stop after N samples\n"
     "  -s, --seconds S  stop after S seconds\n"
+    "  --interface TYPE dataport.interface_type of the connection (default\n"
+    "                   corba_cdr; shared_memory when OUTPORT is on this host)\n"
     "  --endpoint HOST[:PORT]\n"
     "                   where rtmctl's inport listens for the outport's calls\n"
     "                   (default 127.0.0.1 for a name server on this host, else\n"
     "                   every interface)\n";
 
 const char* const kSnapshotUsage =
-    "Usage: rtmctl snapshot OUTPORT WIDTHxHEIGHT FILE [--wait S] [--endpoint HOST[:PORT]]\n"
+    "Usage: rtmctl snapshot OUTPORT WIDTHxHEIGHT FILE [--wait S] [--interface TYPE]\n"
+    "                       [--endpoint HOST[:PORT]]\n"
     "\n"
     "Takes the next sample the RTC::TimedLongSeq outport OUTPORT sends and writes\n"
     "it as a picture (the format follows FILE's extension: .png, .jpg, .bmp ...).\n"
@@ -49,6 +53,7 @@ const char* const kSnapshotUsage =
     "\n"
     "Options:\n"
     "  -w, --wait S     give up when no sample came within S seconds (default 10)\n"
+    "  --interface TYPE as for rtmctl hz\n"
     "  --endpoint HOST[:PORT]\n"
     "                   where rtmctl's inport listens (see rtmctl hz --help)\n";
 
@@ -118,15 +123,23 @@ FrameSize parseFrameSize(const std::string& text) {
   return size;
 }
 
+std::string interfaceFor(const ParsedArgs& parsed) {
+  const std::string type = parsed.value("interface", "corba_cdr");
+  if (type.empty()) throw usageError("--interface needs a type such as corba_cdr");
+  return type;
+}
+
 // Resolves the outport and joins rtmctl's own inport to it.
 std::unique_ptr<TemporaryInPort> attach(Session& session, const RtmPath& path,
                                         const ParsedArgs& parsed, const std::string& name) {
+  const std::string interfaceType = interfaceFor(parsed);
   session.setEndpoint(endpointFor(path, parsed));
   // Listening first: a bad --endpoint is reported as such, not as a name server fault.
   PortableServer::POA_var poa = session.servingPoa();
   RTC::RTObject_var component = session.component(path);
   RTC::PortService_var outport = session.port(component, path);
-  return std::unique_ptr<TemporaryInPort>(new TemporaryInPort(session, outport, path.str(), name));
+  return std::unique_ptr<TemporaryInPort>(
+      new TemporaryInPort(session, outport, path.str(), name, interfaceType));
 }
 
 void printLine(std::ostream& out, const std::string& line) {
@@ -137,8 +150,11 @@ void printLine(std::ostream& out, const std::string& line) {
 }  // namespace
 
 int runHz(Session& session, const std::vector<std::string>& args, std::ostream& out) {
-  const ParsedArgs parsed =
-      parseArgs("hz", args, {{"count", 'n', true}, {"seconds", 's', true}, {"endpoint", 0, true}});
+  const ParsedArgs parsed = parseArgs("hz", args,
+                                      {{"count", 'n', true},
+                                       {"seconds", 's', true},
+                                       {"interface", 0, true},
+                                       {"endpoint", 0, true}});
   if (parsed.help) {
     out << kHzUsage;
     return kExitOk;
@@ -148,6 +164,7 @@ int runHz(Session& session, const std::vector<std::string>& args, std::ostream& 
   const double count = parsed.has("count") ? positiveNumber(parsed, "count", "hz", true) : 0;
   const double seconds = parsed.has("seconds") ? positiveNumber(parsed, "seconds", "hz", false) : 0;
   endpointFor(path, parsed);
+  interfaceFor(parsed);
 
   InterruptGuard interrupt;
   std::unique_ptr<TemporaryInPort> port = attach(session, path, parsed, "hz");
@@ -197,8 +214,8 @@ int runHz(Session& session, const std::vector<std::string>& args, std::ostream& 
 }
 
 int runSnapshot(Session& session, const std::vector<std::string>& args, std::ostream& out) {
-  const ParsedArgs parsed =
-      parseArgs("snapshot", args, {{"wait", 'w', true}, {"endpoint", 0, true}});
+  const ParsedArgs parsed = parseArgs(
+      "snapshot", args, {{"wait", 'w', true}, {"interface", 0, true}, {"endpoint", 0, true}});
   if (parsed.help) {
     out << kSnapshotUsage;
     return kExitOk;
@@ -209,6 +226,7 @@ int runSnapshot(Session& session, const std::vector<std::string>& args, std::ost
   const std::string file = parsed.positional[2];
   const double wait = parsed.has("wait") ? positiveNumber(parsed, "wait", "snapshot", false) : 10;
   endpointFor(path, parsed);
+  interfaceFor(parsed);
   if (!cv::haveImageWriter(file)) {
     throw usageError("cannot tell a picture format from '" + file +
                      "': end it in .png, .jpg, .bmp or another extension OpenCV writes");

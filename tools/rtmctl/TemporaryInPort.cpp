@@ -20,8 +20,10 @@ void addProperty(SDOPackage::NVList& list, const char* name, const char* value) 
   list[at].value <<= value;
 }
 
-// Refuses a port that is no outport of TimedLongSeq before anything is joined.
-void checkOutport(RTC::PortService_ptr outport, const std::string& label, int timeoutMs) {
+// Refuses a port that is no outport of TimedLongSeq, or that does not offer
+// the interface type, before anything is joined.
+void checkOutport(RTC::PortService_ptr outport, const std::string& label,
+                  const std::string& interfaceType, int timeoutMs) {
   RTC::PortProfile_var profile;
   try {
     profile = outport->get_port_profile();
@@ -37,14 +39,20 @@ void checkOutport(RTC::PortService_ptr outport, const std::string& label, int ti
   if (!dataType.empty() && dataType != kDataType && dataType != "TimedLongSeq") {
     throw CtlError(name + " carries " + dataType + "; only " + kDataType + " can be read");
   }
+  if (!offers(profile->properties, "dataport.interface_type", interfaceType)) {
+    throw CtlError(name + " offers interface types " +
+                   nvValue(profile->properties, "dataport.interface_type") + ", not " +
+                   interfaceType);
+  }
 }
 
 }  // namespace
 
 TemporaryInPort::TemporaryInPort(Session& session, RTC::PortService_ptr outport,
-                                 const std::string& label, const std::string& name)
+                                 const std::string& label, const std::string& name,
+                                 const std::string& interfaceType)
     : m_label(label), m_port(name.c_str(), m_sample) {
-  checkOutport(outport, label, session.callTimeoutMs());
+  checkOutport(outport, label, interfaceType, session.callTimeoutMs());
   PortableServer::POA_var poa = session.servingPoa();
   // The largest sample the ORB lets in must fit the port's budget too, or
   // the sizes the message limit was raised for would never arrive.
@@ -54,6 +62,11 @@ TemporaryInPort::TemporaryInPort(Session& session, RTC::PortService_ptr outport,
   m_port.setOwner(RTC::RTObject::_nil(), "rtmctl");
   RTC::PortService_var self = m_port.getPortRef();
   if (CORBA::is_nil(self)) throw CtlError("cannot activate rtmctl's own inport");
+  RTC::PortProfile_var own = self->get_port_profile();
+  if (!offers(own->properties, "dataport.interface_type", interfaceType)) {
+    throw CtlError("rtmctl's own inport offers interface types " +
+                   nvValue(own->properties, "dataport.interface_type") + ", not " + interfaceType);
+  }
 
   RTC::ConnectorProfile profile;
   profile.name = ("rtmctl_" + name).c_str();
@@ -61,7 +74,7 @@ TemporaryInPort::TemporaryInPort(Session& session, RTC::PortService_ptr outport,
   profile.ports.length(2);
   profile.ports[0] = RTC::PortService::_duplicate(outport);
   profile.ports[1] = RTC::PortService::_duplicate(self);
-  addProperty(profile.properties, "dataport.interface_type", "corba_cdr");
+  addProperty(profile.properties, "dataport.interface_type", interfaceType.c_str());
   addProperty(profile.properties, "dataport.dataflow_type", "push");
   addProperty(profile.properties, "dataport.subscription_type", "new");
   addProperty(profile.properties, "dataport.data_type", kDataType);

@@ -14,15 +14,18 @@
 namespace rtmctl {
 
 // An RTC::InPort<RTC::TimedLongSeq> served by the session's ORB and connected
-// to one outport (push, new, corba_cdr), as a consumer component's would be.
+// to one outport (push, new, over the interface type asked for), as a
+// consumer component's would be.
 // The connection ends with disconnect() or, at the latest, the destructor.
 class TemporaryInPort {
  public:
   // Activates port `name` ("rtmctl.<name>" to the peer) and asks `outport`
-  // (shown as `label` in messages) to connect to it. Throws CtlError when
-  // the outport carries another data type or refuses the connection.
+  // (shown as `label` in messages) to connect to it with `interfaceType`
+  // (corba_cdr, shared_memory). Throws CtlError when the outport carries
+  // another data type, either port does not offer the interface type, or
+  // the outport refuses the connection.
   TemporaryInPort(Session& session, RTC::PortService_ptr outport, const std::string& label,
-                  const std::string& name);
+                  const std::string& name, const std::string& interfaceType);
   // Ends the connection if it still stands; reports nothing.
   ~TemporaryInPort();
   TemporaryInPort(const TemporaryInPort&) = delete;

@@ -76,6 +76,33 @@ bool namesFunction(void* symbol) {
   return type == STT_FUNC || type == STT_GNU_IFUNC;
 }
 
+// Says which port's profile does not list the connector's interface type,
+// so that a refusal names the reason; "" when each lists it or says nothing.
+std::string unofferedInterface(const ConnectorProfile& profile) {
+  std::string wanted;
+  if (!NVUtil::findString(profile.properties, "dataport.interface_type", wanted)) return "";
+  wanted = coil::toLower(coil::eraseBothEndsBlank(wanted));
+  for (CORBA::ULong i = 0; i < profile.ports.length(); ++i) {
+    PortProfile_var port;
+    try {
+      port = profile.ports[i]->get_port_profile();
+    } catch (const CORBA::Exception&) {
+      continue;
+    }
+    std::string offered;
+    if (!NVUtil::findString(port->properties, "dataport.interface_type", offered)) continue;
+    bool listed = false;
+    for (const std::string& type : coil::split(offered, ",")) {
+      listed = listed || coil::toLower(coil::eraseBothEndsBlank(type)) == wanted;
+    }
+    if (!listed) {
+      return static_cast<const char*>(port->name) + std::string(" offers interface types ") +
+             offered + ", not " + wanted;
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 // The implementation ids registered after `before` was taken.
@@ -217,6 +244,10 @@ bool Deployment::connect(const ConnectionEntry& connection, std::string& error) 
     const ReturnCode_t ret = profile.ports[0]->connect(profile);
     if (ret == RTC_OK) return true;
     error = std::string("the port answered ") + returnCodeName(ret);
+    if (ret == BAD_PARAMETER) {
+      const std::string unoffered = unofferedInterface(profile);
+      if (!unoffered.empty()) error += "; " + unoffered;
+    }
   } catch (const CORBA::Exception& e) {
     error = "connect raised " + describe(e);
   }
