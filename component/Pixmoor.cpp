@@ -88,14 +88,14 @@ RTC::ReturnCode_t Pixmoor::onInitialize() {
   return RTC::RTC_OK;
 }
 
-static std::string lowerCase(std::string text) {
+static std::string lowerCased(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
 }
 
 void Pixmoor::chooseDisplay() {
-  const std::string display = lowerCase(m_properties.getProperty("display"));
+  const std::string display = lowerCased(m_properties.getProperty("display"));
   if (display == "x11") {
     m_ownDisplay.reset(new X11Display(fitToScreen()));
     m_display = m_ownDisplay.get();
@@ -108,7 +108,7 @@ void Pixmoor::chooseDisplay() {
 // fit it (the default) or shown at full size.
 bool Pixmoor::fitToScreen() {
   const std::string given = m_properties.getProperty("display.fit");
-  const std::string fit = lowerCase(given);
+  const std::string fit = lowerCased(given);
   if (fit.empty() || fit == "yes" || fit == "true" || fit == "on" || fit == "1") return true;
   if (fit == "no" || fit == "false" || fit == "off" || fit == "0") return false;
   RTC_WARN(("display.fit: '%s' is neither YES nor NO; using YES", given.c_str()));
