@@ -129,6 +129,11 @@ struct ExecutionEngine::Impl {
   std::vector<EntryPtr> entries;
   std::deque<RequestPtr> requests;
   const Entry* inCall = nullptr;  // whose action the thread is running
+  // Callers inside a wait on `done`: a thread that deletes us (orphaned)
+  // waits until they have left, or a caller just woken would take back a
+  // freed mutex.
+  int waitingCallers = 0;
+  std::condition_variable callersLeft;
   Key nextKey = 1;
 
   std::vector<EntryPtr> snapshot;  // the thread's copy of `entries`, reused
@@ -205,9 +210,10 @@ struct ExecutionEngine::Impl {
     }
     bool orphan;
     {
-      std::lock_guard<std::mutex> lock(mutex);
+      std::unique_lock<std::mutex> lock(mutex);
       failPendingLocked();
       orphan = orphaned;
+      if (orphan) callersLeft.wait(lock, [this] { return waitingCallers == 0; });
     }
     if (orphan) delete this;
   }
@@ -414,6 +420,25 @@ struct ExecutionEngine::Impl {
 
   // ---- callers ----
 
+  // Counts a caller that waits on `done` while it holds `lock` (taken back
+  // for the count when the caller let it go meanwhile).
+  class WaitingCaller {
+   public:
+    WaitingCaller(Impl& impl, std::unique_lock<std::mutex>& lock) : m_impl(impl), m_lock(lock) {
+      ++m_impl.waitingCallers;
+    }
+    ~WaitingCaller() {
+      if (!m_lock.owns_lock()) m_lock.lock();
+      if (--m_impl.waitingCallers == 0) m_impl.callersLeft.notify_all();
+    }
+    WaitingCaller(const WaitingCaller&) = delete;
+    WaitingCaller& operator=(const WaitingCaller&) = delete;
+
+   private:
+    Impl& m_impl;
+    std::unique_lock<std::mutex>& m_lock;
+  };
+
   // Queues `req`; waits for it when asked to and when not on the thread.
   ExecCode submit(const RequestPtr& req, bool wait, const char* what) {
     std::unique_lock<std::mutex> lock(mutex);
@@ -421,6 +446,7 @@ struct ExecutionEngine::Impl {
     requests.push_back(req);
     wake.notify_all();
     if (!wait || onThread()) return ExecCode::Ok;
+    WaitingCaller waiting(*this, lock);
     if (done.wait_for(lock, toDuration(transitionTimeout), [&] { return req->done; })) {
       return req->result;
     }
@@ -453,6 +479,7 @@ struct ExecutionEngine::Impl {
   // Waits until `req` has run (or the engine has shut down).
   void waitDone(const Request& req) {
     std::unique_lock<std::mutex> lock(mutex);
+    WaitingCaller waiting(*this, lock);
     while (!req.done) {
       if (!done.wait_for(lock, toDuration(kStuckWarningInterval), [&] { return req.done; })) {
         rtclog.log(Logger::RTL_WARN,
@@ -466,6 +493,7 @@ struct ExecutionEngine::Impl {
   void waitOutOfCall(const Entry& e) {
     if (onThread()) return;
     std::unique_lock<std::mutex> lock(mutex);
+    WaitingCaller waiting(*this, lock);
     while (inCall == &e) {
       if (!done.wait_for(lock, toDuration(kStuckWarningInterval), [&] { return inCall != &e; })) {
         rtclog.log(
