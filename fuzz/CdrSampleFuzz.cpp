@@ -41,6 +41,18 @@ bool reencodesTo(const T& value, const CORBA::Octet* data, CORBA::ULong length, 
   return out.bufSize() == length && std::memcmp(out.bufPtr(), data, length) == 0;
 }
 
+// A push connector of two samples, as a port makes one for a connection.
+template <class T>
+std::shared_ptr<RTC::InPortPushConnector> pushConnector(bool little) {
+  RTC::BufferSettings settings;
+  settings.length = 2;
+  settings.emptyPolicy = RTC::EmptyPolicy::DoNothing;
+  return std::make_shared<RTC::InPortPushConnector>(
+      "fuzz", little, "fuzz.in", &RTC::CdrSerializer<T>::check,
+      std::make_shared<RTC::InPortCounters>(), settings,
+      std::make_shared<RTC::MemoryBudget>(size_t(64) << 20));
+}
+
 template <class T>
 void fuzzSample(const CORBA::Octet* data, CORBA::ULong length, bool little, bool owned) {
   const bool accepted = RTC::CdrSerializer<T>::check(data, length, little);
@@ -56,13 +68,7 @@ void fuzzSample(const CORBA::Octet* data, CORBA::ULong length, bool little, bool
   }
 
   // The same bytes through a push connector, as a put from the ORB.
-  RTC::BufferSettings settings;
-  settings.length = 2;
-  settings.emptyPolicy = RTC::EmptyPolicy::DoNothing;
-  auto connector = std::make_shared<RTC::InPortPushConnector>(
-      "fuzz", little, "fuzz.in", &RTC::CdrSerializer<T>::check,
-      std::make_shared<RTC::InPortCounters>(), settings,
-      std::make_shared<RTC::MemoryBudget>(size_t(64) << 20));
+  auto connector = pushConnector<T>(little);
   OpenRTM::CdrData put;
   if (owned) {
     CORBA::Octet* buffer = OpenRTM::CdrData::allocbuf(length);
@@ -110,13 +116,7 @@ void fuzzSegment(const CORBA::Octet* data, CORBA::ULong length, bool little) {
   const CORBA::ULong sampleLength = fits ? static_cast<CORBA::ULong>(word) : 0;
   const bool accepted = fits && RTC::CdrSerializer<T>::check(sample, sampleLength, little);
 
-  RTC::BufferSettings settings;
-  settings.length = 2;
-  settings.emptyPolicy = RTC::EmptyPolicy::DoNothing;
-  auto connector = std::make_shared<RTC::InPortPushConnector>(
-      "fuzz", little, "fuzz.in", &RTC::CdrSerializer<T>::check,
-      std::make_shared<RTC::InPortCounters>(), settings,
-      std::make_shared<RTC::MemoryBudget>(size_t(64) << 20));
+  auto connector = pushConnector<T>(little);
   OpenRTM::PortSharedMemory_var object = connector->activateShared(size_t(64) << 20);
   connector->openMemory(size, segment.name().c_str());
   const OpenRTM::PortStatus status = connector->putFromSegment();

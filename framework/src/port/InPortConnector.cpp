@@ -224,6 +224,15 @@ void InPortPullConnector::setPeer(OpenRTM::OutPortCdr_ptr peer) {
   m_peer = OpenRTM::OutPortCdr::_duplicate(peer);
 }
 
+ReadResult InPortConnector::failedGet(const CORBA::SystemException& e) {
+  if (isPeerGone(e)) return ReadResult::PeerGone;
+  std::string note;
+  if (m_throttle.allow(&note)) {
+    m_log.log(Logger::RTL_WARN, "connection " + id() + ": get failed with " + e._name() + note);
+  }
+  return ReadResult::Failed;
+}
+
 ReadResult InPortPullConnector::take(CdrChunk& sample) {
   if (CORBA::is_nil(m_peer)) return ReadResult::Failed;
   OpenRTM::CdrData_var data;
@@ -231,12 +240,7 @@ ReadResult InPortPullConnector::take(CdrChunk& sample) {
   try {
     status = m_peer->get(data.out());
   } catch (const CORBA::SystemException& e) {
-    if (isPeerGone(e)) return ReadResult::PeerGone;
-    std::string note;
-    if (m_throttle.allow(&note)) {
-      m_log.log(Logger::RTL_WARN, "connection " + id() + ": get failed with " + e._name() + note);
-    }
-    return ReadResult::Failed;
+    return failedGet(e);
   }
   if (status != OpenRTM::PORT_OK) return ReadResult::Empty;
   // The returned sequence is ours either way (unmarshalled for us, or made
@@ -294,12 +298,7 @@ ReadResult InPortSharedPullConnector::take(CdrChunk& sample) {
   try {
     status = m_peer->get();
   } catch (const CORBA::SystemException& e) {
-    if (isPeerGone(e)) return ReadResult::PeerGone;
-    std::string note;
-    if (m_throttle.allow(&note)) {
-      m_log.log(Logger::RTL_WARN, "connection " + id() + ": get failed with " + e._name() + note);
-    }
-    return ReadResult::Failed;
+    return failedGet(e);
   }
   if (status != OpenRTM::PORT_OK) return ReadResult::Empty;
   // Read into the storage of the sample before last, which the port has

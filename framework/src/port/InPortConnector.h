@@ -57,6 +57,9 @@ class InPortConnector : public ConnectorBase {
  protected:
   // Logs a refused sample, throttled.
   void noteRefused(CORBA::ULong length, const char* why);
+  // The answer to a pull peer's get() that raised `e`: PeerGone, or Failed
+  // with a throttled line.
+  ReadResult failedGet(const CORBA::SystemException& e);
 
   const InPortBase::SampleCheck m_check;
   const std::shared_ptr<InPortCounters> m_counters;
