@@ -88,6 +88,20 @@ void BM_DecodeOnly(benchmark::State& state) {
 }
 
 // The window's share: show a picture and pump events for 1 ms, as onExecute
+
+// Shows `image` in a window of `display` and takes its events, once per
+// iteration.
+void showAndPump(benchmark::State& state, ImageDisplay& display, const char* name,
+                 ImageUtil& image) {
+  display.openWindow(name);
+  for (auto _ : state) {
+    display.show(name, image.getImage());
+    display.processEvents(1);
+  }
+  display.closeAllWindows();
+  countFrames(state, image.getImage().cols, image.getImage().rows);
+}
+
 // does after decoding.
 void BM_ShowAndPump(benchmark::State& state) {
   const int width = static_cast<int>(state.range(0));
@@ -95,13 +109,7 @@ void BM_ShowAndPump(benchmark::State& state) {
   ImageUtil image(width, height, 3);
   image.sequenceToImage(makeFrame(width, height).pixels);
   ImageDisplay& display = desktopDisplay();
-  display.openWindow("bench_viewer");
-  for (auto _ : state) {
-    display.show("bench_viewer", image.getImage());
-    display.processEvents(1);
-  }
-  display.closeAllWindows();
-  countFrames(state, width, height);
+  showAndPump(state, display, "bench_viewer", image);
 }
 
 // The same through the viewer's own window (display: x11): one conversion
@@ -117,13 +125,7 @@ void BM_ShowAndPumpX11(benchmark::State& state) {
     state.SkipWithError(reason.c_str());
     return;
   }
-  display.openWindow("bench_viewer_x11");
-  for (auto _ : state) {
-    display.show("bench_viewer_x11", image.getImage());
-    display.processEvents(1);
-  }
-  display.closeAllWindows();
-  countFrames(state, width, height);
+  showAndPump(state, display, "bench_viewer_x11", image);
 }
 
 // A 3840x2160 picture scaled down to range(0) x range(1) into the 4-byte

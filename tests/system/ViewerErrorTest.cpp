@@ -299,18 +299,31 @@ TEST(ViewerErrors, AnXServerLostWhileInactiveIsLoggedAndLaterActivationsAreRefus
   EXPECT_TRUE(viewer.stop());
 }
 
+// The viewer's own window (display: x11) on an X server of the test's own,
+// active, with the test's producer connected.
+class OwnWindowErrors : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!m_server.start()) GTEST_SKIP() << "no Xvfb of our own could start";
+    m_viewer.reset(new ViewerHarness(
+        {"DISPLAY=" + m_server.display(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"},
+        "Generic.Pixmoor.display: x11\n"));
+    ASSERT_TRUE(m_viewer->start());
+    ASSERT_TRUE(m_viewer->connectProducer());
+    ASSERT_EQ(RTC::RTC_OK, m_viewer->activate()) << m_viewer->log();
+  }
+
+  PrivateXServer m_server;
+  std::unique_ptr<ViewerHarness> m_viewer;
+};
+
 // The viewer's own window (display: x11) has its own connection, which the
 // viewer may lose without the process: only the window ends, the component
 // goes to its error state, and reset and activate show frames again once a
 // server is back. Lost while frames stream, then while idle.
-TEST(ViewerErrors, ALostXServerEndsOnlyTheViewersOwnWindow) {
-  PrivateXServer server;
-  if (!server.start()) GTEST_SKIP() << "no Xvfb of our own could start";
-  ViewerHarness viewer({"DISPLAY=" + server.display(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"},
-                       "Generic.Pixmoor.display: x11\n");
-  ASSERT_TRUE(viewer.start());
-  ASSERT_TRUE(viewer.connectProducer());
-  ASSERT_EQ(RTC::RTC_OK, viewer.activate()) << viewer.log();
+TEST_F(OwnWindowErrors, ALostXServerEndsOnlyTheViewersOwnWindow) {
+  PrivateXServer& server = m_server;
+  ViewerHarness& viewer = *m_viewer;
   const char kGone[] = "ERROR: Pixmoor0: the display went away (the X server at DISPLAY=";
   for (int round = 1; round <= 2; ++round) {
     const bool streaming = round == 1;
@@ -355,14 +368,9 @@ TEST(ViewerErrors, ALostXServerEndsOnlyTheViewersOwnWindow) {
 // A stopped X server never takes the pictures put to it: the viewer's own
 // window waits for it a bounded time, then the viewer goes to its error state
 // instead of hanging in its execution context for good.
-TEST(ViewerErrors, AStoppedXServerUnderTheViewersOwnWindowIsAnErrorNotAHang) {
-  PrivateXServer server;
-  if (!server.start()) GTEST_SKIP() << "no Xvfb of our own could start";
-  ViewerHarness viewer({"DISPLAY=" + server.display(), "QT_QPA_PLATFORM", "WAYLAND_DISPLAY"},
-                       "Generic.Pixmoor.display: x11\n");
-  ASSERT_TRUE(viewer.start());
-  ASSERT_TRUE(viewer.connectProducer());
-  ASSERT_EQ(RTC::RTC_OK, viewer.activate()) << viewer.log();
+TEST_F(OwnWindowErrors, AStoppedXServerUnderTheViewersOwnWindowIsAnErrorNotAHang) {
+  PrivateXServer& server = m_server;
+  ViewerHarness& viewer = *m_viewer;
   ASSERT_EQ(OpenRTM::PORT_OK, viewer.sendFrame(plainFrame(640, 480)));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   server.process().signal(SIGSTOP);
